@@ -1,0 +1,127 @@
+// DOM support: starting Xerces-C, loading and creating documents, node relations, escaping,
+// the DOM serializer and URI helpers.
+#ifndef AMBRITE_XML_DOM_H
+#define AMBRITE_XML_DOM_H
+
+#include <ambrite/xml/foundation.h>
+#include <ambrite/xml/streams.h>
+
+XERCES_CPP_NAMESPACE_BEGIN
+class DOMAttr;
+class DOMElement;
+class DOMException;
+class DOMLSInput;
+class DOMLSParser;
+XERCES_CPP_NAMESPACE_END
+
+namespace Ambrite {
+namespace XML {
+
+using xercesc::DOMAttr;
+using xercesc::DOMElement;
+
+class DOMUtil {
+public:
+    /// Starts Xerces-C on construction and stops it on destruction; one Initialize per holder.
+    class Init {
+    public:
+        /// Throws Exception 8 "Initialization failed".
+        Init();
+        virtual ~Init();
+        Init(const Init&) = delete;
+        Init& operator=(const Init&) = delete;
+    };
+
+    /// Parses a document with the one well-formed, safe configuration. The caller owns the
+    /// document (release with DocumentRelease); the source stays with the caller.
+    static DOMDocument* parse(OctetSource* source);
+    /// A new empty document owned by the caller.
+    static DOMDocument* newDocument();
+    /// A new parser in the library's configuration, owned by the caller (ParserRelease).
+    static xercesc::DOMLSParser* wellFormedParser();
+    /// An input over `source` (adopted when `adopt`), for callers that drive a parser themselves;
+    /// the caller releases it with release(). The system id is copied.
+    static xercesc::DOMLSInput* inputSourceAdapter(OctetSource* source, bool adopt,
+                                                  const XMLCh* systemId);
+    /// "NAME: message" for a Xerces-C DOMException.
+    static Format format(const xercesc::DOMException& e);
+
+    /// The document itself for a document node, otherwise the node's owner document.
+    static DOMDocument* getOwnerDocument(DOMNode* n);
+    /// The owner element for an attribute, otherwise the DOM parent.
+    static DOMNode* getParentNode(DOMNode* n);
+    /// -1 when a precedes its sibling b, 1 when it follows, 0 otherwise (equal or not siblings).
+    static int compareSiblings(DOMNode* a, DOMNode* b);
+};
+
+struct ParserRelease {
+    void operator()(xercesc::DOMLSParser* parser) const;
+};
+
+struct DocumentRelease {
+    /// `document` must not be null.
+    void operator()(DOMDocument* document) const;
+};
+
+/// Makes attr the element's ID attribute unless it already is one.
+void AMXML_Element_setIdAttributeNode(DOMElement* element, DOMAttr* attr);
+
+/// Writes an attribute value with the references canonical XML prescribes (tab, LF, CR, '"',
+/// '&', '<').
+void escapeAttr(const XMLCh* value, CharacterSink& out);
+/// Writes character data with the references canonical XML prescribes (CR, '&', '<', '>').
+void escapeText(const XMLCh* value, CharacterSink& out);
+
+/// A plain, non-pretty-printing XML writer.
+class DOMSerializer {
+public:
+    class Parameters {
+    public:
+        /// Copies the strings; any of them may be null.
+        Parameters(bool preamble, const XMLCh* systemID, const XMLCh* publicID,
+                   const XMLCh* internalSubset);
+        ~Parameters();
+        Parameters(const Parameters&) = delete;
+        Parameters& operator=(const Parameters&) = delete;
+
+        bool preamble() const { return preamble_; }
+        const XMLCh* systemID() const { return systemID_; }
+        const XMLCh* publicID() const { return publicID_; }
+        const XMLCh* internalSubset() const { return internalSubset_; }
+
+    private:
+        bool preamble_;
+        XMLCh* systemID_;
+        XMLCh* publicID_;
+        XMLCh* internalSubset_;
+    };
+
+    /// Writes node (a document or any subtree); null parameters mean a declaration and the
+    /// document's own DOCTYPE.
+    static void serialize(DOMNode* node, CharacterSink& out, const Parameters* parameters);
+    /// Writes UTF-8 into out, which is flushed but not closed.
+    static void serialize(DOMNode* node, OctetSink& out, const Parameters* parameters);
+};
+
+/// Operations on URI strings. Every string given is the caller's to free with utfree; every
+/// failure is Exception 12.
+class URIUtil {
+public:
+    /// The current directory as a file: URI ending in "/".
+    static XMLCh* cwd();
+    /// uri made absolute against base (which may be null for an absolute uri), path normalised.
+    static XMLCh* resolve(const XMLCh* uri, const XMLCh* base);
+    /// uri up to and including its last "/".
+    static XMLCh* pathname(const XMLCh* uri);
+    /// The part of uri after its last "/".
+    static XMLCh* filename(const XMLCh* uri);
+    /// A Latin-1 copy of uri.
+    static char* transcode(const XMLCh* uri);
+    /// uri with its percent escapes decoded (ASCII only).
+    static XMLCh* unescape(const XMLCh* uri);
+};
+
+}  // namespace XML
+}  // namespace Ambrite
+
+#endif
