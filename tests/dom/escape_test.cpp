@@ -28,31 +28,22 @@ std::u16string escaped(void (*escape)(const XMLCh*, CharacterSink&), const std::
 }  // namespace
 
 TEST(Escape, ReplacesExactlyTheTableEntries) {
+    // Units below 0x40 that have a replacement: unit, in attribute values, in text.
+    const struct {
+        char16_t unit;
+        const char16_t* attr;
+        const char16_t* text;
+    } kReplaced[] = {{u'\t', u"&#x9;", nullptr},  {u'\n', u"&#xA;", nullptr},
+                     {u'\r', u"&#xD;", u"&#xD;"}, {u'"', u"&quot;", nullptr},
+                     {u'&', u"&amp;", u"&amp;"},  {u'<', u"&lt;", u"&lt;"},
+                     {u'>', nullptr, u"&gt;"}};
     for (char16_t u = 1; u < 0x40; ++u) {
         SCOPED_TRACE(static_cast<int>(u));
         std::u16string attr(1, u), text(1, u);
-        switch (u) {
-            case u'\t':
-                attr = u"&#x9;";
-                break;
-            case u'\n':
-                attr = u"&#xA;";
-                break;
-            case u'\r':
-                attr = text = u"&#xD;";
-                break;
-            case u'"':
-                attr = u"&quot;";
-                break;
-            case u'&':
-                attr = text = u"&amp;";
-                break;
-            case u'<':
-                attr = text = u"&lt;";
-                break;
-            case u'>':
-                text = u"&gt;";
-                break;
+        for (const auto& r : kReplaced) {
+            if (r.unit != u) continue;
+            if (r.attr) attr = r.attr;
+            if (r.text) text = r.text;
         }
         const std::u16string value = u"a" + std::u16string(1, u) + u"b";
         EXPECT_EQ(u"a" + attr + u"b", escaped(escapeAttr, value));
