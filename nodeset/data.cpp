@@ -1,5 +1,7 @@
 #include <ambrite/xml/nodeset.h>
 
+#include <xercesc/dom/DOMDocument.hpp>
+
 #include <memory>
 
 #include <ambrite/xml/c14n.h>
