@@ -1,5 +1,7 @@
 #include "foundation/internal.h"
 
+#include <functional>
+
 namespace Ambrite {
 namespace XML {
 
@@ -100,7 +102,15 @@ StringBuffer& StringBuffer::append(XMLCh c) {
 StringBuffer& StringBuffer::append(const XMLCh* s) { return append(s, StringUtil::length(s)); }
 
 StringBuffer& StringBuffer::append(const XMLCh* s, unsigned int n) {
-    if (std::size_t(n) + length_ >= capacity_) grow(n);
+    if (std::size_t(n) + length_ >= capacity_) {
+        // The piece may be our own text (b.append(b)); growing frees the block it lives in, so
+        // find it again in the new block.
+        std::less<const XMLCh*> before;
+        bool own = !before(s, buffer_) && before(s, buffer_ + capacity_);
+        std::size_t offset = own ? static_cast<std::size_t>(s - buffer_) : 0;
+        grow(n);
+        if (own) s = buffer_ + offset;
+    }
     std::memcpy(buffer_ + length_, s, sizeof(XMLCh) * n);
     length_ += n;
     return *this;
