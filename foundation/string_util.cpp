@@ -1,7 +1,5 @@
 #include "foundation/internal.h"
 
-#include <functional>
-
 namespace Ambrite {
 namespace XML {
 
@@ -105,8 +103,9 @@ StringBuffer& StringBuffer::append(const XMLCh* s, unsigned int n) {
     if (std::size_t(n) + length_ >= capacity_) {
         // The piece may be our own text (b.append(b)); growing frees the block it lives in, so
         // find it again in the new block.
-        std::less<const XMLCh*> before;
-        bool own = !before(s, buffer_) && before(s, buffer_ + capacity_);
+        std::uintptr_t at = reinterpret_cast<std::uintptr_t>(s);
+        std::uintptr_t start = reinterpret_cast<std::uintptr_t>(buffer_);
+        bool own = at >= start && at < start + sizeof(XMLCh) * capacity_;
         std::size_t offset = own ? static_cast<std::size_t>(s - buffer_) : 0;
         grow(n);
         if (own) s = buffer_ + offset;

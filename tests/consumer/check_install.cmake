@@ -1,6 +1,7 @@
 # Installs the built library into a prefix under the build tree, then builds and runs the consumer
 # against that prefix twice: through find_package and through pkg-config.
-# Variables: BUILD_DIR, SOURCE_DIR (this directory), WORK_DIR, CXX, GENERATOR, LIBDIR, CXX_FLAGS.
+# Variables: BUILD_DIR, SOURCE_DIR (this directory), WORK_DIR, CXX, GENERATOR, MAKE_PROGRAM,
+# LIBDIR, CXX_FLAGS.
 cmake_minimum_required(VERSION 3.16)
 
 function(run)
@@ -19,7 +20,7 @@ file(MAKE_DIRECTORY ${WORK_DIR})
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/cmake-build -G ${GENERATOR}
-    -DCMAKE_CXX_COMPILER=${CXX} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" -DCMAKE_PREFIX_PATH=${prefix})
+    -DCMAKE_MAKE_PROGRAM=${MAKE_PROGRAM} -DCMAKE_CXX_COMPILER=${CXX} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" -DCMAKE_PREFIX_PATH=${prefix})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/cmake-build)
 run(${WORK_DIR}/cmake-build/consumer)
 message(STATUS "find_package consumer: ${output}")

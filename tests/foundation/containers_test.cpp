@@ -1,9 +1,9 @@
-#include "support/test_support.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
 #include <set>
+
+#include "support/test_support.h"
 
 using namespace amxml_test;
 
@@ -52,8 +52,8 @@ TEST(MySet, GrowsFrom4To8To16) {
         s.insert((i * 7) % 17);  // insertion points all over the array
         capacities.push_back(s.capacity());
     }
-    const std::vector<unsigned> expected = {4, 4, 4, 4, 8, 8, 8, 8, 16, 16, 16, 16, 16,
-                                            16, 16, 16, 32};
+    const std::vector<unsigned> expected = {4,  4,  4,  4,  8,  8,  8,  8, 16,
+                                            16, 16, 16, 16, 16, 16, 16, 32};
     EXPECT_EQ(expected, capacities);
     std::vector<int> sorted;
     for (int i = 0; i < 17; ++i) sorted.push_back(i);

@@ -1,6 +1,6 @@
-#include "support/test_support.h"
-
 #include <gtest/gtest.h>
+
+#include "support/test_support.h"
 
 using namespace amxml_test;
 
@@ -35,9 +35,10 @@ TEST(Exception, RethrowsAppendPlaces) {
         ASSERT_EQ(3u, e.where().size());
         EXPECT_STREQ("f2", e.where()[1].key);
         EXPECT_EQ(2u, e.where()[1].value);
-        EXPECT_EQ("Ambrite::XML::Exception 14: Unbound variable: v "
-                  "(in f1 line 1; called from f2 line 2; called from <unknown> line 3)",
-                  printed(e));
+        EXPECT_EQ(
+            "Ambrite::XML::Exception 14: Unbound variable: v "
+            "(in f1 line 1; called from f2 line 2; called from <unknown> line 3)",
+            printed(e));
     }
 }
 

@@ -1,11 +1,10 @@
-#include "support/test_support.h"
-
 #include <gtest/gtest.h>
-
-#include <xercesc/dom/DOM.hpp>
 
 #include <climits>
 #include <sstream>
+#include <xercesc/dom/DOM.hpp>
+
+#include "support/test_support.h"
 
 using namespace amxml_test;
 
@@ -17,19 +16,13 @@ std::string streamed(const Format& f) {
     return s.str();
 }
 
-// A small document built directly through Xerces-C, released at the end of the scope.
-struct Doc {
-    Doc()
-        : doc(xercesc::DOMImplementationRegistry::getDOMImplementation(u"Core")
-                  ->createDocument(nullptr, u"root", nullptr)) {}
-    ~Doc() { doc->release(); }
-    xercesc::DOMDocument* doc;
-};
-
 }  // namespace
 
 TEST(Format, DirectivesTable) {
-    struct Case { std::u16string actual; const char16_t* expected; };
+    struct Case {
+        std::u16string actual;
+        const char16_t* expected;
+    };
     const char* noChars = nullptr;
     const XMLCh* noWide = nullptr;
     const Case kCases[] = {
@@ -56,22 +49,24 @@ TEST(Format, DirectivesTable) {
 TEST(Format, ReadsEachArgumentByItsOwnWidth) {
     // A pointer after an int and a bool: read as 32-bit words these would be torn apart.
     const XMLCh* wide = u"wide";
-    EXPECT_EQ(u"7 wide true narrow -3",
-              u16(Format("%d %S %b %s %d", 7, wide, true, "narrow", -3)));
+    EXPECT_EQ(u"7 wide true narrow -3", u16(Format("%d %S %b %s %d", 7, wide, true, "narrow", -3)));
     EXPECT_EQ(u"ffffffff|wide|41", u16(Format("%x|%S|%x", -1, wide, 0x41)));
 }
 
 TEST(Format, NodeNamesFromRealNodes) {
-    Doc d;
-    DOMNode* root = d.doc->getDocumentElement();
-    DOMNode* text = d.doc->createTextNode(u"t");
+    DOMDocument* doc =
+        xercesc::DOMImplementationRegistry::getDOMImplementation(u"Core")->createDocument(
+            nullptr, u"root", nullptr);
+    DOMNode* root = doc->getDocumentElement();
+    DOMNode* text = doc->createTextNode(u"t");
     root->appendChild(text);
     const DOMNode* none = nullptr;
     // DOMNode is not the first base of DOMDocument: a document goes through the varargs as a
     // DOMNode pointer.
-    const DOMNode* document = d.doc;
+    const DOMNode* document = doc;
     EXPECT_EQ(u"<root>#text|#document|Null",
               u16(Format("<%X>%X|%X|%X", root, text, document, none)));
+    doc->release();
 }
 
 TEST(Format, GrowsPastInitialCapacity) {
@@ -94,10 +89,16 @@ TEST(Format, GrowsPastInitialCapacity) {
 TEST(Format, NarrowViewAndStreamReplaceWideUnits) {
     Format f("a%Sb\xE9", u"\x263A\x00FF");
     const char* narrow = f.c_str();
-    EXPECT_STREQ("a?\xFF" "b?", narrow);
+    EXPECT_STREQ(
+        "a?\xFF"
+        "b?",
+        narrow);
     EXPECT_EQ(narrow, f.c_str());
     EXPECT_EQ(narrow, static_cast<const char*>(f));
-    EXPECT_EQ("a?\xFF" "b?", streamed(f));
+    EXPECT_EQ(
+        "a?\xFF"
+        "b?",
+        streamed(f));
 }
 
 TEST(Format, CopyIsIndependent) {
