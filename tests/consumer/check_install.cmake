@@ -30,9 +30,9 @@ if(NOT PKG_CONFIG)
     message("SKIPPED: pkg-config not found; the pkg-config half of the install check did not run")
     return()
 endif()
-# The .pc file names the prefix chosen at configure time; point it at this install.
+# The .pc file finds its prefix relative to itself, so no override is needed here.
 set(ENV{PKG_CONFIG_PATH} ${prefix}/${LIBDIR}/pkgconfig)
-run(${PKG_CONFIG} --define-variable=prefix=${prefix} --cflags --libs ambrite-xml)
+run(${PKG_CONFIG} --cflags --libs ambrite-xml)
 string(STRIP "${output}" flags)
 separate_arguments(flags UNIX_COMMAND "${flags}")
 separate_arguments(extra UNIX_COMMAND "${CXX_FLAGS}")
