@@ -71,7 +71,8 @@ std::string content(DOMDocument* document) {
 // A source that tells how much was read and can fail after a given number of bytes.
 class CountingSource : public OctetSource {
 public:
-    CountingSource(std::string data, std::size_t failAfter = std::string::npos, bool* deleted = nullptr)
+    CountingSource(std::string data, std::size_t failAfter = std::string::npos,
+                   bool* deleted = nullptr)
         : data_(std::move(data)), failAfter_(failAfter), deleted_(deleted) {}
     ~CountingSource() override {
         if (deleted_) *deleted_ = true;
@@ -133,8 +134,7 @@ TEST(DOMUtilParse, ExternalGeneralEntityFailsWithItsSystemId) {
     for (const std::string& declaration :
          {"SYSTEM \"" + ent + "\"", "PUBLIC \"-//p\" \"" + ent + "\""}) {
         SCOPED_TRACE(declaration);
-        Failure f =
-            parseFailure("<!DOCTYPE a [<!ENTITY e " + declaration + ">]><a>&e;</a>");
+        Failure f = parseFailure("<!DOCTYPE a [<!ENTITY e " + declaration + ">]><a>&e;</a>");
         EXPECT_EQ(13050, f.id);
         EXPECT_EQ("Unable to resolve entity: " + ent, f.message);
     }
@@ -214,9 +214,8 @@ TEST(DOMUtilParse, StreamsTheSourceAndStopsAtTheFirstError) {
 
 TEST(DOMUtilInputSourceAdapter, SecondStreamIsNullAndAdoptionIsHonoured) {
     bool deleted = false;
-    xercesc::DOMLSInput* input =
-        DOMUtil::inputSourceAdapter(new CountingSource("<a/>", std::string::npos, &deleted), true,
-                                    u"urn:x");
+    xercesc::DOMLSInput* input = DOMUtil::inputSourceAdapter(
+        new CountingSource("<a/>", std::string::npos, &deleted), true, u"urn:x");
     EXPECT_EQ(u"urn:x", u16(input->getSystemId()));
     xercesc::BinInputStream* stream = input->getByteStream()->makeStream();
     ASSERT_NE(nullptr, stream);
@@ -230,8 +229,8 @@ TEST(DOMUtilInputSourceAdapter, SecondStreamIsNullAndAdoptionIsHonoured) {
     EXPECT_TRUE(deleted);
 
     deleted = false;
-    DOMUtil::inputSourceAdapter(new CountingSource("", std::string::npos, &deleted), true,
-                                nullptr)->release();
+    DOMUtil::inputSourceAdapter(new CountingSource("", std::string::npos, &deleted), true, nullptr)
+        ->release();
     EXPECT_TRUE(deleted) << "an adopted source without a stream goes with the adapter";
 
     deleted = false;
@@ -269,12 +268,24 @@ TEST(DOMUtilException, DOMExceptionBecomesIdThousandPlusCode) {
 }
 
 TEST(DOMUtilException, FormatNamesEveryCode) {
-    const char* const kNames[] = {
-        "UNKNOWN", "INDEX_SIZE_ERR", "DOMSTRING_SIZE_ERR", "HIERARCHY_REQUEST_ERR",
-        "WRONG_DOCUMENT_ERR", "INVALID_CHARACTER_ERR", "NO_DATA_ALLOWED_ERR",
-        "NO_MODIFICATION_ALLOWED_ERR", "NOT_FOUND_ERR", "NOT_SUPPORTED_ERR",
-        "INUSE_ATTRIBUTE_ERR", "INVALID_STATE_ERR", "SYNTAX_ERR", "INVALID_MODIFICATION_ERR",
-        "NAMESPACE_ERR", "INVALID_ACCESS_ERR", "VALIDATION_ERR", "UNKNOWN"};
+    const char* const kNames[] = {"UNKNOWN",
+                                  "INDEX_SIZE_ERR",
+                                  "DOMSTRING_SIZE_ERR",
+                                  "HIERARCHY_REQUEST_ERR",
+                                  "WRONG_DOCUMENT_ERR",
+                                  "INVALID_CHARACTER_ERR",
+                                  "NO_DATA_ALLOWED_ERR",
+                                  "NO_MODIFICATION_ALLOWED_ERR",
+                                  "NOT_FOUND_ERR",
+                                  "NOT_SUPPORTED_ERR",
+                                  "INUSE_ATTRIBUTE_ERR",
+                                  "INVALID_STATE_ERR",
+                                  "SYNTAX_ERR",
+                                  "INVALID_MODIFICATION_ERR",
+                                  "NAMESPACE_ERR",
+                                  "INVALID_ACCESS_ERR",
+                                  "VALIDATION_ERR",
+                                  "UNKNOWN"};
     for (short code = 0; code <= 17; ++code) {
         xercesc::DOMException e;
         e.code = code;

@@ -44,7 +44,8 @@ TEST(DOMSerializer, DocumentsByteForByte) {
         {"<!DOCTYPE a []><a/>", "<!DOCTYPE a []>\n<a />\n"},
         {"<a xmlns='u' xmlns:p='v'><p:b><c xmlns=''/></p:b></a>",
          "<a xmlns=\"u\" xmlns:p=\"v\"><p:b><c xmlns=\"\" /></p:b></a>\n"},
-        {"<a>\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80</a>", "<a>\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80</a>\n"},
+        {"<a>\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80</a>",
+         "<a>\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80</a>\n"},
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.input);
@@ -62,7 +63,8 @@ TEST(DOMSerializer, SubtreesAndParameters) {
     EXPECT_EQ("<!--c-->\n", serialized(d->getFirstChild(), &plain));
     EXPECT_EQ("\n<!--d-->", serialized(d->getLastChild(), &plain));
     // A document always ends with a line break.
-    EXPECT_EQ("<!--c-->\n<r><a /><b x=\"1\">t</b><c /></r>\n<!--d-->\n", serialized(d.get(), &plain));
+    EXPECT_EQ("<!--c-->\n<r><a /><b x=\"1\">t</b><c /></r>\n<!--d-->\n",
+              serialized(d.get(), &plain));
 
     DOMSerializer::Parameters doctype(true, u"s\"q", u"p", u"<!ENTITY e 'v'>");
     EXPECT_EQ(kDecl + "<!DOCTYPE b PUBLIC \"p\" 's\"q' [<!ENTITY e 'v'>]>\n<b x=\"1\">t</b>\n",

@@ -26,9 +26,7 @@ std::string resolve(const char* uri, const char* base) {
     return outcome([&] { return URIUtil::resolve(u.c_str(), base ? b.c_str() : nullptr); });
 }
 
-std::string failed(const std::string& message) {
-    return "!Ambrite::XML::Exception 12: " + message;
-}
+std::string failed(const std::string& message) { return "!Ambrite::XML::Exception 12: " + message; }
 
 }  // namespace
 

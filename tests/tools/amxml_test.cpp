@@ -72,8 +72,8 @@ const char kDecl[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 
 TEST_F(AmxmlTool, SerializesAFileAndStandardInput) {
     std::string in = write("in.xml", kDocument);
-    for (const std::string& args : {"serialize '" + in + "'", std::string("serialize -"),
-                                    std::string("serialize")}) {
+    for (const std::string& args :
+         {"serialize '" + in + "'", std::string("serialize -"), std::string("serialize")}) {
         SCOPED_TRACE(args);
         Outcome r = run(args, in);
         EXPECT_EQ(0, r.status);
@@ -114,7 +114,8 @@ TEST_F(AmxmlTool, LibraryFailureIsPrintedOnOneLine) {
     } catch (const Exception& e) {
         expected = printed(e) + "\n";
     }
-    ASSERT_EQ(0u, expected.find("Ambrite::XML::Exception 9: Fatal DOM error: Line 2, column 6, offset -1: "));
+    ASSERT_EQ(0u, expected.find(
+                      "Ambrite::XML::Exception 9: Fatal DOM error: Line 2, column 6, offset -1: "));
     Outcome r = run("serialize '" + bad + "'");
     EXPECT_EQ(1, r.status);
     EXPECT_EQ("", r.out);
