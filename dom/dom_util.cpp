@@ -104,6 +104,7 @@ xercesc::DOMLSInput* NullEntityResolver::resolveResource(const XMLCh*, const XML
 
 FailureErrorHandler failureErrorHandler;
 NullEntityResolver nullEntityResolver;
+
 // Only read during parses, so every parser shares it.
 class EntityExpansionLimit : public xercesc::SecurityManager {
 public:
@@ -257,9 +258,9 @@ xercesc::DOMLSParser* DOMUtil::wellFormedParser() {
 }
 
 DOMDocument* DOMUtil::parse(OctetSource* source) {
+    RecordingErrorHandler errors;
     std::unique_ptr<xercesc::DOMLSParser, ParserRelease> parser(wellFormedParser());
     try {
-        RecordingErrorHandler errors;
         xercesc::DOMConfiguration* config = parser->getDomConfig();
         config->setParameter(XMLUni::fgDOMErrorHandler,
                              static_cast<xercesc::DOMErrorHandler*>(&errors));
