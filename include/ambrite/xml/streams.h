@@ -171,12 +171,13 @@ public:
     void flush();
 
 private:
-    void emit(bool final);
+    void encode(const XMLCh* text, unsigned int count);
+    void emit();
 
     OctetSink& sink_;
-    unsigned int count_;       // units waiting since the last flush
-    unsigned int bufferSize_;  // units per flush
-    unsigned char* bytes_;     // encoded bytes waiting
+    unsigned int bufferSize_;  // units per chunk handed to the octet sink
+    unsigned int room_;        // units still taken in before the next chunk is handed on
+    unsigned char* bytes_;     // encoded bytes waiting: 3 x bufferSize_ + 4
     unsigned int byteCount_;
     XMLCh pendingHigh_;        // a high surrogate whose partner has not arrived yet, or 0
 };
