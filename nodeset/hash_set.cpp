@@ -203,8 +203,7 @@ void NodeHashSet::iterator::remove() {
     std::uint32_t at = static_cast<std::uint32_t>(position_);
     std::uint32_t after = counts_[bucket_] - at - 1;
     if (after) {
-        std::memmove(static_cast<void*>(members + at), members + at + 1,
-                     sizeof(DOMNode*) * after);
+        std::memmove(static_cast<void*>(members + at), members + at + 1, sizeof(DOMNode*) * after);
     }
     --counts_[bucket_];
     --*size_;

@@ -8,8 +8,7 @@ using namespace nodeset_test;
 
 namespace {
 
-const char kDoc[] =
-    "<r><s x='1'/><e a='1' b='2'><c d='3'>text<!--k--></c></e><t/></r>";
+const char kDoc[] = "<r><s x='1'/><e a='1' b='2'><c d='3'>text<!--k--></c></e><t/></r>";
 
 struct Nodes {
     Doc doc = load(kDoc);
@@ -36,8 +35,8 @@ TEST(NodeTreeFilter, AcceptsTheSubtreeWithItsAttributes) {
                         (DOMNode*)n.b, (DOMNode*)n.d}) {
         EXPECT_TRUE(f.accept(in)) << utf8(in->getNodeName());
     }
-    for (DOMNode* out : {(DOMNode*)n.doc.get(), (DOMNode*)n.r, (DOMNode*)n.s, (DOMNode*)n.t,
-                         (DOMNode*)n.x}) {
+    for (DOMNode* out :
+         {(DOMNode*)n.doc.get(), (DOMNode*)n.r, (DOMNode*)n.s, (DOMNode*)n.t, (DOMNode*)n.x}) {
         EXPECT_FALSE(f.accept(out)) << utf8(out->getNodeName());
     }
 }
@@ -134,9 +133,9 @@ TEST(Filters, DestroyTheirOperands) {
     int destroyed = 0;
     delete new NotFilter(new Probe(true, nullptr, &destroyed));
     EXPECT_EQ(1, destroyed);
-    delete new AndFilter(new Probe(true, nullptr, &destroyed),
-                         new OrFilter(new Probe(true, nullptr, &destroyed),
-                                      new Probe(true, nullptr, &destroyed)));
+    delete new AndFilter(
+        new Probe(true, nullptr, &destroyed),
+        new OrFilter(new Probe(true, nullptr, &destroyed), new Probe(true, nullptr, &destroyed)));
     EXPECT_EQ(4, destroyed);
 }
 
@@ -145,9 +144,9 @@ TEST(Filters, ClonesAreDeepAndOutliveTheirSource) {
     int calls = 0;
     NodeHashSet members;
     members.insert(n.t);
-    std::unique_ptr<NodeSet::Filter> source(new OrFilter(
-        new AndFilter(new NodeTreeFilter(n.e), new NotFilter(new NodeTreeFilter(n.c))),
-        new AndFilter(new NodeSetFilter(members), new Probe(true, &calls, nullptr))));
+    std::unique_ptr<NodeSet::Filter> source(
+        new OrFilter(new AndFilter(new NodeTreeFilter(n.e), new NotFilter(new NodeTreeFilter(n.c))),
+                     new AndFilter(new NodeSetFilter(members), new Probe(true, &calls, nullptr))));
     std::unique_ptr<NodeSet::Filter> copy(source->clone());
     const OrFilter* sourceOr = static_cast<const OrFilter*>(source.get());
     const OrFilter* copyOr = static_cast<const OrFilter*>(copy.get());

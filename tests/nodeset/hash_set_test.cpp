@@ -65,28 +65,6 @@ TEST(NodeHashSet, BucketCountIsAPowerOfTwo) {
     EXPECT_TRUE(one.contains(fake(40)));
 }
 
-TEST(NodeHashSet, IteratesBucketsInOrderAndMembersInArrivalOrder) {
-    ASSERT_EQ(bucketOf(fake(kBucket0a), 4), bucketOf(fake(kBucket0b), 4));
-    NodeHashSet empty;
-    EXPECT_TRUE(empty.begin() == empty.end());
-
-    std::mt19937_64 rng(11);
-    NodeHashSet set;
-    std::vector<DOMNode*> inserted;
-    for (int i = 0; i < 300; ++i) {
-        DOMNode* n = fake(rng() & ~std::uint64_t(7));
-        set.insert(n);
-        inserted.push_back(n);
-    }
-    std::vector<DOMNode*> expected;
-    for (std::uint32_t b = 0; b < set.bucketCount(); ++b) {
-        for (DOMNode* n : inserted) {
-            if (bucketOf(n, set.bucketCount()) == b) expected.push_back(n);
-        }
-    }
-    EXPECT_EQ(expected, members(set));
-}
-
 TEST(NodeHashSet, RemovingEveryMemberInOnePassVisitsEachOnce) {
     NodeHashSet set;
     for (std::uint64_t i = 1; i <= 40; ++i) set.insert(fake(i * 24));
@@ -102,7 +80,9 @@ TEST(NodeHashSet, RemovingEveryMemberInOnePassVisitsEachOnce) {
 }
 
 TEST(NodeHashSet, RemovingTheFirstOfABucketYieldsItsFollower) {
+    ASSERT_EQ(bucketOf(fake(kBucket0a), 4), bucketOf(fake(kBucket0b), 4));
     NodeHashSet set;
+    EXPECT_TRUE(set.begin() == set.end());
     set.insert(fake(kBucket0a));
     set.insert(fake(kBucket0b));
     set.insert(fake(kBucket1));

@@ -52,8 +52,8 @@ TEST(NodeSet, WithoutFilterContainsTheWholeSubtree) {
         EXPECT_TRUE(set.contains(in)) << utf8(in->getNodeName());
     }
     DOMElement* s = el(d.get(), u"s");
-    for (DOMNode* out : {(DOMNode*)d.get(), (DOMNode*)el(d.get(), u"r"), (DOMNode*)s,
-                         (DOMNode*)at(s, u"x")}) {
+    for (DOMNode* out :
+         {(DOMNode*)d.get(), (DOMNode*)el(d.get(), u"r"), (DOMNode*)s, (DOMNode*)at(s, u"x")}) {
         EXPECT_FALSE(set.contains(out)) << utf8(out->getNodeName());
     }
     EXPECT_FALSE(set.contains(nullptr));

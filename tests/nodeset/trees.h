@@ -1,4 +1,4 @@
-// Helpers of the node-set tests: documents from text, nodes by name, filters that report their
+// Helpers of the node-set tests: documents, nodes by name, filters that report their
 // calls and their destruction, and the reference walk over NodeSet::contains.
 #ifndef AMXML_TESTS_NODESET_TREES_H
 #define AMXML_TESTS_NODESET_TREES_H
@@ -9,9 +9,6 @@
 
 #include <gtest/gtest.h>
 #include <xercesc/dom/DOM.hpp>
-#include <xercesc/framework/MemBufInputSource.hpp>
-#include <xercesc/framework/Wrapper4InputSource.hpp>
-#include <xercesc/util/XMLUni.hpp>
 
 #include <memory>
 #include <string>
@@ -23,30 +20,12 @@ using namespace amxml_test;
 using namespace xercesc;
 using Ambrite::XML::DOMNode;
 
-struct ReleaseDocument {
-    void operator()(xercesc::DOMDocument* d) const { d->release(); }
-};
-typedef std::unique_ptr<xercesc::DOMDocument, ReleaseDocument> Doc;
+typedef DocumentPtr Doc;
 
-/// Parses with namespaces on and entity references kept (so that they appear in the tree).
-inline Doc load(const std::string& xml) {
-    DOMImplementation* impl = DOMImplementationRegistry::getDOMImplementation(u"LS");
-    DOMLSParser* parser = impl->createLSParser(DOMImplementationLS::MODE_SYNCHRONOUS, nullptr);
-    DOMConfiguration* config = parser->getDomConfig();
-    config->setParameter(XMLUni::fgDOMNamespaces, true);
-    config->setParameter(XMLUni::fgDOMEntities, true);
-    config->setParameter(XMLUni::fgXercesUserAdoptsDOMDocument, true);
-    MemBufInputSource source(reinterpret_cast<const XMLByte*>(xml.data()), xml.size(), "mem");
-    Wrapper4InputSource input(&source, false);
-    xercesc::DOMDocument* d = parser->parse(&input);
-    parser->release();
-    return Doc(d);
-}
+/// Parses with the library's parser, which keeps entity references in the tree.
+inline Doc load(const std::string& xml) { return parse(xml); }
 
-inline Doc emptyDocument() {
-    return Doc(DOMImplementationRegistry::getDOMImplementation(u"LS")
-                   ->createDocument(nullptr, nullptr, nullptr));
-}
+inline Doc emptyDocument() { return Doc(DOMUtil::newDocument()); }
 
 /// The first element of that tag name, in document order.
 inline DOMElement* el(xercesc::DOMDocument* d, const char16_t* tagName) {
