@@ -5,7 +5,6 @@
 #include <cassert>
 #include <climits>
 #include <cstring>
-#include <memory>
 
 namespace Ambrite {
 namespace XML {
