@@ -3,7 +3,6 @@
 #include "foundation/internal.h"
 
 #include <cassert>
-#include <climits>
 #include <cstring>
 
 namespace Ambrite {
