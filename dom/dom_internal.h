@@ -13,6 +13,19 @@ Exception convert(const xercesc::DOMException& e);
 
 /// Most entity expansions one parse may perform before it fails.
 constexpr unsigned int kEntityExpansionLimit = 10000;
+/// Most UTF-16 units one parse may produce beyond its input: entity replacement text, DTD
+/// default attribute values and attribute values longer than the bytes read.
+constexpr unsigned long long kExpansionTextLimit = 10000000;
+/// Deepest nesting of elements and entity references one parse accepts.
+constexpr unsigned int kDepthLimit = 120000;
+/// The scanner looks a namespace prefix up through every open element, so an element and each
+/// of its attributes cost its depth; one parse may spend a fixed allowance (a 120,000-deep chain
+/// needs 7.2e9) plus a multiple of the bytes read.
+constexpr unsigned long long kNestingCostBase = 8ull << 30;
+constexpr unsigned long long kNestingCostPerByte = 256;
+/// Memory one parse may allocate in all: a fixed allowance plus a multiple of the bytes read.
+constexpr unsigned long long kParseMemoryBase = 128ull << 20;
+constexpr unsigned long long kParseMemoryPerByte = 256;
 
 }  // namespace internal
 }  // namespace XML

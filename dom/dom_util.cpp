@@ -17,7 +17,13 @@
 #include <xercesc/dom/DOMLSParser.hpp>
 #include <xercesc/dom/DOMLSResourceResolver.hpp>
 #include <xercesc/dom/DOMLocator.hpp>
+#include <xercesc/framework/MemoryManager.hpp>
+#include <xercesc/framework/XMLAttr.hpp>
+#include <xercesc/framework/XMLEntityDecl.hpp>
+#include <xercesc/internal/XMLScanner.hpp>
+#include <xercesc/parsers/DOMLSParserImpl.hpp>
 #include <xercesc/sax/InputSource.hpp>
+#include <xercesc/sax/Locator.hpp>
 #include <xercesc/util/BinInputStream.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
@@ -113,6 +119,210 @@ public:
 
 EntityExpansionLimit entityExpansionLimit;
 
+// The parser of every parse. Besides the configuration it bounds what a document can make the
+// parse produce or hold, since the scanner itself only counts entity expansions:
+// - text beyond the input: entity replacement text, DTD default attribute values and attribute
+//   values longer than the bytes read (entity references inside them), kExpansionTextLimit
+//   units in all;
+// - nesting: kDepthLimit elements and entity references, and the time the scanner's namespace
+//   lookup takes, which for every element and attribute is in proportion to the depth;
+// - memory: everything the parse allocates (scanner buffers, DTD, the document), which also
+//   covers what is built inside the scanner before any callback sees it (an attribute default
+//   made of entity references, parameter entities replayed in the internal subset).
+// Each ends the parse with Exception 9 in the shape of the parser's own fatal errors.
+class BoundedParser : public xercesc::DOMLSParserImpl {
+public:
+    explicit BoundedParser(xercesc::MemoryManager* memory)
+        : DOMLSParserImpl(nullptr, memory, nullptr) {}
+
+    xercesc::DOMDocument* parse(const xercesc::DOMLSInput* source) override;
+
+    /// The parse running on this thread, if any.
+    static BoundedParser* active();
+    /// Bytes of input handed to the running parse.
+    void delivered(XMLSize_t bytes) { bytesRead_ += bytes; }
+    /// Charges an allocation of the running parse; large ones fail beyond the allowance.
+    void allocating(XMLSize_t bytes);
+    /// Credits a block that was charged to this parse and is given back during it.
+    void released(XMLSize_t bytes) { allocated_ -= bytes < allocated_ ? bytes : allocated_; }
+    /// Tells the parses apart, so that blocks of an earlier parse are not credited to a later.
+    unsigned long long serial() const { return serial_; }
+
+    void startEntityReference(const xercesc::XMLEntityDecl& entity) override;
+    void endEntityReference(const xercesc::XMLEntityDecl& entity) override;
+    void startElement(const xercesc::XMLElementDecl& element, unsigned int urlId,
+                      const XMLCh* prefix, const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
+                      XMLSize_t count, bool isEmpty, bool isRoot) override;
+    void endElement(const xercesc::XMLElementDecl& element, unsigned int urlId, bool isRoot,
+                    const XMLCh* prefix) override;
+
+private:
+    void enter();
+    void expanded(unsigned long long units);
+    void fail(const char* message);
+
+    unsigned long long serial_ = 0;
+    unsigned long long bytesRead_ = 0;
+    unsigned long long allocated_ = 0;  // live bytes of this parse
+    unsigned long long expansion_ = 0;   // units produced by expansion and defaults
+    unsigned long long attributes_ = 0;  // units of attribute values given outside entities
+    unsigned long long nestingCost_ = 0;
+    unsigned int depth_ = 0;
+    unsigned int entityDepth_ = 0;
+    bool accounting_ = false;
+    std::unique_ptr<Exception> failure_;
+};
+
+thread_local BoundedParser* activeParser = nullptr;
+thread_local unsigned long long parseSerial = 0;
+
+BoundedParser* BoundedParser::active() { return activeParser; }
+
+// Allocations below this size never fail the parse: they may come from the middle of a Xerces-C
+// constructor, while the large ones (buffers, hash tables, document heap blocks) do not.
+constexpr XMLSize_t kCheckedAllocation = 16384;
+
+void BoundedParser::allocating(XMLSize_t bytes) {
+    if (!accounting_) return;
+    allocated_ += bytes;
+    if (bytes >= kCheckedAllocation &&
+        allocated_ > internal::kParseMemoryBase + internal::kParseMemoryPerByte * bytesRead_) {
+        fail("Parse memory limit exceeded");
+    }
+}
+
+void BoundedParser::expanded(unsigned long long units) {
+    expansion_ += units;
+    unsigned long long beyondInput = attributes_ > bytesRead_ ? attributes_ - bytesRead_ : 0;
+    if (expansion_ + beyondInput > internal::kExpansionTextLimit) {
+        fail("Entity expansion limit exceeded");
+    }
+}
+
+void BoundedParser::enter() {
+    if (++depth_ > internal::kDepthLimit) fail("Nesting depth limit exceeded");
+}
+
+// Records the failure and throws it; Xerces-C passes foreign exceptions through, and should it
+// swallow one, parse() throws the record. Nothing fails twice, so unwinding never throws.
+void BoundedParser::fail(const char* message) {
+    if (failure_) return;
+    int line = -1, column = -1;
+    if (const xercesc::Locator* where = getScanner()->getLocator()) {
+        line = locationValue(where->getLineNumber());
+        column = locationValue(where->getColumnNumber());
+    }
+    accounting_ = false;
+    failure_.reset(new Exception(
+        9, Format("Fatal DOM error: Line %d, column %d, offset %d: %s", line, column, -1, message)));
+    throw Exception(*failure_);
+}
+
+xercesc::DOMDocument* BoundedParser::parse(const xercesc::DOMLSInput* source) {
+    serial_ = ++parseSerial;
+    bytesRead_ = allocated_ = expansion_ = attributes_ = nestingCost_ = 0;
+    depth_ = entityDepth_ = 0;
+    failure_.reset();
+    struct Activation {
+        BoundedParser* outer;
+        bool& accounting;
+        explicit Activation(BoundedParser* p) : outer(activeParser), accounting(p->accounting_) {
+            activeParser = p;
+            accounting = true;
+        }
+        ~Activation() {
+            activeParser = outer;
+            accounting = false;
+        }
+    } activation(this);
+    std::unique_ptr<DOMDocument, DocumentRelease> document(DOMLSParserImpl::parse(source));
+    if (failure_) throw Exception(*failure_);
+    return document.release();
+}
+
+void BoundedParser::startEntityReference(const xercesc::XMLEntityDecl& entity) {
+    // Everything an expansion produces stems from its replacement text, nested expansions
+    // being charged on their own.
+    expanded(entity.getValueLen());
+    ++entityDepth_;
+    enter();
+    DOMLSParserImpl::startEntityReference(entity);
+}
+
+void BoundedParser::endEntityReference(const xercesc::XMLEntityDecl& entity) {
+    DOMLSParserImpl::endEntityReference(entity);
+    if (entityDepth_) --entityDepth_;
+    if (depth_) --depth_;
+}
+
+void BoundedParser::startElement(const xercesc::XMLElementDecl& element, unsigned int urlId,
+                                 const XMLCh* prefix,
+                                 const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
+                                 XMLSize_t count, bool isEmpty, bool isRoot) {
+    unsigned long long defaulted = 0;
+    for (XMLSize_t i = 0; i < count; ++i) {
+        const xercesc::XMLAttr* a = attributes.elementAt(i);
+        unsigned long long units = internal::length(a->getValue());
+        // A value written in the document cannot be longer than the bytes read so far unless
+        // entity references made it so; inside an expansion all of it is expansion output.
+        if (!a->getSpecified() || entityDepth_)
+            defaulted += units;
+        else
+            attributes_ += units;
+    }
+    expanded(defaulted);
+    // End tags follow empty elements too.
+    enter();
+    nestingCost_ += static_cast<unsigned long long>(depth_) * (count + 1);
+    if (nestingCost_ > internal::kNestingCostBase + internal::kNestingCostPerByte * bytesRead_) {
+        fail("Nesting cost limit exceeded");
+    }
+    DOMLSParserImpl::startElement(element, urlId, prefix, attributes, count, isEmpty, isRoot);
+}
+
+void BoundedParser::endElement(const xercesc::XMLElementDecl& element, unsigned int urlId,
+                               bool isRoot, const XMLCh* prefix) {
+    DOMLSParserImpl::endElement(element, urlId, isRoot, prefix);
+    if (depth_) --depth_;
+}
+
+// Xerces-C allocates for a parser and its documents through this; while a bounded parse runs on
+// the thread, its allocations are charged to it and the blocks it gives back credited. Each
+// block carries its size and the parse it was charged to. Documents keep this manager after the
+// parse, when it merely passes requests on.
+class ParseMemory : public xercesc::MemoryManager {
+public:
+    xercesc::MemoryManager* getExceptionMemoryManager() override {
+        return xercesc::XMLPlatformUtils::fgMemoryManager;
+    }
+    void* allocate(XMLSize_t size) override {
+        BoundedParser* parser = BoundedParser::active();
+        if (parser) parser->allocating(size);
+        Header* h = static_cast<Header*>(
+            xercesc::XMLPlatformUtils::fgMemoryManager->allocate(sizeof(Header) + size));
+        h->size = size;
+        h->serial = parser ? parser->serial() : 0;
+        return h + 1;
+    }
+    void deallocate(void* p) override {
+        if (!p) return;
+        Header* h = static_cast<Header*>(p) - 1;
+        BoundedParser* parser = BoundedParser::active();
+        if (parser && h->serial && h->serial == parser->serial()) parser->released(h->size);
+        xercesc::XMLPlatformUtils::fgMemoryManager->deallocate(h);
+    }
+
+private:
+    // Two words, so that blocks keep the alignment of the underlying manager.
+    struct Header {
+        unsigned long long size;
+        unsigned long long serial;
+    };
+};
+
+ParseMemory parseMemory;
+
+
 // The bytes of an OctetSource as Xerces reads them, one read per request.
 class OctetInputStream : public xercesc::BinInputStream {
 public:
@@ -135,6 +345,7 @@ public:
         unsigned int n =
             source_->read(buffer, max > UINT_MAX ? UINT_MAX : static_cast<unsigned int>(max));
         position_ += n;
+        if (BoundedParser* parser = BoundedParser::active()) parser->delivered(n);
         return n;
     }
     const XMLCh* getContentType() const override { return nullptr; }
@@ -222,10 +433,9 @@ Exception convert(const xercesc::DOMException& e) {
 xercesc::DOMLSParser* DOMUtil::wellFormedParser() {
     using xercesc::DOMConfiguration;
     try {
-        xercesc::DOMImplementationLS* impl = implementation();
+        implementation();
         std::unique_ptr<xercesc::DOMLSParser, ParserRelease> parser(
-            impl->createLSParser(xercesc::DOMImplementationLS::MODE_SYNCHRONOUS, nullptr,
-                                 xercesc::XMLPlatformUtils::fgMemoryManager, nullptr));
+            new BoundedParser(&parseMemory));
         DOMConfiguration* config = parser->getDomConfig();
         config->setParameter(XMLUni::fgDOMErrorHandler,
                              static_cast<xercesc::DOMErrorHandler*>(&failureErrorHandler));
