@@ -10,6 +10,7 @@
 #include <xercesc/dom/DOMNode.hpp>
 
 #include <memory>
+#include <vector>
 
 namespace Ambrite {
 namespace XML {
@@ -43,21 +44,25 @@ bool isDocumentElement(const DOMNode* element) {
 }
 
 // An unprefixed element in no namespace under a default namespace needs xmlns="" to stay in
-// no namespace when its text is read again.
-bool needsUndeclaration(DOMElement* element, DOMNode* top) {
-    if (element == top || element->getPrefix() || element->getNamespaceURI() ||
-        element->getAttributeNode(kXmlns)) {
-        return false;
+// no namespace when its text is read again. `inForce` tells whether a default namespace is in
+// force for the children of the element's parent (see defaultInForce).
+bool needsUndeclaration(DOMElement* element, DOMNode* top, bool inForce) {
+    return inForce && element != top && !element->getPrefix() && !element->getNamespaceURI() &&
+           !element->getAttributeNode(kXmlns);
+}
+
+// Whether a default namespace is in force for the children of n, given the answer for n's
+// siblings: an unprefixed element decides by its namespace, a prefixed one by its own xmlns
+// attribute or else as its parent; the top node and non-elements end the search. Kept on a
+// stack during the walk, so that no element looks up through its ancestors.
+bool defaultInForce(DOMNode* n, DOMNode* top, bool parentInForce) {
+    if (n == top || n->getNodeType() != DOMNode::ELEMENT_NODE) return false;
+    if (!n->getPrefix()) return n->getNamespaceURI() != nullptr;
+    if (const DOMAttr* a = static_cast<DOMElement*>(n)->getAttributeNode(kXmlns)) {
+        const XMLCh* value = a->getValue();
+        return value && *value;
     }
-    for (DOMNode* p = element->getParentNode();
-         p && p != top && p->getNodeType() == DOMNode::ELEMENT_NODE; p = p->getParentNode()) {
-        if (!p->getPrefix()) return p->getNamespaceURI() != nullptr;
-        if (const DOMAttr* a = static_cast<DOMElement*>(p)->getAttributeNode(kXmlns)) {
-            const XMLCh* value = a->getValue();
-            return value && *value;
-        }
-    }
-    return false;
+    return parentInForce;
 }
 
 void writeAttribute(const DOMNode* attr, CharacterSink& out) {
@@ -156,6 +161,8 @@ void DOMSerializer::serialize(DOMNode* node, CharacterSink& out, const Parameter
     }
 
     Position position = initialPosition(node);
+    // One entry per node whose children are being written: defaultInForce for them.
+    std::vector<bool> inForce;
     DOMNode* current = node;
     while (current) {
         DOMNode* child = nullptr;
@@ -165,7 +172,9 @@ void DOMSerializer::serialize(DOMNode* node, CharacterSink& out, const Parameter
                 if (position == BEFORE_ELEMENT) position = IN_ELEMENT;
                 out.write(u"<");
                 out.write(element->getNodeName());
-                if (needsUndeclaration(element, node)) out.write(u" xmlns=\"\"");
+                if (needsUndeclaration(element, node, !inForce.empty() && inForce.back())) {
+                    out.write(u" xmlns=\"\"");
+                }
                 if (xercesc::DOMNamedNodeMap* attributes = element->getAttributes()) {
                     const XMLSize_t n = attributes->getLength();
                     for (XMLSize_t i = 0; i < n; ++i) writeAttribute(attributes->item(i), out);
@@ -224,6 +233,7 @@ void DOMSerializer::serialize(DOMNode* node, CharacterSink& out, const Parameter
                 break;
         }
         if (child) {
+            inForce.push_back(defaultInForce(current, node, !inForce.empty() && inForce.back()));
             current = child;
             continue;
         }
@@ -239,6 +249,7 @@ void DOMSerializer::serialize(DOMNode* node, CharacterSink& out, const Parameter
                 break;
             }
             current = current->getParentNode();
+            inForce.pop_back();
             if (current->getNodeType() == DOMNode::ELEMENT_NODE) {
                 out.write(u"</");
                 out.write(current->getNodeName());

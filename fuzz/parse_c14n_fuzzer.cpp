@@ -110,11 +110,13 @@ void subtree(DOMDocument* document, unsigned char apexPick, unsigned char exclud
                                   new NotFilter(new NodeTreeFilter(excluded))),
                     nullptr, false);
         std::string out;
-        canonical(set, static_cast<DOMCanonicalizer::Mode>(m), parameters, out);
-        // The same subset with the apex as the root of the node set.
+        bool ok = canonical(set, static_cast<DOMCanonicalizer::Mode>(m), parameters, out);
+        // The same subset with the apex as the root of the node set. Only the output is
+        // compared: from the document, the walk also binds the namespaces of elements outside
+        // the subset, so a relative namespace URI there fails the run that the apex passes.
         NodeSet rooted(apex, new NotFilter(new NodeTreeFilter(excluded)), nullptr, false);
         std::string out2;
-        bool ok = canonical(rooted, static_cast<DOMCanonicalizer::Mode>(m), parameters, out2);
+        ok = canonical(rooted, static_cast<DOMCanonicalizer::Mode>(m), parameters, out2) && ok;
         if (ok && out != out2) fail("node set root changes the output", out, out2);
     }
 }

@@ -13,9 +13,9 @@ targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(parse_c14n_fuzzer uri_fuzzer)
 build="${AMXML_FUZZ_BUILD_DIR:-build-fuzz}"
 
-CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DAMXML_BUILD_FUZZ=ON -DAMXML_BUILD_TESTS=OFF -DAMXML_BUILD_TOOLS=OFF >/dev/null
-cmake --build "$build" --target "${targets[@]}"
+cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
 
 export ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"

@@ -131,3 +131,34 @@ TEST(DOMSerializer, DeepTreesNeedNoRecursion) {
     EXPECT_EQ("<e>x</e></e>", out.substr(kDecl.size() + depth * 3 - 3, 12));
     EXPECT_EQ("</e>\n", out.substr(out.size() - 5));
 }
+
+TEST(DOMSerializer, UndeclarationUnderLongPrefixedChainsLooksUpOnce) {
+    // Every unprefixed element in no namespace sits below a long chain of prefixed elements;
+    // whether a default namespace is in force is carried down the walk rather than searched
+    // for through the chain per element, which made a 16,000-deep chain take seconds.
+    const int depth = 20000;
+    std::string chain, leaves;
+    for (int i = 0; i < depth; ++i) chain += "<p:e>";
+    for (int i = 0; i < depth; ++i) leaves += "<e /></p:e>";
+    const std::string body = "<p:e xmlns:p=\"urn:p\"><e xmlns=\"\">" + chain +
+                             leaves + "</e><f /></p:e>";
+    DocumentPtr d = parse(body);
+    std::string out = serialized(d.get());
+    ASSERT_EQ(kDecl.size() + body.size() + 1, out.size());
+    EXPECT_TRUE(kDecl + body + "\n" == out);
+
+    // Built through the DOM, the leaves are in no namespace below the default one: each gets
+    // its undeclaration.
+    DocumentPtr built(DOMUtil::newDocument());
+    DOMElement* top = built->createElementNS(u"urn:p", u"p:e");
+    top->setAttributeNS(u"http://www.w3.org/2000/xmlns/", u"xmlns", u"urn:d");
+    built->appendChild(top);
+    DOMNode* n = top;
+    for (int i = 0; i < 3; ++i) {
+        n = n->appendChild(built->createElementNS(u"urn:p", u"p:e"));
+        n->appendChild(built->createElement(u"e"));
+    }
+    EXPECT_EQ(kDecl + "<p:e xmlns=\"urn:d\"><p:e><e xmlns=\"\" /><p:e><e xmlns=\"\" /><p:e>"
+                      "<e xmlns=\"\" /></p:e></p:e></p:e></p:e>\n",
+              serialized(built.get()));
+}
