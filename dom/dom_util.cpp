@@ -28,8 +28,10 @@
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
+#include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
+#include <atomic>
 #include <climits>
 #include <memory>
 
@@ -128,7 +130,8 @@ EntityExpansionLimit entityExpansionLimit;
 //   lookup takes, which for every element and attribute is in proportion to the depth;
 // - memory: everything the parse allocates (scanner buffers, DTD, the document), which also
 //   covers what is built inside the scanner before any callback sees it (an attribute default
-//   made of entity references, parameter entities replayed in the internal subset).
+//   made of entity references, parameter entities replayed in the internal subset); and what it
+//   requests in all, which bounds the expansions the scanner does not count.
 // Each ends the parse with Exception 9 in the shape of the parser's own fatal errors.
 class BoundedParser : public xercesc::DOMLSParserImpl {
 public:
@@ -164,6 +167,7 @@ private:
     unsigned long long serial_ = 0;
     unsigned long long bytesRead_ = 0;
     unsigned long long allocated_ = 0;  // live bytes of this parse
+    unsigned long long requested_ = 0;  // all bytes it asked for
     unsigned long long expansion_ = 0;   // units produced by expansion and defaults
     unsigned long long attributes_ = 0;  // units of attribute values given outside entities
     unsigned long long nestingCost_ = 0;
@@ -174,7 +178,8 @@ private:
 };
 
 thread_local BoundedParser* activeParser = nullptr;
-thread_local unsigned long long parseSerial = 0;
+// Numbers the parses of all threads; a document may be released on another thread.
+std::atomic<unsigned long long> parseSerial(0);
 
 BoundedParser* BoundedParser::active() { return activeParser; }
 
@@ -185,8 +190,11 @@ constexpr XMLSize_t kCheckedAllocation = 16384;
 void BoundedParser::allocating(XMLSize_t bytes) {
     if (!accounting_) return;
     allocated_ += bytes;
-    if (bytes >= kCheckedAllocation &&
-        allocated_ > internal::kParseMemoryBase + internal::kParseMemoryPerByte * bytesRead_) {
+    requested_ += bytes;
+    if (bytes < kCheckedAllocation) return;
+    const unsigned long long allowance =
+        internal::kParseMemoryBase + internal::kParseMemoryPerByte * bytesRead_;
+    if (allocated_ > allowance || requested_ / internal::kParseMemoryTurnover > allowance) {
         fail("Parse memory limit exceeded");
     }
 }
@@ -219,8 +227,8 @@ void BoundedParser::fail(const char* message) {
 }
 
 xercesc::DOMDocument* BoundedParser::parse(const xercesc::DOMLSInput* source) {
-    serial_ = ++parseSerial;
-    bytesRead_ = allocated_ = expansion_ = attributes_ = nestingCost_ = 0;
+    serial_ = ++parseSerial;  // never 0, which marks blocks allocated outside a parse
+    bytesRead_ = allocated_ = requested_ = expansion_ = attributes_ = nestingCost_ = 0;
     depth_ = entityDepth_ = 0;
     failure_.reset();
     struct Activation {
@@ -259,9 +267,15 @@ void BoundedParser::startElement(const xercesc::XMLElementDecl& element, unsigne
                                  const XMLCh* prefix,
                                  const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
                                  XMLSize_t count, bool isEmpty, bool isRoot) {
-    unsigned long long defaulted = 0;
+    unsigned long long defaulted = 0, lookups = 1;
     for (XMLSize_t i = 0; i < count; ++i) {
         const xercesc::XMLAttr* a = attributes.elementAt(i);
+        // Prefixed attributes are looked up too, except for the two prefixes bound by name.
+        const XMLCh* p = a->getPrefix();
+        if (p && *p && !xercesc::XMLString::equals(p, XMLUni::fgXMLString) &&
+            !xercesc::XMLString::equals(p, XMLUni::fgXMLNSString)) {
+            ++lookups;
+        }
         unsigned long long units = internal::length(a->getValue());
         // A value written in the document cannot be longer than the bytes read so far unless
         // entity references made it so; inside an expansion all of it is expansion output.
@@ -273,7 +287,7 @@ void BoundedParser::startElement(const xercesc::XMLElementDecl& element, unsigne
     expanded(defaulted);
     // End tags follow empty elements too.
     enter();
-    nestingCost_ += static_cast<unsigned long long>(depth_) * (count + 1);
+    nestingCost_ += depth_ * lookups;
     if (nestingCost_ > internal::kNestingCostBase + internal::kNestingCostPerByte * bytesRead_) {
         fail("Nesting cost limit exceeded");
     }
