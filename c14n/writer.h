@@ -1,28 +1,287 @@
-// The canonicalizer's output: fixed pieces, names and escaped values into a character sink.
+// The canonicalizer's output: markup, names and escaped values, either encoded straight into
+// UTF-8 for an octet sink or gathered as UTF-16 for a character sink.
 #ifndef AMBRITE_XML_C14N_WRITER_H
 #define AMBRITE_XML_C14N_WRITER_H
 
-#include <ambrite/xml/dom.h>
 #include <ambrite/xml/streams.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "foundation/internal.h"
 
 namespace Ambrite {
 namespace XML {
 namespace C14n {
 namespace detail {
 
-class Writer {
-public:
-    explicit Writer(CharacterSink& sink) : sink_(sink) {}
+/// How a piece of text is escaped: not at all (names, comments, PI data), as character data,
+/// or as an attribute value. The references are those of canonical XML.
+enum Escaping { RAW, TEXT, ATTRIBUTE };
 
-    /// A fixed piece of markup, n units.
-    void piece(const XMLCh* s, unsigned int n) { sink_.write(s, n); }
-    /// A name or unescaped data taken from the DOM.
-    void name(const XMLCh* s) { sink_.write(s); }
-    void text(const XMLCh* s) { escapeText(s, sink_); }
-    void attr(const XMLCh* s) { escapeAttr(s, sink_); }
+/// The replacement of a unit below 0x40 under an escaping, or null when it is written as is.
+inline const char* replacement(Escaping e, unsigned int u) {
+    switch (u) {
+        case 0x09:
+            return e == ATTRIBUTE ? "&#x9;" : nullptr;
+        case 0x0A:
+            return e == ATTRIBUTE ? "&#xA;" : nullptr;
+        case 0x0D:
+            return e != RAW ? "&#xD;" : nullptr;
+        case u'"':
+            return e == ATTRIBUTE ? "&quot;" : nullptr;
+        case u'&':
+            return e != RAW ? "&amp;" : nullptr;
+        case u'<':
+            return e != RAW ? "&lt;" : nullptr;
+        case u'>':
+            return e == TEXT ? "&gt;" : nullptr;
+        default:
+            return nullptr;
+    }
+}
+
+/// Per escaping, a bit for every unit below 0x40 that has a replacement.
+constexpr std::uint64_t kSpecial[3] = {
+    0,
+    (1ull << 0x0D) | (1ull << u'&') | (1ull << u'<') | (1ull << u'>'),
+    (1ull << 0x09) | (1ull << 0x0A) | (1ull << 0x0D) | (1ull << u'"') | (1ull << u'&') |
+        (1ull << u'<'),
+};
+
+template <Escaping E>
+inline bool special(unsigned int u) {
+    return u < 0x40 && ((kSpecial[E] >> u) & 1);
+}
+
+inline bool isHighSurrogate(unsigned int u) { return (u & 0xFC00) == 0xD800; }
+inline bool isLowSurrogate(unsigned int u) { return (u & 0xFC00) == 0xDC00; }
+
+/// UTF-8 straight into a buffer that is handed to the octet sink whenever it fills. A surrogate
+/// pair is one four-byte character, also when its halves arrive in separate pieces; a lone
+/// surrogate is written as its own three-byte sequence.
+class Utf8Out {
+public:
+    explicit Utf8Out(OctetSink& sink)
+        : sink_(sink), buffer_(static_cast<unsigned char*>(internal::checkedAlloc(kCapacity))),
+          length_(0), pendingHigh_(0) {}
+    ~Utf8Out() { utfree(buffer_); }
+    Utf8Out(const Utf8Out&) = delete;
+    Utf8Out& operator=(const Utf8Out&) = delete;
+
+    /// Fixed ASCII markup of n (< 64) characters.
+    void markup(const char* s, unsigned int n) {
+        if (pendingHigh_) settlePending(0);
+        if (kCapacity - length_ < n) drain();
+        std::memcpy(buffer_ + length_, s, n);
+        length_ += n;
+    }
+
+    template <Escaping E>
+    void put(const XMLCh* s) {
+        if (s) put<E>(s, internal::length(s));
+    }
+
+    /// n units of s.
+    template <Escaping E>
+    void put(const XMLCh* s, std::size_t n) {
+        while (n) {
+            std::size_t chunk = n < kChunk ? n : kChunk;
+            // A chunk never ends between the halves of a pair.
+            if (chunk < n && isHighSurrogate(s[chunk - 1])) --chunk;
+            // Worst case six bytes a unit ("&quot;"), plus a pending pair.
+            if (kCapacity - length_ < 6 * chunk + 8) drain();
+            encode<E>(s, chunk);
+            s += chunk;
+            n -= chunk;
+        }
+    }
+
+    /// Hands everything to the sink, a held-back high surrogate as three bytes.
+    void flush() {
+        if (pendingHigh_) settlePending(0);
+        drain();
+    }
 
 private:
+    static const std::size_t kCapacity = 64 * 1024;
+    static const std::size_t kChunk = 4096;
+
+    void drain() {
+        if (length_) {
+            std::size_t n = length_;
+            length_ = 0;
+            sink_.write(buffer_, static_cast<unsigned int>(n));
+        }
+    }
+
+    void settlePending(unsigned int next) {
+        if (kCapacity - length_ < 8) drain();
+        unsigned char* o = buffer_ + length_;
+        o = isLowSurrogate(next) ? pair(o, pendingHigh_, next) : three(o, pendingHigh_);
+        length_ = static_cast<std::size_t>(o - buffer_);
+        pendingHigh_ = 0;
+    }
+
+    static unsigned char* three(unsigned char* o, unsigned int u) {
+        o[0] = static_cast<unsigned char>(0xE0 | (u >> 12));
+        o[1] = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
+        o[2] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+        return o + 3;
+    }
+    static unsigned char* pair(unsigned char* o, unsigned int high, unsigned int low) {
+        unsigned int c = 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+        o[0] = static_cast<unsigned char>(0xF0 | (c >> 18));
+        o[1] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+        o[2] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+        o[3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        return o + 4;
+    }
+
+    template <Escaping E>
+    void encode(const XMLCh* s, std::size_t n) {
+        const XMLCh* p = s;
+        const XMLCh* end = s + n;
+        if (pendingHigh_) {
+            if (isLowSurrogate(*p)) {
+                settlePending(*p++);
+            } else {
+                settlePending(0);
+            }
+        }
+        unsigned char* o = buffer_ + length_;
+        while (p < end) {
+#if defined(__SSE2__)
+            // Eight units at a time while they are ASCII and need no reference.
+            while (end - p >= 8) {
+                __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                if (_mm_movemask_epi8(stops<E>(v))) break;
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(v, v));
+                o += 8;
+                p += 8;
+            }
+            if (p == end) break;
+#endif
+            const XMLCh* stop = end - p > 8 ? p + 8 : end;
+            while (p < stop) o = encodeUnit<E>(o, p, end);
+        }
+        length_ = static_cast<std::size_t>(o - buffer_);
+    }
+
+#if defined(__SSE2__)
+    // Lanes holding a unit above 0x7F or one that the escaping replaces.
+    template <Escaping E>
+    static __m128i stops(__m128i v) {
+        __m128i ascii = _mm_cmpeq_epi16(_mm_subs_epu16(v, _mm_set1_epi16(0x7F)), _mm_setzero_si128());
+        __m128i stop = _mm_xor_si128(ascii, _mm_set1_epi16(-1));
+        if (E != RAW) {
+            stop = _mm_or_si128(stop, _mm_cmpeq_epi16(v, _mm_set1_epi16(u'&')));
+            stop = _mm_or_si128(stop, _mm_cmpeq_epi16(v, _mm_set1_epi16(u'<')));
+            stop = _mm_or_si128(stop, _mm_cmpeq_epi16(v, _mm_set1_epi16(0x0D)));
+        }
+        if (E == TEXT) stop = _mm_or_si128(stop, _mm_cmpeq_epi16(v, _mm_set1_epi16(u'>')));
+        if (E == ATTRIBUTE) {
+            stop = _mm_or_si128(stop, _mm_cmpeq_epi16(v, _mm_set1_epi16(u'"')));
+            stop = _mm_or_si128(stop, _mm_cmpeq_epi16(v, _mm_set1_epi16(0x09)));
+            stop = _mm_or_si128(stop, _mm_cmpeq_epi16(v, _mm_set1_epi16(0x0A)));
+        }
+        return stop;
+    }
+#endif
+
+    // Encodes the unit at p (with its partner when it starts a pair) and advances p.
+    template <Escaping E>
+    unsigned char* encodeUnit(unsigned char* o, const XMLCh*& p, const XMLCh* end) {
+        unsigned int u = *p++;
+        if (u < 0x80) {
+            if (special<E>(u)) {
+                for (const char* r = replacement(E, u); *r; ++r) *o++ = static_cast<unsigned char>(*r);
+            } else {
+                *o++ = static_cast<unsigned char>(u);
+            }
+        } else if (u < 0x800) {
+            o[0] = static_cast<unsigned char>(0xC0 | (u >> 6));
+            o[1] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+            o += 2;
+        } else if (isHighSurrogate(u)) {
+            if (p == end) {
+                // The partner may start the next piece.
+                pendingHigh_ = u;
+            } else if (isLowSurrogate(*p)) {
+                o = pair(o, u, *p++);
+            } else {
+                o = three(o, u);
+            }
+        } else {
+            o = three(o, u);
+        }
+        return o;
+    }
+
+    OctetSink& sink_;
+    unsigned char* buffer_;
+    std::size_t length_;
+    unsigned int pendingHigh_;
+};
+
+/// UTF-16 gathered into a buffer that is handed to the character sink whenever it fills.
+class Utf16Out {
+public:
+    explicit Utf16Out(CharacterSink& sink)
+        : sink_(sink),
+          buffer_(static_cast<XMLCh*>(internal::checkedAlloc(kCapacity * sizeof(XMLCh)))),
+          length_(0) {}
+    ~Utf16Out() { utfree(buffer_); }
+    Utf16Out(const Utf16Out&) = delete;
+    Utf16Out& operator=(const Utf16Out&) = delete;
+
+    void markup(const char* s, unsigned int n) {
+        if (kCapacity - length_ < n) drain();
+        for (unsigned int i = 0; i < n; ++i) buffer_[length_ + i] = static_cast<XMLCh>(s[i]);
+        length_ += n;
+    }
+
+    template <Escaping E>
+    void put(const XMLCh* s) {
+        if (s) put<E>(s, internal::length(s));
+    }
+
+    template <Escaping E>
+    void put(const XMLCh* s, std::size_t n) {
+        for (const XMLCh* end = s + n; s < end; ++s) {
+            if (kCapacity - length_ < 8) drain();
+            unsigned int u = *s;
+            if (special<E>(u)) {
+                for (const char* r = replacement(E, u); *r; ++r) {
+                    buffer_[length_++] = static_cast<XMLCh>(*r);
+                }
+            } else {
+                buffer_[length_++] = static_cast<XMLCh>(u);
+            }
+        }
+    }
+
+    void flush() { drain(); }
+
+private:
+    static const std::size_t kCapacity = 16 * 1024;
+
+    void drain() {
+        if (length_) {
+            std::size_t n = length_;
+            length_ = 0;
+            sink_.write(buffer_, static_cast<unsigned int>(n));
+        }
+    }
+
     CharacterSink& sink_;
+    XMLCh* buffer_;
+    std::size_t length_;
 };
 
 }  // namespace detail
