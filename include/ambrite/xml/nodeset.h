@@ -252,6 +252,10 @@ public:
     DOMNode* next();
 
 private:
+    // Where the walk stands at cursor_: about to visit it, inside its attributes, or done with
+    // its subtree.
+    enum Phase { ENTER, ATTRIBUTES, LEAVE };
+
     void step();
 
     DOMNode* root_;
@@ -259,9 +263,12 @@ private:
     NodeHashSet notTreeSet_;
     NodeSet::Filter* filter_;
     DOMNode* next_;
-    // Walk state: the node whose attributes or subtree are being visited.
+    // Walk state: the current node (null when exhausted), the next of its attributes to look at,
+    // and the tree-set member whose subtree the walk is inside (null outside such subtrees).
     DOMNode* cursor_;
+    Phase phase_;
     unsigned int attrIndex_;
+    DOMNode* apex_;
 };
 
 /// Data flowing between processing steps: an octet stream or a node set.

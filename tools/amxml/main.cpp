@@ -1,0 +1,58 @@
+// amxml: a thin command-line front on the library. Each subcommand lives in its own file and
+// is listed in kCommands below.
+#include <ambrite/xml/dom.h>
+
+#include "tool.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+namespace {
+
+const amxml::Command kCommands[] = {
+    {"serialize", "parse a document safely and write it back as UTF-8", amxml::serializeCommand},
+};
+
+void printUsage(std::FILE* to) {
+    std::fputs(
+        "usage: amxml COMMAND [OPTIONS] [ARGUMENTS]\n"
+        "       amxml --help\n"
+        "\n"
+        "Commands:\n",
+        to);
+    for (const amxml::Command& c : kCommands) std::fprintf(to, "  %-12s%s\n", c.name, c.summary);
+    std::fputs(
+        "\n"
+        "'amxml COMMAND --help' describes a command. Output goes to standard output unchanged.\n"
+        "Exit status: 0 on success, 1 on failure (a library exception is printed on standard\n"
+        "error on one line), 2 on a usage error.\n",
+        to);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fputs("amxml: no command given\n", stderr);
+        printUsage(stderr);
+        return amxml::USAGE;
+    }
+    if (amxml::isHelp(argv[1])) {
+        printUsage(stdout);
+        return amxml::SUCCESS;
+    }
+    for (const amxml::Command& c : kCommands) {
+        if (std::strcmp(argv[1], c.name) != 0) continue;
+        try {
+            Ambrite::XML::DOMUtil::Init init;
+            return c.run(argc - 2, argv + 2);
+        } catch (const Ambrite::XML::Exception& e) {
+            std::cerr << e << std::endl;
+            return amxml::FAILURE;
+        }
+    }
+    std::fprintf(stderr, "amxml: unknown command '%s'\n", argv[1]);
+    printUsage(stderr);
+    return amxml::USAGE;
+}

@@ -1,0 +1,74 @@
+// amxml serialize: parses a document with the library's parser and writes it back with the
+// library's serializer, as UTF-8 on standard output.
+#include <ambrite/xml/dom.h>
+
+#include "tool.h"
+
+#include <xercesc/dom/DOMDocument.hpp>
+#include <xercesc/dom/DOMDocumentType.hpp>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace amxml {
+
+namespace {
+
+using Ambrite::XML::DOMDocument;
+using Ambrite::XML::DOMSerializer;
+using Ambrite::XML::DOMUtil;
+
+const char kUsage[] =
+    "usage: amxml serialize [--no-declaration] [FILE|-]\n"
+    "\n"
+    "Parses FILE (standard input when FILE is - or absent) with the library's safe parser\n"
+    "and writes the document to standard output as UTF-8 with the library's serializer.\n"
+    "\n"
+    "  --no-declaration  leave out the XML declaration (the DOCTYPE is kept)\n"
+    "  --help            show this text\n";
+
+}  // namespace
+
+int serializeCommand(int argc, char** argv) {
+    return runCommand("serialize", kUsage, [argc, argv]() {
+        bool declaration = true;
+        const char* path = nullptr;
+        bool options = true;
+        for (int i = 0; i < argc; ++i) {
+            const char* arg = argv[i];
+            if (options && std::strcmp(arg, "--") == 0) {
+                options = false;
+            } else if (options && isHelp(arg)) {
+                std::fputs(kUsage, stdout);
+                return int(SUCCESS);
+            } else if (options && std::strcmp(arg, "--no-declaration") == 0) {
+                declaration = false;
+            } else if (options && arg[0] == '-' && arg[1] != 0) {
+                throw UsageError{std::string("unknown option '") + arg + "'"};
+            } else if (path) {
+                throw UsageError{"only one input may be given"};
+            } else {
+                path = arg;
+            }
+        }
+
+        std::unique_ptr<FileSource> source(openInput(path ? path : "-"));
+        std::unique_ptr<DOMDocument, Ambrite::XML::DocumentRelease> document(
+            DOMUtil::parse(source.get()));
+        std::unique_ptr<DOMSerializer::Parameters> parameters;
+        if (!declaration) {
+            const xercesc::DOMDocumentType* type = document->getDoctype();
+            parameters.reset(new DOMSerializer::Parameters(
+                false, type ? type->getSystemId() : nullptr, type ? type->getPublicId() : nullptr,
+                type ? type->getInternalSubset() : nullptr));
+        }
+        StdoutSink out;
+        DOMSerializer::serialize(document.get(), out, parameters.get());
+        out.close();
+        return int(SUCCESS);
+    });
+}
+
+}  // namespace amxml

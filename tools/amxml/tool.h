@@ -1,0 +1,79 @@
+// Shared pieces of the amxml subcommands: stream adapters over stdio, input opening, usage
+// errors and the common way a command body is run and its failures reported.
+#ifndef AMXML_TOOL_H
+#define AMXML_TOOL_H
+
+#include <ambrite/xml/streams.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+namespace amxml {
+
+using Ambrite::XML::OctetSink;
+using Ambrite::XML::OctetSource;
+
+/// A subcommand: its name, a one-line summary for `amxml --help`, and its entry point, which
+/// receives the arguments after the subcommand name and gives the exit status.
+struct Command {
+    const char* name;
+    const char* summary;
+    int (*run)(int argc, char** argv);
+};
+
+// One entry point per subcommand, each in its own file; main.cpp lists them.
+int serializeCommand(int argc, char** argv);
+
+/// Exit statuses shared by every subcommand.
+enum Status { SUCCESS = 0, FAILURE = 1, USAGE = 2 };
+
+/// A misuse of the command line: reported with the command's usage, exit status 2.
+struct UsageError {
+    std::string message;
+};
+
+/// A failure outside the library (a file that cannot be opened, a write error): exit status 1.
+struct ToolError {
+    std::string message;
+};
+
+/// Reads a FILE* as it is asked to, chunk by chunk; closes it on close() unless it is stdin.
+class FileSource : public OctetSource {
+public:
+    /// Adopts `file` (never closed when it is stdin).
+    explicit FileSource(std::FILE* file);
+    ~FileSource() override;
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+
+    /// Throws Exception 3 "Read error: %s" when the file cannot be read.
+    unsigned int read(unsigned char* buffer, unsigned int max) override;
+    void close() override;
+
+private:
+    std::FILE* file_;
+};
+
+/// Writes bytes unchanged to stdout; throws ToolError when stdout fails.
+class StdoutSink : public OctetSink {
+public:
+    void write(const unsigned char* bytes, unsigned int count) override;
+    /// Flushes stdout; it stays open.
+    void close() override;
+};
+
+/// Opens FILE for binary reading, or stdin for "-"; throws ToolError when it cannot.
+FileSource* openInput(const std::string& path);
+
+/// True when `arg` asks for help.
+bool isHelp(const char* arg);
+
+/// Runs a command body and gives its status. A library Exception is printed on stderr exactly
+/// as the library renders it, on one line (status 1); a ToolError as "amxml NAME: " and its
+/// message (status 1); a UsageError as that, followed by `usage` (status 2).
+int runCommand(const char* name, const char* usage, const std::function<int()>& body);
+
+}  // namespace amxml
+
+#endif
