@@ -27,7 +27,7 @@ fi
 mkdir -p "$build/callgrind"
 out="$build/callgrind/callgrind.out.$scenario.$(basename "$file")"
 valgrind --tool=callgrind --collect-atstart=no --callgrind-out-file="$out" \
-    "$amxml" -n 1 -c -s "$scenario" "$file" >&2 2>"$out.log" || {
+    "$amxml" -n 1 -c -s "$scenario" "$file" >"$out.log" 2>&1 || {
     cat "$out.log" >&2
     exit 1
 }

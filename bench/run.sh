@@ -53,8 +53,8 @@ fi
 scripts/setup.sh --bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O3 -DNDEBUG -g" \
     -DAMXML_BUILD_BENCH=ON -DAMXML_BUILD_TESTS=OFF -DAMXML_BUILD_TOOLS=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target amxml-bench amxml-micro-bench
-make -s -C bench/peers OUT="$build/peers"
+cmake --build "$build" -j "$(nproc)" --target amxml-bench amxml-micro-bench >&2
+make -s -C bench/peers OUT="$build/peers" >&2
 [ "$build_only" = 1 ] && exit 0
 
 amxml="$build/bench/amxml-bench"
