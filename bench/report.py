@@ -100,29 +100,33 @@ def per_mb(results, tool, doc, s, sizes):
 
 
 def linearity(results, sizes, order):
-    docs = [d for d in order if d.startswith("doc-")]
-    if len(docs) < 2 and len(docs) == len(order):
-        return
-    docs.sort(key=lambda d: sizes[d])
-    small, large = (docs[0], docs[-1]) if docs else (None, None)
+    docs = sorted((d for d in order if d.startswith("doc-")), key=lambda d: sizes[d])
     others = [d for d in order if not d.startswith("doc-")]
-    print("linearity: ms per input MB (amxml; libxml2's own ratio in brackets)")
+    small, large = (docs[0], docs[-1]) if len(docs) > 1 else (None, None)
+    # each other document is compared with the doc document nearest to it in size
+    refs = {d: min(docs, key=lambda x: abs(math.log(sizes[x] / sizes[d]))) for d in others} if docs else {}
+    if not small and not refs:
+        return
+    print("linearity: amxml ms per input MB, and its growth (libxml2's growth in brackets)")
+    head = f"  {'scenario':<20}"
+    if small:
+        head += f" {small:>14} {large:>14} {'growth':>17}"
+    for d in refs:
+        head += f"   {d + ' vs ' + refs[d]:>38}"
+    print(head)
     for s in SCENARIOS:
-        parts = []
-        if small and large != small:
+        row = f"  {s:<20}"
+        if small:
             a0, a1 = per_mb(results, "amxml", small, s, sizes), per_mb(results, "amxml", large, s, sizes)
             l0, l1 = per_mb(results, "libxml2", small, s, sizes), per_mb(results, "libxml2", large, s, sizes)
-            parts.append(f"{small} {fmt(a0, '.2f')}, {large} {fmt(a1, '.2f')}: "
-                         f"{fmt(ratio(a1, a0), '.2f')}x [{fmt(ratio(l1, l0), '.2f')}x]")
-        for d in others:
-            # compared with the doc document nearest in size
-            ref = min(docs, key=lambda x: abs(math.log(sizes[x] / sizes[d]))) if docs else None
-            a, ar = per_mb(results, "amxml", d, s, sizes), per_mb(results, "amxml", ref, s, sizes) if ref else None
-            l, lr = per_mb(results, "libxml2", d, s, sizes), per_mb(results, "libxml2", ref, s, sizes) if ref else None
-            parts.append(f"{d} {fmt(a, '.2f')} vs {ref} {fmt(ar, '.2f')}: "
-                         f"{fmt(ratio(a, ar), '.2f')}x [{fmt(ratio(l, lr), '.2f')}x]")
-        if parts:
-            print(f"  {s:<20} " + "; ".join(parts))
+            row += (f" {fmt(a0, '14.2f')} {fmt(a1, '14.2f')} "
+                    f"{fmt(ratio(a1, a0), '6.2f')}x [{fmt(ratio(l1, l0), '6.2f')}x]")
+        for d, ref in refs.items():
+            a, ar = per_mb(results, "amxml", d, s, sizes), per_mb(results, "amxml", ref, s, sizes)
+            l, lr = per_mb(results, "libxml2", d, s, sizes), per_mb(results, "libxml2", ref, s, sizes)
+            row += (f"   {fmt(a, '8.2f')} vs {fmt(ar, '8.2f')} "
+                    f"{fmt(ratio(a, ar), '6.2f')}x [{fmt(ratio(l, lr), '6.2f')}x]")
+        print(row)
 
 
 def main():
