@@ -3,10 +3,12 @@
 # Xerces-C floor on generated documents, then prints per document and scenario the throughput of
 # each, the ratios, output mismatches against libxml2, peak memory and how time scales with size.
 #
-# Usage: bench/run.sh [--quick] [-n REPS] [--docs "KIND:AMOUNT ..."] [--work DIR] [--build DIR]
-#                     [--dump] [--build-only]
+# Usage: bench/run.sh [--quick] [-n REPS] [--rounds N] [--docs "KIND:AMOUNT ..."] [--work DIR]
+#                     [--build DIR] [--dump] [--build-only]
 #   --quick        documents doc:1M and doc:10M only
 #   -n REPS        timed repetitions per scenario, the same for all three programs (default 5)
+#   --rounds N     run the three programs N times in turn on each document and report each
+#                  one's fastest median, which steadies the ratios on a busy machine (default 1)
 #   --docs LIST    documents to generate and run, as gen.py kinds and amounts
 #                  (default "doc:1M doc:10M doc:100M deep:10000 flat:1000000")
 #   --work DIR     where documents and results go (default bench/work)
@@ -21,6 +23,7 @@ root=$PWD
 
 quick=0
 reps=5
+rounds=1
 docs=""
 work=bench/work
 build=build-bench
@@ -30,12 +33,13 @@ while [ $# -gt 0 ]; do
     case "$1" in
         --quick) quick=1 ;;
         -n) reps="$2"; shift ;;
+        --rounds) rounds="$2"; shift ;;
         --docs) docs="$2"; shift ;;
         --work) work="$2"; shift ;;
         --build) build="$2"; shift ;;
         --dump) dump=1 ;;
         --build-only) build_only=1 ;;
-        *) sed -n '5,16p' "$0" >&2; exit 2 ;;
+        *) sed -n '6,19p' "$0" >&2; exit 2 ;;
     esac
     shift
 done
@@ -94,7 +98,7 @@ fi
 for file in "${files[@]}"; do
     name="$(basename "$file")"
     echo "size $name $(wc -c <"$file")" >>"$results"
-    for tool in amxml libxml2 floor; do
+    for tool in $(for _ in $(seq "$rounds"); do echo amxml libxml2 floor; done); do
         echo "== $tool $name" >&2
         case "$tool" in
             amxml) cmd=("$amxml" -n "$reps" "${dumpdir[@]}" "$file") ;;
