@@ -60,8 +60,8 @@ private:
 class NullEntityResolver : public xercesc::DOMLSResourceResolver {
 public:
     xercesc::DOMLSInput* resolveResource(const XMLCh* resourceType, const XMLCh* namespaceUri,
-                                        const XMLCh* publicId, const XMLCh* systemId,
-                                        const XMLCh* baseURI) override;
+                                         const XMLCh* publicId, const XMLCh* systemId,
+                                         const XMLCh* baseURI) override;
 };
 
 // Locations are 64-bit and unknown ones are all bits set; messages carry them as int.
@@ -90,20 +90,21 @@ bool RecordingErrorHandler::handleError(const xercesc::DOMError& error) {
         column = locationValue(location->getColumnNumber());
         offset = locationValue(location->getByteOffset());
     }
-    failure_.reset(new Exception(9, Format("%s: Line %d, column %d, offset %d: %S", severity,
-                                           line, column, offset, error.getMessage())));
+    failure_.reset(new Exception(9, Format("%s: Line %d, column %d, offset %d: %S", severity, line,
+                                           column, offset, error.getMessage())));
     return false;
 }
 
 xercesc::DOMLSInput* NullEntityResolver::resolveResource(const XMLCh*, const XMLCh*,
-                                                          const XMLCh* publicId,
-                                                          const XMLCh* systemId, const XMLCh*) {
+                                                         const XMLCh* publicId,
+                                                         const XMLCh* systemId, const XMLCh*) {
     if (!systemId && !publicId) throw Exception(13050, "Entity without public or system ID");
     throw Exception(13050, Format("Unable to resolve entity: %S", systemId ? systemId : publicId));
 }
 
 FailureErrorHandler failureErrorHandler;
 NullEntityResolver nullEntityResolver;
+
 // Only read during parses, so every parser shares it.
 class EntityExpansionLimit : public xercesc::SecurityManager {
 public:
@@ -131,7 +132,8 @@ public:
 
     XMLFilePos curPos() const override { return position_; }
     XMLSize_t readBytes(XMLByte* buffer, XMLSize_t max) override {
-        unsigned int n = source_->read(buffer, max > UINT_MAX ? UINT_MAX : static_cast<unsigned int>(max));
+        unsigned int n =
+            source_->read(buffer, max > UINT_MAX ? UINT_MAX : static_cast<unsigned int>(max));
         position_ += n;
         return n;
     }
@@ -256,9 +258,9 @@ xercesc::DOMLSParser* DOMUtil::wellFormedParser() {
 }
 
 DOMDocument* DOMUtil::parse(OctetSource* source) {
+    RecordingErrorHandler errors;
     std::unique_ptr<xercesc::DOMLSParser, ParserRelease> parser(wellFormedParser());
     try {
-        RecordingErrorHandler errors;
         xercesc::DOMConfiguration* config = parser->getDomConfig();
         config->setParameter(XMLUni::fgDOMErrorHandler,
                              static_cast<xercesc::DOMErrorHandler*>(&errors));
@@ -292,13 +294,22 @@ xercesc::DOMLSInput* DOMUtil::inputSourceAdapter(OctetSource* source, bool adopt
 }
 
 Format DOMUtil::format(const xercesc::DOMException& e) {
-    static const char* const kNames[] = {
-        "INDEX_SIZE_ERR",         "DOMSTRING_SIZE_ERR",  "HIERARCHY_REQUEST_ERR",
-        "WRONG_DOCUMENT_ERR",     "INVALID_CHARACTER_ERR", "NO_DATA_ALLOWED_ERR",
-        "NO_MODIFICATION_ALLOWED_ERR", "NOT_FOUND_ERR",  "NOT_SUPPORTED_ERR",
-        "INUSE_ATTRIBUTE_ERR",    "INVALID_STATE_ERR",   "SYNTAX_ERR",
-        "INVALID_MODIFICATION_ERR", "NAMESPACE_ERR",     "INVALID_ACCESS_ERR",
-        "VALIDATION_ERR"};
+    static const char* const kNames[] = {"INDEX_SIZE_ERR",
+                                         "DOMSTRING_SIZE_ERR",
+                                         "HIERARCHY_REQUEST_ERR",
+                                         "WRONG_DOCUMENT_ERR",
+                                         "INVALID_CHARACTER_ERR",
+                                         "NO_DATA_ALLOWED_ERR",
+                                         "NO_MODIFICATION_ALLOWED_ERR",
+                                         "NOT_FOUND_ERR",
+                                         "NOT_SUPPORTED_ERR",
+                                         "INUSE_ATTRIBUTE_ERR",
+                                         "INVALID_STATE_ERR",
+                                         "SYNTAX_ERR",
+                                         "INVALID_MODIFICATION_ERR",
+                                         "NAMESPACE_ERR",
+                                         "INVALID_ACCESS_ERR",
+                                         "VALIDATION_ERR"};
     const int count = static_cast<int>(sizeof kNames / sizeof kNames[0]);
     const char* name = e.code >= 1 && e.code <= count ? kNames[e.code - 1] : "UNKNOWN";
     return Format("%s%s%S", name, e.msg ? ": " : "", e.msg ? e.msg : u"");

@@ -100,7 +100,16 @@ StringBuffer& StringBuffer::append(XMLCh c) {
 StringBuffer& StringBuffer::append(const XMLCh* s) { return append(s, StringUtil::length(s)); }
 
 StringBuffer& StringBuffer::append(const XMLCh* s, unsigned int n) {
-    if (std::size_t(n) + length_ >= capacity_) grow(n);
+    if (std::size_t(n) + length_ >= capacity_) {
+        // The piece may be our own text (b.append(b)); growing frees the block it lives in, so
+        // find it again in the new block.
+        std::uintptr_t at = reinterpret_cast<std::uintptr_t>(s);
+        std::uintptr_t start = reinterpret_cast<std::uintptr_t>(buffer_);
+        bool own = at >= start && at < start + sizeof(XMLCh) * capacity_;
+        std::size_t offset = own ? static_cast<std::size_t>(s - buffer_) : 0;
+        grow(n);
+        if (own) s = buffer_ + offset;
+    }
     std::memcpy(buffer_ + length_, s, sizeof(XMLCh) * n);
     length_ += n;
     return *this;

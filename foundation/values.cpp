@@ -46,8 +46,10 @@ Block* Block::clone() const { return new Block(data_, length_, Copy); }
 
 int Block::cmp(const Block* other) const {
     if (length_ != other->length_) {
-        return length_ < other->length_ ? -static_cast<int>(other->length_ - length_)
-                                        : static_cast<int>(length_ - other->length_);
+        long long difference = static_cast<long long>(length_) - other->length_;
+        if (difference < INT_MIN) return INT_MIN;
+        if (difference > INT_MAX) return INT_MAX;
+        return static_cast<int>(difference);
     }
     for (unsigned int i = 0; i < length_; ++i) {
         if (data_[i] != other->data_[i]) return data_[i] < other->data_[i] ? -1 : 1;
@@ -84,8 +86,11 @@ std::istream& operator>>(std::istream& in, Block*& block) {
         }
         if (in.fail()) throw Exception(3, Format("Read error: %s", std::strerror(errno)));
         if (filled > UINT_MAX) detail::outOfMemory();
-        in.setstate(std::ios_base::eofbit);
         block = new Block(buffer, static_cast<unsigned int>(filled), utfree);
+    } catch (const std::ios_base::failure&) {
+        // A stream whose exception mask includes badbit throws from setstate.
+        utfree(buffer);
+        throw Exception(3, Format("Read error: %s", std::strerror(errno)));
     } catch (...) {
         utfree(buffer);
         throw;
@@ -300,12 +305,13 @@ void streamEvent(std::ios_base::event event, std::ios_base& stream, int) {
 }  // namespace
 
 PassPhrase::PassPhrase(const char* text) : text_(nullptr) {
+    if (!text) text = "";
     std::size_t n = std::strlen(text);
     text_ = static_cast<XMLCh*>(internal::checkedAlloc((n + 1) * sizeof(XMLCh)));
     for (std::size_t i = 0; i <= n; ++i) text_[i] = static_cast<unsigned char>(text[i]);
 }
 
-PassPhrase::PassPhrase(const XMLCh* text) : text_(StringUtil::dup(text)) {}
+PassPhrase::PassPhrase(const XMLCh* text) : text_(StringUtil::dup(text ? text : u"")) {}
 
 PassPhrase::~PassPhrase() { freeWiped(text_); }
 

@@ -3,9 +3,7 @@
 #include "foundation/internal.h"
 
 #include <cassert>
-#include <climits>
 #include <cstring>
-#include <memory>
 
 namespace Ambrite {
 namespace XML {

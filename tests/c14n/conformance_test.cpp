@@ -2,6 +2,7 @@
 #include <ambrite/xml/c14n.h>
 
 #include <gtest/gtest.h>
+#include <xercesc/dom/DOM.hpp>
 
 #include "support/test_support.h"
 #include "tests/c14n/manifest.h"

@@ -11,6 +11,7 @@
 namespace {
 
 const amxml::Command kCommands[] = {
+    {"c14n", "write the canonical form of a document or of an element subtree", amxml::c14nCommand},
     {"serialize", "parse a document safely and write it back as UTF-8", amxml::serializeCommand},
 };
 

@@ -48,7 +48,9 @@ FileSource* openInput(const std::string& path) {
     return new FileSource(file);
 }
 
-bool isHelp(const char* arg) { return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0; }
+bool isHelp(const char* arg) {
+    return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
+}
 
 int runCommand(const char* name, const char* usage, const std::function<int()>& body) {
     try {

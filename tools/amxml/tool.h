@@ -24,6 +24,7 @@ struct Command {
 
 // One entry point per subcommand, each in its own file; main.cpp lists them.
 int serializeCommand(int argc, char** argv);
+int c14nCommand(int argc, char** argv);
 
 /// Exit statuses shared by every subcommand.
 enum Status { SUCCESS = 0, FAILURE = 1, USAGE = 2 };

@@ -118,6 +118,8 @@ private:
 
 /// An immutable message built printf-style from an 8-bit format. Directives: %S/%W (const XMLCh*),
 /// %s/%w (const char*), %X (const DOMNode*, its node name), %b (bool), %d, %x, %c (int), %%.
+/// Arguments are read by the type their directive names: convert a DOMDocument* or DOMElement*
+/// to const DOMNode* before passing it to %X.
 class Format {
 public:
     explicit Format(const char* format, ...);
@@ -435,7 +437,7 @@ std::ostream& operator<<(std::ostream& out, const Calendar& c);
 /// A pass phrase that wipes itself and can be handed along an input stream.
 class PassPhrase {
 public:
-    /// Latin-1: each byte zero-extended.
+    /// Latin-1: each byte zero-extended. A null text is taken as empty.
     explicit PassPhrase(const char* text);
     explicit PassPhrase(const XMLCh* text);
     /// Overwrites the text with 0x5555 units before freeing it.

@@ -1,0 +1,192 @@
+// amxml c14n: canonical XML of a whole document or of an element subtree with excluded
+// subtrees (the enveloped-signature case), written to standard output.
+#include <ambrite/xml/c14n.h>
+#include <ambrite/xml/dom.h>
+
+#include "tool.h"
+
+#include <xercesc/dom/DOMDocument.hpp>
+#include <xercesc/dom/DOMElement.hpp>
+#include <xercesc/util/TransService.hpp>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace amxml {
+
+namespace {
+
+using Ambrite::XML::AndFilter;
+using Ambrite::XML::DOMDocument;
+using Ambrite::XML::DOMNode;
+using Ambrite::XML::DOMUtil;
+using Ambrite::XML::NodeSet;
+using Ambrite::XML::NodeTreeFilter;
+using Ambrite::XML::NotFilter;
+using Ambrite::XML::C14n::CanonicalizerParameters;
+using Ambrite::XML::C14n::DOMCanonicalizer;
+
+const char kUsage[] =
+    "usage: amxml c14n [--comments] [--exclusive] [--prefixes LIST] [--apex LOCATOR]\n"
+    "                  [--exclude LOCATOR]... [FILE|-]\n"
+    "\n"
+    "Parses FILE (standard input when FILE is - or absent) and writes the canonical form of\n"
+    "the document, or of a part of it, to standard output.\n"
+    "\n"
+    "  --comments         keep comments\n"
+    "  --exclusive        exclusive canonicalization (default: inclusive)\n"
+    "  --prefixes LIST    blank-separated prefixes that exclusive canonicalization treats\n"
+    "                     inclusively; #default stands for the default namespace\n"
+    "  --apex LOCATOR     only the subtree of this element (with its attributes)\n"
+    "  --exclude LOCATOR  leave out the subtree of this element (may be repeated)\n"
+    "  --help             show this text\n"
+    "\n"
+    "LOCATOR is an element child sequence: /1 is the document element, /1/3/2 the second\n"
+    "element child of its third element child.\n";
+
+typedef std::unique_ptr<NodeSet::Filter> FilterPtr;
+
+// The element a child sequence designates, or null; a malformed sequence is a usage error.
+DOMNode* locate(DOMDocument* document, const std::string& locator) {
+    if (locator.size() < 2 || locator[0] != '/') {
+        throw UsageError{"invalid locator '" + locator + "' (expecting /1/2/...)"};
+    }
+    DOMNode* node = document;
+    std::size_t p = 1;
+    while (p <= locator.size()) {
+        std::size_t end = locator.find('/', p);
+        if (end == std::string::npos) end = locator.size();
+        std::string step = locator.substr(p, end - p);
+        if (step.empty() || step.size() > 9 || step[0] == '0' ||
+            step.find_first_not_of("0123456789") != std::string::npos) {
+            throw UsageError{"invalid locator '" + locator + "' (expecting /1/2/...)"};
+        }
+        long index = std::stol(step);
+        DOMNode* child = node->getFirstChild();
+        for (; child; child = child->getNextSibling()) {
+            if (child->getNodeType() == DOMNode::ELEMENT_NODE && --index == 0) break;
+        }
+        if (!child) return nullptr;
+        node = child;
+        p = end + 1;
+    }
+    return node;
+}
+
+DOMNode* locateElement(DOMDocument* document, const std::string& locator) {
+    DOMNode* node = locate(document, locator);
+    if (!node) throw ToolError{"no element at " + locator};
+    return node;
+}
+
+std::u16string fromUtf8(const std::string& text) {
+    try {
+        xercesc::TranscodeFromStr wide(reinterpret_cast<const XMLByte*>(text.data()), text.size(),
+                                       "UTF-8");
+        return std::u16string(wide.str(), wide.length());
+    } catch (const xercesc::XMLException&) {
+        throw UsageError{"prefix '" + text + "' is not UTF-8"};
+    }
+}
+
+// The next option's value: "--name VALUE" or "--name=VALUE".
+bool optionValue(int argc, char** argv, int& i, const char* name, std::string& value) {
+    std::size_t n = std::strlen(name);
+    const char* arg = argv[i];
+    if (std::strncmp(arg, name, n) != 0) return false;
+    if (arg[n] == '=') {
+        value = arg + n + 1;
+        return true;
+    }
+    if (arg[n] != 0) return false;
+    if (i + 1 >= argc) throw UsageError{std::string("option ") + name + " needs a value"};
+    value = argv[++i];
+    return true;
+}
+
+}  // namespace
+
+int c14nCommand(int argc, char** argv) {
+    return runCommand("c14n", kUsage, [argc, argv]() {
+        bool comments = false, exclusive = false, havePrefixes = false;
+        std::string prefixes, apex, value;
+        std::vector<std::string> excludes;
+        const char* path = nullptr;
+        bool options = true;
+        for (int i = 0; i < argc; ++i) {
+            const char* arg = argv[i];
+            if (options && std::strcmp(arg, "--") == 0) {
+                options = false;
+            } else if (options && isHelp(arg)) {
+                std::fputs(kUsage, stdout);
+                return int(SUCCESS);
+            } else if (options && std::strcmp(arg, "--comments") == 0) {
+                comments = true;
+            } else if (options && std::strcmp(arg, "--exclusive") == 0) {
+                exclusive = true;
+            } else if (options && optionValue(argc, argv, i, "--prefixes", value)) {
+                prefixes += " " + value;
+                havePrefixes = true;
+            } else if (options && optionValue(argc, argv, i, "--apex", value)) {
+                if (!apex.empty()) throw UsageError{"only one --apex may be given"};
+                apex = value;
+                if (apex.empty()) throw UsageError{"invalid locator '' (expecting /1/2/...)"};
+            } else if (options && optionValue(argc, argv, i, "--exclude", value)) {
+                excludes.push_back(value);
+            } else if (options && arg[0] == '-' && arg[1] != 0) {
+                throw UsageError{std::string("unknown option '") + arg + "'"};
+            } else if (path) {
+                throw UsageError{"only one input may be given"};
+            } else {
+                path = arg;
+            }
+        }
+
+        std::unique_ptr<FileSource> source(openInput(path ? path : "-"));
+        std::unique_ptr<DOMDocument, Ambrite::XML::DocumentRelease> document(
+            DOMUtil::parse(source.get()));
+
+        // The subtree of the apex minus the subtrees of the excluded elements.
+        FilterPtr filter;
+        if (!apex.empty()) filter.reset(new NodeTreeFilter(locateElement(document.get(), apex)));
+        for (const std::string& locator : excludes) {
+            FilterPtr tree(new NodeTreeFilter(locateElement(document.get(), locator)));
+            FilterPtr excluded(new NotFilter(tree.release()));
+            if (filter) {
+                filter.reset(new AndFilter(filter.release(), excluded.release()));
+            } else {
+                filter = std::move(excluded);
+            }
+        }
+        NodeSet nodes(document.get(), filter.release(), nullptr, false);
+
+        CanonicalizerParameters parameters;
+        if (havePrefixes) {
+            std::size_t p = 0;
+            while ((p = prefixes.find_first_not_of(" \t\n\r", p)) != std::string::npos) {
+                std::size_t end = prefixes.find_first_of(" \t\n\r", p);
+                std::string prefix = prefixes.substr(p, end - p);
+                p = end;
+                if (prefix == "#default") {
+                    parameters.unsuppressedNamespacePrefix(nullptr);
+                } else {
+                    parameters.unsuppressedNamespacePrefix(fromUtf8(prefix).c_str());
+                }
+            }
+        }
+        DOMCanonicalizer::Mode mode =
+            exclusive ? (comments ? DOMCanonicalizer::EXCLUSIVE_WITH_COMMENTS
+                                  : DOMCanonicalizer::EXCLUSIVE)
+                      : (comments ? DOMCanonicalizer::CANONICAL_WITH_COMMENTS
+                                  : DOMCanonicalizer::CANONICAL);
+        StdoutSink out;
+        DOMCanonicalizer::canonicalize(&nodes, &out, mode, &parameters);
+        out.close();
+        return int(SUCCESS);
+    });
+}
+
+}  // namespace amxml
