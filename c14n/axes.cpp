@@ -36,7 +36,8 @@ bool isMarker(const XMLCh* value) { return value == kOmittedMarker || value == k
 bool sameValue(const XMLCh* a, const XMLCh* b) {
     if (a == b) return true;
     if (!a || !b || isMarker(a) || isMarker(b)) return false;
-    return StringUtil::cmp(a, b) == 0;
+    while (*a && *a == *b) ++a, ++b;
+    return *a == *b;
 }
 
 bool hasColon(const XMLCh* s) {
@@ -87,15 +88,21 @@ private:
     int stage_;
 };
 
-bool keyLess(const Axes::Entry& x, const Axes::Entry& y) {
+// Code-unit order of two strings, as StringUtil::cmp but inlined for the sort.
+inline int compare(const XMLCh* a, const XMLCh* b) {
+    while (*a && *a == *b) ++a, ++b;
+    return static_cast<int>(*a) - static_cast<int>(*b);
+}
+
+int compareKeys(const Axes::Entry& x, const Axes::Entry& y) {
     if (x.keyHead == y.keyHead && x.keySeparator == y.keySeparator) {
-        return StringUtil::cmp(x.keyTail, y.keyTail) < 0;
+        return compare(x.keyTail, y.keyTail);
     }
     KeyCursor cx(x), cy(y);
     for (;;) {
         unsigned int ux = cx.next(), uy = cy.next();
-        if (ux != uy) return ux < uy;
-        if (!ux) return false;
+        if (ux != uy) return ux < uy ? -1 : 1;
+        if (!ux) return 0;
     }
 }
 
@@ -103,8 +110,8 @@ bool keyLess(const Axes::Entry& x, const Axes::Entry& y) {
 
 Axes::Axes(bool exclusive, bool namespaceExpanded, bool emitNullApexXMLNS,
            const PrefixSet* unsuppressedPrefixes)
-    : exclusive_(exclusive), namespaceExpanded_(namespaceExpanded), renderedUpTo_(0), stamp_(0),
-      filter_(nullptr) {
+    : exclusive_(exclusive), namespaceExpanded_(namespaceExpanded), renderedUpTo_(0), stamp_(0) {
+    selection_.kind = Selection::NONE;
     std::memset(prefixCache_, 0, sizeof prefixCache_);
     intern(u"xmlns", 5, DECLARATION);
     intern(u"xmlns:xml", 9, DECLARATION);
@@ -133,6 +140,7 @@ std::uint32_t Axes::intern(const XMLCh* name, std::size_t length, Kind kind) {
     boundAt_.push_back(0);
     parentValue_.push_back(nullptr);
     seenAt_.push_back(0);
+    equal_.push_back(Equal{nullptr, nullptr});
     const std::u16string& interned = names_.back();
     if (kind == DECLARATION) {
         // Keyed by the prefix: "" for "xmlns", "p" for "xmlns:p".
@@ -203,13 +211,21 @@ void Axes::bind(std::uint32_t id, const XMLCh* value) {
     if (!value) value = kEmpty;
     bool bound = boundAt_[id] == stamp_;
     const XMLCh* parent = bound ? parentValue_[id] : inherited_[id];
-    // A value identical to the parent's passed the relative test when it was bound.
+    // A value equal to the parent's passed the relative test when the parent's was bound, and
+    // changes nothing. Documents repeat the same pair of strings (a declaration's text and the
+    // pooled namespace of the elements below it), so the last equal pair of a name is kept.
     if (parent == value) return;
+    Equal& known = equal_[id];
+    if (known.parent == parent && known.value == value) return;
+    if (sameValue(parent, value)) {
+        known.parent = parent;
+        known.value = value;
+        return;
+    }
     if (kinds_[id] == DECLARATION && !isMarker(value) && !hasColon(value)) {
         throw Exception(13006, Format("Invalid relative namespace URI: %S=\"%S\"",
                                       names_[id].c_str(), value));
     }
-    if (sameValue(parent, value)) return;
     if (!bound) {
         boundAt_[id] = stamp_;
         parentValue_[id] = inherited_[id];
@@ -220,13 +236,28 @@ void Axes::bind(std::uint32_t id, const XMLCh* value) {
 }
 
 bool Axes::accepted(Attribute& a) {
-    if (a.accepted < 0) a.accepted = !filter_ || filter_->accept(a.node) ? 1 : 0;
+    if (a.accepted < 0) {
+        switch (selection_.kind) {
+            case Selection::ALL:
+                a.accepted = 1;
+                break;
+            case Selection::NONE:
+                a.accepted = 0;
+                break;
+            case Selection::OUTSIDE:
+                a.accepted = !selection_.set->contains(a.node);
+                break;
+            case Selection::FILTER:
+                a.accepted = selection_.filter->accept(a.node);
+                break;
+        }
+    }
     return a.accepted != 0;
 }
 
-void Axes::scope(DOMElement* e, bool included, const NodeSet::Filter* filter) {
+void Axes::scope(DOMElement* e, bool included, const Selection& attributes) {
     ++stamp_;
-    filter_ = filter;
+    selection_ = attributes;
     attributes_.clear();
     xercesc::DOMNamedNodeMap* map = e->getAttributes();
     XMLSize_t count = map ? map->getLength() : 0;
@@ -285,10 +316,23 @@ void Axes::scope(DOMElement* e, bool included, const NodeSet::Filter* filter) {
     }
 }
 
+// Entries are kept sorted as they come (a start tag holds a handful); an entry whose key equals
+// an earlier one's replaces it.
 void Axes::add(const XMLCh* keyHead, XMLCh keySeparator, const XMLCh* keyTail,
                const XMLCh* name, const XMLCh* value) {
     Entry entry = {keyHead, keySeparator, keyTail, name, value};
-    entries_.push_back(entry);
+    std::size_t j = entries_.size();
+    int c = 1;
+    while (j > 0 && (c = compareKeys(entry, entries_[j - 1])) < 0) --j;
+    if (c == 0) {
+        entries_[j - 1] = entry;
+    } else if (j == entries_.size()) {
+        entries_.push_back(entry);
+    } else {
+        entries_.push_back(entries_.back());
+        for (std::size_t k = entries_.size() - 2; k > j; --k) entries_[k] = entries_[k - 1];
+        entries_[j] = entry;
+    }
 }
 
 void Axes::startTag(bool included, bool parentOutput) {
@@ -338,27 +382,6 @@ void Axes::startTag(bool included, bool parentOutput) {
         add(a.namespaceURI ? a.namespaceURI : kEmpty, 0x02, a.localName ? a.localName : a.name,
             a.name, a.value);
     }
-    if (entries_.size() > 1) sortEntries();
-}
-
-void Axes::sortEntries() {
-    // Insertion sort: start tags hold a handful of entries, and it is stable, so that among
-    // equal keys the one added last ends up last and is the one kept.
-    for (std::size_t i = 1; i < entries_.size(); ++i) {
-        Entry e = entries_[i];
-        std::size_t j = i;
-        while (j > 0 && keyLess(e, entries_[j - 1])) {
-            entries_[j] = entries_[j - 1];
-            --j;
-        }
-        entries_[j] = e;
-    }
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-        if (i + 1 < entries_.size() && !keyLess(entries_[i], entries_[i + 1])) continue;
-        entries_[kept++] = entries_[i];
-    }
-    entries_.resize(kept);
 }
 
 }  // namespace detail

@@ -73,10 +73,16 @@ public:
     }
     void restore(const Mark& m);
 
+    /// Which attributes of an element are in the node set.
+    struct Selection {
+        enum Kind { ALL, NONE, OUTSIDE, FILTER } kind;
+        const NodeHashSet* set;          // OUTSIDE: those not in this set
+        const NodeSet::Filter* filter;   // FILTER: those it accepts
+    };
+
     /// Applies the bindings of element e to the inherited scope (undone by restore()); throws
-    /// Exception 13006 for a relative namespace URI. `filter` decides which attributes are in
-    /// the node set; null means all of them.
-    void scope(DOMElement* e, bool included, const NodeSet::Filter* filter);
+    /// Exception 13006 for a relative namespace URI.
+    void scope(DOMElement* e, bool included, const Selection& attributes);
 
     /// The declarations and attributes of the start tag of the element of the last scope() call,
     /// sorted; when it is included, its scope becomes the rendered one.
@@ -103,6 +109,10 @@ private:
         std::uint32_t id;
         const XMLCh* previous;
     };
+    struct Equal {
+        const XMLCh* parent;
+        const XMLCh* value;
+    };
     struct PrefixCacheEntry {
         const XMLCh* prefix;
         std::uint32_t id;
@@ -116,7 +126,6 @@ private:
     bool accepted(Attribute& a);
     void add(const XMLCh* keyHead, XMLCh keySeparator, const XMLCh* keyTail, const XMLCh* name,
              const XMLCh* value);
-    void sortEntries();
 
     bool exclusive_;
     bool namespaceExpanded_;
@@ -143,9 +152,10 @@ private:
     std::vector<std::uint64_t> boundAt_;
     std::vector<const XMLCh*> parentValue_;
     std::vector<std::uint64_t> seenAt_;
+    std::vector<Equal> equal_;
 
     std::vector<Attribute> attributes_;
-    const NodeSet::Filter* filter_;
+    Selection selection_;
     std::vector<Entry> entries_;
 };
 

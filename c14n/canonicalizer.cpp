@@ -64,7 +64,7 @@ private:
     DOMNode* visitElement(DOMElement* e, bool inTree, bool excluded, bool included);
     void replace(DOMNode* e, const NodeSet* replacement);
     void inheritAncestorScopes();
-    void lineFeed() { out_.markup("\n", 1); }
+    void lineFeed() { out_.markup("\n"); }
 
     Out& out_;
     DOMCanonicalizer::Mode mode_;
@@ -115,7 +115,9 @@ void Run<Out>::inheritAncestorScopes() {
     for (DOMNode* n = DOMUtil::getParentNode(root_); n; n = n->getParentNode()) {
         if (n->getNodeType() == DOMNode::ELEMENT_NODE) ancestors.push_back(static_cast<DOMElement*>(n));
     }
-    for (std::size_t i = ancestors.size(); i-- > 0;) axes_.scope(ancestors[i], false, &kRejectAll);
+    Axes::Selection none;
+    none.kind = Axes::Selection::NONE;
+    for (std::size_t i = ancestors.size(); i-- > 0;) axes_.scope(ancestors[i], false, none);
 }
 
 template <class Out>
@@ -149,9 +151,7 @@ void Run<Out>::execute() {
             node = f.node;
             if (f.element) {
                 if (f.included) {
-                    out_.markup("</", 2);
-                    out_.template put<RAW>(node->getNodeName());
-                    out_.markup(">", 1);
+                    out_.name("</", node->getNodeName(), ">");
                 }
                 parentOutput_ = f.parentOutput;
                 axes_.restore(f.scopes);
@@ -173,11 +173,9 @@ DOMNode* Run<Out>::visit(DOMNode* node) {
             return visitElement(static_cast<DOMElement*>(node), inTree, excluded, included);
         case DOMNode::ATTRIBUTE_NODE:
             if (included) {
-                out_.markup(" ", 1);
-                out_.template put<RAW>(node->getNodeName());
-                out_.markup("=\"", 2);
+                out_.name(" ", node->getNodeName(), "=\"");
                 out_.template put<ATTRIBUTE>(node->getNodeValue());
-                out_.markup("\"", 1);
+                out_.markup("\"");
             }
             return nullptr;
         case DOMNode::TEXT_NODE:
@@ -190,23 +188,22 @@ DOMNode* Run<Out>::visit(DOMNode* node) {
         case DOMNode::PROCESSING_INSTRUCTION_NODE:
             if (included) {
                 if (position_ == 3) lineFeed();
-                out_.markup("<?", 2);
-                out_.template put<RAW>(node->getNodeName());
+                out_.name("<?", node->getNodeName(), "");
                 const XMLCh* data = node->getNodeValue();
                 if (data && *data) {
-                    out_.markup(" ", 1);
+                    out_.markup(" ");
                     out_.template put<RAW>(data);
                 }
-                out_.markup("?>", 2);
+                out_.markup("?>");
                 if (position_ == 1) lineFeed();
             }
             return nullptr;
         case DOMNode::COMMENT_NODE:
             if (included && comments_) {
                 if (position_ == 3) lineFeed();
-                out_.markup("<!--", 4);
+                out_.markup("<!--");
                 out_.template put<RAW>(node->getNodeValue());
-                out_.markup("-->", 3);
+                out_.markup("-->");
                 if (position_ == 1) lineFeed();
             }
             return nullptr;
@@ -246,36 +243,34 @@ DOMNode* Run<Out>::visitElement(DOMElement* e, bool inTree, bool excluded, bool 
         }
     }
 
-    // Which attributes are in the set; null when all of them are.
-    const NodeSet::Filter* attributes =
-        excluded ? &kRejectAll
-        : inTree ? (notTreeSet_.size() == 0 && residualAcceptsAll_
-                        ? nullptr
-                        : static_cast<const NodeSet::Filter*>(&inTreeAttributes_))
-                 : &outOfTreeAttributes_;
+    Axes::Selection attributes;
+    if (excluded) {
+        attributes.kind = Axes::Selection::NONE;
+    } else if (inTree && residualAcceptsAll_) {
+        attributes.kind = notTreeSet_.size() ? Axes::Selection::OUTSIDE : Axes::Selection::ALL;
+        attributes.set = &notTreeSet_;
+    } else {
+        attributes.kind = Axes::Selection::FILTER;
+        attributes.filter = inTree ? &inTreeAttributes_ : &outOfTreeAttributes_;
+    }
     const XMLCh* name = nullptr;
     if (included) {
         name = e->getNodeName();
-        out_.markup("<", 1);
-        out_.template put<RAW>(name);
+        out_.name("<", name, "");
     }
     Axes::Mark scopes = axes_.mark();
     axes_.scope(e, included, attributes);
     axes_.startTag(included, parentOutput_);
     for (const Axes::Entry* a = axes_.begin(); a != axes_.end(); ++a) {
-        out_.markup(" ", 1);
-        out_.template put<RAW>(a->name);
-        out_.markup("=\"", 2);
+        out_.name(" ", a->name, "=\"");
         out_.template put<ATTRIBUTE>(a->value);
-        out_.markup("\"", 1);
+        out_.markup("\"");
     }
 
     DOMNode* child = excluded ? nullptr : e->getFirstChild();
     if (!child) {
         if (included) {
-            out_.markup("></", 3);
-            out_.template put<RAW>(name);
-            out_.markup(">", 1);
+            out_.name("></", name, ">");
         }
         axes_.restore(scopes);
         return nullptr;
@@ -283,7 +278,7 @@ DOMNode* Run<Out>::visitElement(DOMElement* e, bool inTree, bool excluded, bool 
     Frame f = {e, true, included, parentOutput_, scopes};
     frames_.push_back(f);
     parentOutput_ = included;
-    if (included) out_.markup(">", 1);
+    if (included) out_.markup(">");
     return child;
 }
 

@@ -69,17 +69,47 @@ class Utf8Out {
 public:
     explicit Utf8Out(OctetSink& sink)
         : sink_(sink), buffer_(static_cast<unsigned char*>(internal::checkedAlloc(kCapacity))),
-          length_(0), pendingHigh_(0) {}
-    ~Utf8Out() { utfree(buffer_); }
+          length_(0), pendingHigh_(0),
+          names_(static_cast<NameCacheEntry*>(
+              internal::checkedAlloc(kNameCacheSize * sizeof(NameCacheEntry)))) {
+        for (std::size_t i = 0; i < kNameCacheSize; ++i) names_[i].name = nullptr;
+    }
+    ~Utf8Out() {
+        utfree(names_);
+        utfree(buffer_);
+    }
     Utf8Out(const Utf8Out&) = delete;
     Utf8Out& operator=(const Utf8Out&) = delete;
 
-    /// Fixed ASCII markup of n (< 64) characters.
-    void markup(const char* s, unsigned int n) {
+    /// Fixed ASCII markup.
+    template <std::size_t N>
+    void markup(const char (&s)[N]) {
         if (pendingHigh_) settlePending(0);
-        if (kCapacity - length_ < n) drain();
-        std::memcpy(buffer_ + length_, s, n);
-        length_ += n;
+        if (kCapacity - length_ < N) drain();
+        std::memcpy(buffer_ + length_, s, N - 1);
+        length_ += N - 1;
+    }
+
+    /// A name from the DOM between two pieces of markup (such as "</", name, ">"). Xerces pools
+    /// the names of a document, so their UTF-8 forms are kept by address and copied.
+    template <std::size_t B, std::size_t A>
+    void name(const char (&before)[B], const XMLCh* s, const char (&after)[A]) {
+        NameCacheEntry& cached = names_[(reinterpret_cast<std::uintptr_t>(s) >> 4) % kNameCacheSize];
+        if (cached.name != s && !cache(cached, s)) {
+            markup(before);
+            put<RAW>(s);
+            markup(after);
+            return;
+        }
+        if (pendingHigh_) settlePending(0);
+        if (kCapacity - length_ < B + sizeof cached.bytes + A) drain();
+        unsigned char* o = buffer_ + length_;
+        std::memcpy(o, before, B - 1);
+        o += B - 1;
+        std::memcpy(o, cached.bytes, sizeof cached.bytes);
+        o += cached.length;
+        std::memcpy(o, after, A - 1);
+        length_ = static_cast<std::size_t>(o + (A - 1) - buffer_);
     }
 
     template <Escaping E>
@@ -111,6 +141,30 @@ public:
 private:
     static const std::size_t kCapacity = 64 * 1024;
     static const std::size_t kChunk = 4096;
+    static const std::size_t kNameCacheSize = 512;
+
+    struct NameCacheEntry {
+        const XMLCh* name;
+        std::size_t length;
+        unsigned char bytes[48];
+    };
+
+    // Fills `entry` with the UTF-8 form of s; false when s does not fit or could pair with
+    // what follows it (a trailing high surrogate).
+    bool cache(NameCacheEntry& entry, const XMLCh* s) {
+        std::size_t n = internal::length(s);
+        if (n == 0 || n > 12 || isHighSurrogate(s[n - 1])) return false;
+        unsigned char* o = entry.bytes;
+        const XMLCh* p = s;
+        const XMLCh* end = s + n;
+        unsigned int saved = pendingHigh_;
+        pendingHigh_ = 0;
+        while (p < end) o = encodeUnit<RAW>(o, p, end);
+        pendingHigh_ = saved;
+        entry.name = s;
+        entry.length = static_cast<std::size_t>(o - entry.bytes);
+        return true;
+    }
 
     void drain() {
         if (length_) {
@@ -158,14 +212,28 @@ private:
         while (p < end) {
 #if defined(__SSE2__)
             // Eight units at a time while they are ASCII and need no reference.
+            bool copied = false;
             while (end - p >= 8) {
                 __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
                 if (_mm_movemask_epi8(stops<E>(v))) break;
                 _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(v, v));
                 o += 8;
                 p += 8;
+                copied = true;
             }
             if (p == end) break;
+            if (copied && end - p < 8) {
+                // The last few units: the eight ending at `end` overlap units just copied one
+                // byte each, so rewriting those bytes is harmless.
+                std::size_t k = static_cast<std::size_t>(end - p);
+                __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 8));
+                if ((_mm_movemask_epi8(stops<E>(v)) >> (2 * (8 - k))) == 0) {
+                    _mm_storel_epi64(reinterpret_cast<__m128i*>(o - (8 - k)),
+                                     _mm_packus_epi16(v, v));
+                    o += k;
+                    break;
+                }
+            }
 #endif
             const XMLCh* stop = end - p > 8 ? p + 8 : end;
             while (p < stop) o = encodeUnit<E>(o, p, end);
@@ -227,6 +295,7 @@ private:
     unsigned char* buffer_;
     std::size_t length_;
     unsigned int pendingHigh_;
+    NameCacheEntry* names_;
 };
 
 /// UTF-16 gathered into a buffer that is handed to the character sink whenever it fills.
@@ -240,10 +309,18 @@ public:
     Utf16Out(const Utf16Out&) = delete;
     Utf16Out& operator=(const Utf16Out&) = delete;
 
-    void markup(const char* s, unsigned int n) {
-        if (kCapacity - length_ < n) drain();
-        for (unsigned int i = 0; i < n; ++i) buffer_[length_ + i] = static_cast<XMLCh>(s[i]);
-        length_ += n;
+    template <std::size_t N>
+    void markup(const char (&s)[N]) {
+        if (kCapacity - length_ < N) drain();
+        for (std::size_t i = 0; i + 1 < N; ++i) buffer_[length_ + i] = static_cast<XMLCh>(s[i]);
+        length_ += N - 1;
+    }
+
+    template <std::size_t B, std::size_t A>
+    void name(const char (&before)[B], const XMLCh* s, const char (&after)[A]) {
+        markup(before);
+        put<RAW>(s);
+        markup(after);
     }
 
     template <Escaping E>
