@@ -13,7 +13,9 @@
 #include <emmintrin.h>
 #endif
 
+#include "dom/escaping.h"
 #include "foundation/internal.h"
+#include "streams/utf8.h"
 
 namespace Ambrite {
 namespace XML {
@@ -24,43 +26,18 @@ namespace detail {
 /// or as an attribute value. The references are those of canonical XML.
 enum Escaping { RAW, TEXT, ATTRIBUTE };
 
-/// The replacement of a unit below 0x40 under an escaping, or null when it is written as is.
-inline const char* replacement(Escaping e, unsigned int u) {
-    switch (u) {
-        case 0x09:
-            return e == ATTRIBUTE ? "&#x9;" : nullptr;
-        case 0x0A:
-            return e == ATTRIBUTE ? "&#xA;" : nullptr;
-        case 0x0D:
-            return e != RAW ? "&#xD;" : nullptr;
-        case u'"':
-            return e == ATTRIBUTE ? "&quot;" : nullptr;
-        case u'&':
-            return e != RAW ? "&amp;" : nullptr;
-        case u'<':
-            return e != RAW ? "&lt;" : nullptr;
-        case u'>':
-            return e == TEXT ? "&gt;" : nullptr;
-        default:
-            return nullptr;
-    }
+constexpr const escaping::Table& table(Escaping e) {
+    return e == TEXT ? escaping::kText : e == ATTRIBUTE ? escaping::kAttribute : escaping::kRaw;
 }
-
-/// Per escaping, a bit for every unit below 0x40 that has a replacement.
-constexpr std::uint64_t kSpecial[3] = {
-    0,
-    (1ull << 0x0D) | (1ull << u'&') | (1ull << u'<') | (1ull << u'>'),
-    (1ull << 0x09) | (1ull << 0x0A) | (1ull << 0x0D) | (1ull << u'"') | (1ull << u'&') |
-        (1ull << u'<'),
-};
 
 template <Escaping E>
 inline bool special(unsigned int u) {
-    return u < 0x40 && ((kSpecial[E] >> u) & 1);
+    constexpr std::uint64_t bits = table(E).special;
+    return u < escaping::kTableSize && ((bits >> u) & 1);
 }
 
-inline bool isHighSurrogate(unsigned int u) { return (u & 0xFC00) == 0xD800; }
-inline bool isLowSurrogate(unsigned int u) { return (u & 0xFC00) == 0xDC00; }
+using utf8::isHighSurrogate;
+using utf8::isLowSurrogate;
 
 /// UTF-8 straight into a buffer that is handed to the octet sink whenever it fills. A surrogate
 /// pair is one four-byte character, also when its halves arrive in separate pieces; a lone
@@ -177,24 +154,9 @@ private:
     void settlePending(unsigned int next) {
         if (kCapacity - length_ < 8) drain();
         unsigned char* o = buffer_ + length_;
-        o = isLowSurrogate(next) ? pair(o, pendingHigh_, next) : three(o, pendingHigh_);
+        o = isLowSurrogate(next) ? utf8::putPair(o, pendingHigh_, next) : utf8::put3(o, pendingHigh_);
         length_ = static_cast<std::size_t>(o - buffer_);
         pendingHigh_ = 0;
-    }
-
-    static unsigned char* three(unsigned char* o, unsigned int u) {
-        o[0] = static_cast<unsigned char>(0xE0 | (u >> 12));
-        o[1] = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
-        o[2] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-        return o + 3;
-    }
-    static unsigned char* pair(unsigned char* o, unsigned int high, unsigned int low) {
-        unsigned int c = 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
-        o[0] = static_cast<unsigned char>(0xF0 | (c >> 18));
-        o[1] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
-        o[2] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-        o[3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-        return o + 4;
     }
 
     template <Escaping E>
@@ -242,6 +204,14 @@ private:
     }
 
 #if defined(__SSE2__)
+    static_assert(escaping::kText.special ==
+                      ((1ull << 0x0D) | (1ull << u'&') | (1ull << u'<') | (1ull << u'>')),
+                  "the vector test below lists the units text escaping replaces");
+    static_assert(escaping::kAttribute.special ==
+                      ((1ull << 0x09) | (1ull << 0x0A) | (1ull << 0x0D) | (1ull << u'"') |
+                       (1ull << u'&') | (1ull << u'<')),
+                  "the vector test below lists the units attribute escaping replaces");
+
     // Lanes holding a unit above 0x7F or one that the escaping replaces.
     template <Escaping E>
     static __m128i stops(__m128i v) {
@@ -268,25 +238,23 @@ private:
         unsigned int u = *p++;
         if (u < 0x80) {
             if (special<E>(u)) {
-                for (const char* r = replacement(E, u); *r; ++r) *o++ = static_cast<unsigned char>(*r);
+                for (const XMLCh* r = table(E).entries[u]; *r; ++r) *o++ = static_cast<unsigned char>(*r);
             } else {
                 *o++ = static_cast<unsigned char>(u);
             }
         } else if (u < 0x800) {
-            o[0] = static_cast<unsigned char>(0xC0 | (u >> 6));
-            o[1] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-            o += 2;
+            o = utf8::put2(o, u);
         } else if (isHighSurrogate(u)) {
             if (p == end) {
                 // The partner may start the next piece.
                 pendingHigh_ = u;
             } else if (isLowSurrogate(*p)) {
-                o = pair(o, u, *p++);
+                o = utf8::putPair(o, u, *p++);
             } else {
-                o = three(o, u);
+                o = utf8::put3(o, u);
             }
         } else {
-            o = three(o, u);
+            o = utf8::put3(o, u);
         }
         return o;
     }
@@ -334,9 +302,7 @@ public:
             if (kCapacity - length_ < 8) drain();
             unsigned int u = *s;
             if (special<E>(u)) {
-                for (const char* r = replacement(E, u); *r; ++r) {
-                    buffer_[length_++] = static_cast<XMLCh>(*r);
-                }
+                for (const XMLCh* r = table(E).entries[u]; *r; ++r) buffer_[length_++] = *r;
             } else {
                 buffer_[length_++] = static_cast<XMLCh>(u);
             }
