@@ -63,8 +63,7 @@ const XMLCh* attributeValue(DOMAttr* a) {
     return value ? value : kEmpty;
 }
 
-// Compares the keys head + separator + tail of two entries as the code-unit strings they stand
-// for, without building them.
+// Walks the units of the key head + separator + tail of an entry.
 class KeyCursor {
 public:
     explicit KeyCursor(const Axes::Entry& e)
@@ -88,12 +87,25 @@ private:
     int stage_;
 };
 
-// Code-unit order of two strings, as StringUtil::cmp but inlined for the sort.
-inline int compare(const XMLCh* a, const XMLCh* b) {
-    while (*a && *a == *b) ++a, ++b;
-    return static_cast<int>(*a) - static_cast<int>(*b);
+// Canonical XML orders names and namespace URIs by code point (as their UTF-8 bytes would
+// order). UTF-16 units order the same way except that the units from U+E000 sort below the
+// surrogates, which stand for characters above U+FFFF; moving them below the surrogates gives
+// code-point order for the first difference of two strings.
+inline int codePointOrder(unsigned int a, unsigned int b) {
+    if (a >= 0xD800 && b >= 0xD800) {
+        a += a < 0xE000 ? 0x2000 : -0x800u;
+        b += b < 0xE000 ? 0x2000 : -0x800u;
+    }
+    return a < b ? -1 : 1;
 }
 
+inline int compare(const XMLCh* a, const XMLCh* b) {
+    while (*a && *a == *b) ++a, ++b;
+    return *a == *b ? 0 : codePointOrder(*a, *b);
+}
+
+// The order of the keys head + separator + tail of two entries, the strings they stand for,
+// compared without building them.
 int compareKeys(const Axes::Entry& x, const Axes::Entry& y) {
     if (x.keyHead == y.keyHead && x.keySeparator == y.keySeparator) {
         return compare(x.keyTail, y.keyTail);
@@ -101,7 +113,7 @@ int compareKeys(const Axes::Entry& x, const Axes::Entry& y) {
     KeyCursor cx(x), cy(y);
     for (;;) {
         unsigned int ux = cx.next(), uy = cy.next();
-        if (ux != uy) return ux < uy ? -1 : 1;
+        if (ux != uy) return codePointOrder(ux, uy);
         if (!ux) return 0;
     }
 }
