@@ -3,6 +3,9 @@
 #include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/dom/DOMElement.hpp>
 #include <xercesc/dom/DOMNamedNodeMap.hpp>
+#include <xercesc/dom/DOMText.hpp>
+
+#include <cstring>
 
 #include "foundation/internal.h"
 
@@ -13,10 +16,6 @@ namespace detail {
 
 namespace {
 
-const XMLCh kXmlns[] = u"xmlns";
-const XMLCh kXmlnsXml[] = u"xmlns:xml";
-const XMLCh kXmlnsXmlns[] = u"xmlns:xmlns";
-const XMLCh kXml[] = u"xml";
 const XMLCh kXmlNamespace[] = u"http://www.w3.org/XML/1998/namespace";
 const XMLCh kXmlnsNamespace[] = u"http://www.w3.org/2000/xmlns/";
 const XMLCh kEmpty[] = u"";
@@ -27,40 +26,57 @@ const XMLCh kDeclarationHead[] = u"\x01";
 const XMLCh kOmittedMarker[] = u"urn:x-ambrite-xml:c14n:no-default-namespace";
 const XMLCh kApexMarker[] = u"urn:x-ambrite-xml:c14n:above-apex";
 
-bool startsWithXmlns(const XMLCh* name) { return StringUtil::ncmp(name, kXmlns, 5) == 0; }
+// Ids fixed at construction.
+const std::uint32_t kXmlnsId = 0;      // "xmlns"
+const std::uint32_t kXmlnsXmlId = 1;   // "xmlns:xml"
+const std::uint32_t kXmlnsXmlnsId = 2;  // "xmlns:xmlns"
 
-// The xml: attribute entries of an inclusive scope have ':' as their fourth unit.
-bool isXmlAttributeEntry(const XMLCh* name) {
-    return name[0] && name[1] && name[2] && name[3] == u':';
-}
+bool isMarker(const XMLCh* value) { return value == kOmittedMarker || value == kApexMarker; }
 
 bool sameValue(const XMLCh* a, const XMLCh* b) {
     if (a == b) return true;
-    if (Axes::isMarker(a) || Axes::isMarker(b)) return false;
-    return StringUtil::cmp(a, b) == 0;
+    if (!a || !b || isMarker(a) || isMarker(b)) return false;
+    while (*a && *a == *b) ++a, ++b;
+    return *a == *b;
 }
 
-// Compares the keys head + separator + tail of two entries as the code-unit strings they stand
-// for, without building them.
+bool hasColon(const XMLCh* s) {
+    for (; *s; ++s) {
+        if (*s == u':') return true;
+    }
+    return false;
+}
+
+bool equals(const XMLCh* s, const XMLCh* literal) {
+    return s && StringUtil::cmp(s, literal) == 0;
+}
+
+// The text of an attribute. Xerces keeps it as a text child; asking the attribute itself goes
+// through a dynamic_cast, so the usual single text child is read directly.
+const XMLCh* attributeValue(DOMAttr* a) {
+    DOMNode* child = a->getFirstChild();
+    if (!child) return kEmpty;
+    if (!child->getNextSibling() && child->getNodeType() == DOMNode::TEXT_NODE) {
+        return static_cast<xercesc::DOMText*>(child)->getData();
+    }
+    const XMLCh* value = a->getValue();
+    return value ? value : kEmpty;
+}
+
+// Walks the units of the key head + separator + tail of an entry.
 class KeyCursor {
 public:
-    KeyCursor(const XMLCh* head, XMLCh separator, const XMLCh* tail)
-        : p_(head), separator_(separator), tail_(tail), stage_(0) {}
-    XMLCh next() {
+    explicit KeyCursor(const Axes::Entry& e)
+        : p_(e.keyHead), separator_(e.keySeparator), tail_(e.keyTail), stage_(0) {}
+    unsigned int next() {
         for (;;) {
-            switch (stage_) {
-                case 0:
-                    if (*p_) return *p_++;
-                    stage_ = 1;
-                    break;
-                case 1:
-                    stage_ = 2;
-                    p_ = tail_;
-                    if (separator_) return separator_;
-                    break;
-                default:
-                    return *p_ ? *p_++ : 0;
+            if (stage_ == 0) {
+                if (*p_) return *p_++;
+                stage_ = 1;
+                p_ = tail_;
+                if (separator_) return separator_;
             }
+            return *p_ ? *p_++ : 0;
         }
     }
 
@@ -71,199 +87,312 @@ private:
     int stage_;
 };
 
-}  // namespace
+// Canonical XML orders names and namespace URIs by code point (as their UTF-8 bytes would
+// order). UTF-16 units order the same way except that the units from U+E000 sort below the
+// surrogates, which stand for characters above U+FFFF; moving them below the surrogates gives
+// code-point order for the first difference of two strings.
+inline int codePointOrder(unsigned int a, unsigned int b) {
+    if (a >= 0xD800 && b >= 0xD800) {
+        a += a < 0xE000 ? 0x2000 : -0x800u;
+        b += b < 0xE000 ? 0x2000 : -0x800u;
+    }
+    return a < b ? -1 : 1;
+}
 
-bool Axes::isMarker(const XMLCh* value) { return value == kOmittedMarker || value == kApexMarker; }
+inline int compare(const XMLCh* a, const XMLCh* b) {
+    while (*a && *a == *b) ++a, ++b;
+    return *a == *b ? 0 : codePointOrder(*a, *b);
+}
+
+// The order of the keys head + separator + tail of two entries, the strings they stand for,
+// compared without building them.
+int compareKeys(const Axes::Entry& x, const Axes::Entry& y) {
+    if (x.keyHead == y.keyHead && x.keySeparator == y.keySeparator) {
+        return compare(x.keyTail, y.keyTail);
+    }
+    KeyCursor cx(x), cy(y);
+    for (;;) {
+        unsigned int ux = cx.next(), uy = cy.next();
+        if (ux != uy) return codePointOrder(ux, uy);
+        if (!ux) return 0;
+    }
+}
+
+}  // namespace
 
 Axes::Axes(bool exclusive, bool namespaceExpanded, bool emitNullApexXMLNS,
            const PrefixSet* unsuppressedPrefixes)
-    : exclusive_(exclusive), namespaceExpanded_(namespaceExpanded),
-      emitNullApexXMLNS_(emitNullApexXMLNS), filter_(nullptr), element_(nullptr) {
+    : exclusive_(exclusive), namespaceExpanded_(namespaceExpanded), renderedUpTo_(0), stamp_(0) {
+    selection_.kind = Selection::NONE;
+    std::memset(prefixCache_, 0, sizeof prefixCache_);
+    intern(u"xmlns", 5, DECLARATION);
+    intern(u"xmlns:xml", 9, DECLARATION);
+    intern(u"xmlns:xmlns", 11, DECLARATION);
+    // The baseline, the same for both scopes.
+    const XMLCh* defaultNamespace = emitNullApexXMLNS ? kApexMarker : kOmittedMarker;
+    inherited_[kXmlnsId] = rendered_[kXmlnsId] = defaultNamespace;
+    inherited_[kXmlnsXmlId] = rendered_[kXmlnsXmlId] = kXmlNamespace;
+    inherited_[kXmlnsXmlnsId] = rendered_[kXmlnsXmlnsId] = kXmlnsNamespace;
     if (unsuppressedPrefixes) {
         for (PrefixSet::iterator it = unsuppressedPrefixes->begin();
              it != unsuppressedPrefixes->end(); ++it) {
-            unsuppressed_.insert(declarationName(*it));
+            PrefixKind kind;
+            unsuppressed_[declarationId(*it, &kind)] = true;
         }
     }
 }
 
-Axes::~Axes() {
-    for (XMLCh* name : ownedNames_) utfree(name);
+std::uint32_t Axes::intern(const XMLCh* name, std::size_t length, Kind kind) {
+    std::uint32_t id = static_cast<std::uint32_t>(names_.size());
+    names_.emplace_back(name, length);
+    kinds_.push_back(kind);
+    unsuppressed_.push_back(false);
+    inherited_.push_back(nullptr);
+    rendered_.push_back(nullptr);
+    boundAt_.push_back(0);
+    parentValue_.push_back(nullptr);
+    seenAt_.push_back(0);
+    equal_.push_back(Equal{nullptr, nullptr});
+    const std::u16string& interned = names_.back();
+    if (kind == DECLARATION) {
+        // Keyed by the prefix: "" for "xmlns", "p" for "xmlns:p".
+        std::u16string_view prefix(interned);
+        prefix.remove_prefix(length > 5 ? 6 : 5);
+        declarationIds_.emplace(prefix, id);
+    } else {
+        xmlAttributeIds_.emplace(std::u16string_view(interned), id);
+        xmlAttributes_.push_back(id);
+    }
+    return id;
 }
 
-Scope* Axes::baseline() const {
-    Scope* s = new Scope;
-    (*s)[kXmlns] = emitNullApexXMLNS_ ? kApexMarker : kOmittedMarker;
-    (*s)[kXmlnsXml] = kXmlNamespace;
-    (*s)[kXmlnsXmlns] = kXmlnsNamespace;
-    return s;
-}
-
-const XMLCh* Axes::declarationName(const XMLCh* prefix) {
-    if (!prefix || !*prefix) return kXmlns;
-    MyMap<const XMLCh*, const XMLCh*, StringComparator>::iterator it =
-        declarationNames_.find(prefix);
-    if (it != declarationNames_.end()) return it->value;
-    // "xmlns:" + prefix; the map's key points at the prefix inside the composed name.
+std::uint32_t Axes::declarationId(const XMLCh* prefix, PrefixKind* kind) {
+    if (!prefix || !*prefix) {
+        *kind = NO_PREFIX;
+        return kXmlnsId;
+    }
+    // Xerces pools the names of a document, so one prefix is nearly always one pointer.
+    PrefixCacheEntry& cached =
+        prefixCache_[(reinterpret_cast<std::uintptr_t>(prefix) >> 3) & 0xFF];
+    if (cached.prefix == prefix) {
+        *kind = cached.kind;
+        return cached.id;
+    }
     std::size_t n = internal::length(prefix);
-    XMLCh* name = static_cast<XMLCh*>(internal::checkedAlloc((n + 7) * sizeof(XMLCh)));
-    ownedNames_.push_back(name);
-    std::memcpy(name, u"xmlns:", 6 * sizeof(XMLCh));
-    std::memcpy(name + 6, prefix, (n + 1) * sizeof(XMLCh));
-    declarationNames_[name + 6] = name;
-    return name;
+    std::u16string_view key(prefix, n);
+    std::uint32_t id;
+    auto found = declarationIds_.find(key);
+    if (found != declarationIds_.end()) {
+        id = found->second;
+    } else {
+        std::u16string name(u"xmlns:");
+        name.append(prefix, n);
+        id = intern(name.data(), name.size(), DECLARATION);
+    }
+    *kind = key == u"xmlns" ? XMLNS_PREFIX : key == u"xml" ? XML_PREFIX : OTHER_PREFIX;
+    cached.prefix = prefix;
+    cached.id = id;
+    cached.kind = *kind;
+    return id;
 }
 
-bool Axes::unsuppressed(const XMLCh* name) const {
-    return !unsuppressed_.empty() && unsuppressed_.find(name) != unsuppressed_.end();
+std::uint32_t Axes::xmlAttributeId(const XMLCh* name) {
+    std::u16string_view key(name, internal::length(name));
+    auto found = xmlAttributeIds_.find(key);
+    if (found != xmlAttributeIds_.end()) return found->second;
+    return intern(name, key.size(), XML_ATTRIBUTE);
 }
 
-void Axes::bind(ScopeBuilder& s, const XMLCh* name, const XMLCh* value) {
+void Axes::restore(const Mark& m) {
+    while (inheritedLog_.size() > m.inherited) {
+        const Change& c = inheritedLog_.back();
+        inherited_[c.id] = c.previous;
+        inheritedLog_.pop_back();
+    }
+    while (renderedLog_.size() > m.rendered) {
+        const Change& c = renderedLog_.back();
+        rendered_[c.id] = c.previous;
+        renderedLog_.pop_back();
+    }
+    renderedUpTo_ = m.renderedUpTo;
+}
+
+// Binding compares with the parent's scope: a name the element bound already is compared with
+// the value it had before the element.
+void Axes::bind(std::uint32_t id, const XMLCh* value) {
     if (!value) value = kEmpty;
-    const Scope* parent = s.parent();
-    Scope::iterator found = parent->find(name);
-    // A value identical to the parent's passed the relative test when it was bound.
-    if (found != parent->end() && found->value == value) return;
-    if (startsWithXmlns(name) && !isMarker(value) && !StringUtil::find(value, u':')) {
-        throw Exception(13006, Format("Invalid relative namespace URI: %S=\"%S\"", name, value));
+    bool bound = boundAt_[id] == stamp_;
+    const XMLCh* parent = bound ? parentValue_[id] : inherited_[id];
+    // A value equal to the parent's passed the relative test when the parent's was bound, and
+    // changes nothing. Documents repeat the same pair of strings (a declaration's text and the
+    // pooled namespace of the elements below it), so the last equal pair of a name is kept.
+    if (parent == value) return;
+    Equal& known = equal_[id];
+    if (known.parent == parent && known.value == value) return;
+    if (sameValue(parent, value)) {
+        known.parent = parent;
+        known.value = value;
+        return;
     }
-    if (found != parent->end() && sameValue(found->value, value)) return;
-    s.own()[name] = value;
-}
-
-void Axes::gather(DOMElement* e, const NodeSet::Filter* filter) {
-    element_ = e;
-    filter_ = filter;
-    attributes_.clear();
-    xercesc::DOMNamedNodeMap* map = e->getAttributes();
-    XMLSize_t n = map ? map->getLength() : 0;
-    for (XMLSize_t i = 0; i < n; ++i) {
-        DOMAttr* a = static_cast<DOMAttr*>(map->item(i));
-        Attribute info;
-        info.node = a;
-        info.name = a->getNodeName();
-        info.prefix = a->getPrefix();
-        info.localName = a->getLocalName();
-        info.namespaceURI = a->getNamespaceURI();
-        info.value = a->getValue();
-        if (!info.value) info.value = kEmpty;
-        info.accepted = -1;
-        attributes_.push_back(info);
+    if (kinds_[id] == DECLARATION && !isMarker(value) && !hasColon(value)) {
+        throw Exception(13006, Format("Invalid relative namespace URI: %S=\"%S\"",
+                                      names_[id].c_str(), value));
     }
+    if (!bound) {
+        boundAt_[id] = stamp_;
+        parentValue_[id] = inherited_[id];
+        Change c = {id, inherited_[id]};
+        inheritedLog_.push_back(c);
+    }
+    inherited_[id] = value;
 }
 
 bool Axes::accepted(Attribute& a) {
-    if (a.accepted < 0) a.accepted = filter_->accept(a.node) ? 1 : 0;
+    if (a.accepted < 0) {
+        switch (selection_.kind) {
+            case Selection::ALL:
+                a.accepted = 1;
+                break;
+            case Selection::NONE:
+                a.accepted = 0;
+                break;
+            case Selection::OUTSIDE:
+                a.accepted = !selection_.set->contains(a.node);
+                break;
+            case Selection::FILTER:
+                a.accepted = selection_.filter->accept(a.node);
+                break;
+        }
+    }
     return a.accepted != 0;
 }
 
-void Axes::scope(DOMElement* e, bool included, const NodeSet::Filter* filter, ScopeBuilder& s) {
-    gather(e, filter);
+void Axes::scope(DOMElement* e, bool included, const Selection& attributes) {
+    ++stamp_;
+    selection_ = attributes;
+    attributes_.clear();
+    xercesc::DOMNamedNodeMap* map = e->getAttributes();
+    XMLSize_t count = map ? map->getLength() : 0;
+    for (XMLSize_t i = 0; i < count; ++i) {
+        DOMAttr* node = static_cast<DOMAttr*>(map->item(i));
+        Attribute a;
+        a.node = node;
+        a.name = node->getNodeName();
+        a.localName = node->getLocalName();
+        a.namespaceURI = node->getNamespaceURI();
+        a.value = attributeValue(node);
+        a.id = declarationId(node->getPrefix(), &a.prefix);
+        a.defaultDeclaration = a.prefix == NO_PREFIX && a.name[0] == u'x' && equals(a.name, u"xmlns");
+        a.accepted = -1;
+        attributes_.push_back(a);
+    }
     if (namespaceExpanded_) return;
+
     for (Attribute& a : attributes_) {
-        if (StringUtil::cmp(a.name, kXmlns) == 0) {
-            if (!exclusive_ || unsuppressed(kXmlns)) bind(s, kXmlns, *a.value ? a.value : kOmittedMarker);
-        } else if (!a.prefix || !*a.prefix) {
-            continue;
-        } else if (StringUtil::cmp(a.prefix, kXmlns) == 0) {
-            if (!exclusive_ || unsuppressed(a.name)) bind(s, a.name, a.value);
-        } else if (!exclusive_ && StringUtil::cmp(a.prefix, kXml) == 0) {
-            bind(s, a.name, a.value);
-        } else {
-            const XMLCh* name = declarationName(a.prefix);
-            if (!exclusive_ || unsuppressed(name) || (included && accepted(a))) {
-                bind(s, name, a.namespaceURI);
+        switch (a.prefix) {
+            case NO_PREFIX:
+                if (a.defaultDeclaration && (!exclusive_ || unsuppressed_[kXmlnsId])) {
+                    bind(kXmlnsId, *a.value ? a.value : kOmittedMarker);
+                }
+                break;
+            case XMLNS_PREFIX: {
+                // A declaration "xmlns:p" binds the name of prefix p.
+                PrefixKind kind;
+                std::uint32_t declared = declarationId(a.localName, &kind);
+                if (!exclusive_ || unsuppressed_[declared]) bind(declared, a.value);
+                break;
             }
+            case XML_PREFIX:
+                if (!exclusive_) {
+                    bind(xmlAttributeId(a.name), a.value);
+                    break;
+                }
+                // In exclusive mode the xml prefix is an ordinary one.
+                [[fallthrough]];
+            case OTHER_PREFIX:
+                if (!exclusive_ || unsuppressed_[a.id] || (included && accepted(a))) {
+                    bind(a.id, a.namespaceURI);
+                }
+                break;
         }
     }
-    const XMLCh* prefix = e->getPrefix();
-    const XMLCh* uri = e->getNamespaceURI();
-    const XMLCh* name = declarationName(prefix);
-    if (!exclusive_ || included || unsuppressed(name)) {
-        if (name == kXmlns) {
-            bind(s, kXmlns, uri && *uri ? uri : kOmittedMarker);
+    PrefixKind kind;
+    std::uint32_t id = declarationId(e->getPrefix(), &kind);
+    if (!exclusive_ || included || unsuppressed_[id]) {
+        const XMLCh* uri = e->getNamespaceURI();
+        if (id == kXmlnsId) {
+            bind(kXmlnsId, uri && *uri ? uri : kOmittedMarker);
         } else {
-            bind(s, name, uri);
+            bind(id, uri);
         }
     }
 }
 
+// Entries are kept sorted as they come (a start tag holds a handful); an entry whose key equals
+// an earlier one's replaces it.
 void Axes::add(const XMLCh* keyHead, XMLCh keySeparator, const XMLCh* keyTail,
                const XMLCh* name, const XMLCh* value) {
     Entry entry = {keyHead, keySeparator, keyTail, name, value};
-    entries_.push_back(entry);
+    std::size_t j = entries_.size();
+    int c = 1;
+    while (j > 0 && (c = compareKeys(entry, entries_[j - 1])) < 0) --j;
+    if (c == 0) {
+        entries_[j - 1] = entry;
+    } else if (j == entries_.size()) {
+        entries_.push_back(entry);
+    } else {
+        entries_.push_back(entries_.back());
+        for (std::size_t k = entries_.size() - 2; k > j; --k) entries_[k] = entries_[k - 1];
+        entries_[j] = entry;
+    }
 }
 
-void Axes::startTag(Writer& out, bool included, bool parentOutput, const Scope* s,
-                    const Scope* rendered, const Scope* parent) {
+void Axes::startTag(bool included, bool parentOutput) {
     entries_.clear();
-    if ((included || namespaceExpanded_) && s != rendered) {
-        for (Scope::iterator it = s->begin(); it != s->end(); ++it) {
-            if (isXmlAttributeEntry(it->key) || isMarker(it->value)) continue;
-            Scope::iterator r = rendered->find(it->key);
-            if (r != rendered->end() && sameValue(r->value, it->value)) continue;
-            add(kDeclarationHead, 0, it->key, it->key, it->value);
+    if (included && renderedUpTo_ < inheritedLog_.size()) {
+        // Only names bound since the rendered scope was last brought up to date can differ.
+        for (std::size_t i = renderedUpTo_; i < inheritedLog_.size(); ++i) {
+            std::uint32_t id = inheritedLog_[i].id;
+            if (seenAt_[id] == stamp_ || kinds_[id] != DECLARATION) continue;
+            seenAt_[id] = stamp_;
+            const XMLCh* value = inherited_[id];
+            const XMLCh* rendered = rendered_[id];
+            if (value == rendered) continue;
+            if (value == kOmittedMarker) {
+                // No default namespace here, but the output ancestor has one: undeclare it.
+                if (rendered != kOmittedMarker) add(kDeclarationHead, 0, u"xmlns", u"xmlns", kEmpty);
+            } else if (value && !isMarker(value) && !sameValue(rendered, value)) {
+                add(kDeclarationHead, 0, names_[id].c_str(), names_[id].c_str(), value);
+            }
+            // The rendered scope becomes this element's scope.
+            Change c = {id, rendered};
+            renderedLog_.push_back(c);
+            rendered_[id] = value;
         }
+        renderedUpTo_ = inheritedLog_.size();
+    } else if (included) {
+        renderedUpTo_ = inheritedLog_.size();
     }
-    if (included) {
-        Scope::iterator d = s->find(kXmlns);
-        if (d != s->end() && d->value == kOmittedMarker) {
-            Scope::iterator r = rendered->find(kXmlns);
-            if (r == rendered->end() || r->value != kOmittedMarker) {
-                add(kDeclarationHead, 0, kXmlns, kXmlns, kEmpty);
-            }
-        }
-        if (!exclusive_ && !parentOutput) {
-            for (Scope::iterator it = parent->begin(); it != parent->end(); ++it) {
-                if (!isXmlAttributeEntry(it->key)) continue;
-                bool carried = false;
-                for (const Attribute& a : attributes_) {
-                    if (StringUtil::cmp(a.name, it->key) == 0) {
-                        carried = true;
-                        break;
-                    }
+    if (included && !exclusive_ && !parentOutput) {
+        // xml: attributes in force from ancestors that are not output.
+        for (std::uint32_t id : xmlAttributes_) {
+            const XMLCh* value = boundAt_[id] == stamp_ ? parentValue_[id] : inherited_[id];
+            if (!value) continue;
+            const XMLCh* name = names_[id].c_str();
+            bool carried = false;
+            for (const Attribute& a : attributes_) {
+                if (a.prefix == XML_PREFIX && StringUtil::cmp(a.name, name) == 0) {
+                    carried = true;
+                    break;
                 }
-                if (!carried) add(kXmlNamespace, u'\x02', it->key + 4, it->key, it->value);
             }
+            if (!carried) add(kXmlNamespace, 0x02, name + 4, name, value);
         }
     }
     for (Attribute& a : attributes_) {
-        if (StringUtil::cmp(a.name, kXmlns) == 0) continue;
-        if (a.prefix && StringUtil::cmp(a.prefix, kXmlns) == 0) continue;
-        if (!accepted(a)) continue;
-        add(a.namespaceURI ? a.namespaceURI : kEmpty, u'\x02', a.localName ? a.localName : a.name,
+        if (a.defaultDeclaration || a.prefix == XMLNS_PREFIX || !accepted(a)) continue;
+        add(a.namespaceURI ? a.namespaceURI : kEmpty, 0x02, a.localName ? a.localName : a.name,
             a.name, a.value);
-    }
-    if (entries_.empty()) return;
-
-    // Insertion sort: start tags hold a handful of entries, and it is stable, so that among
-    // equal keys the one added last ends up last and wins below.
-    auto less = [](const Entry& x, const Entry& y) {
-        KeyCursor cx(x.keyHead, x.keySeparator, x.keyTail);
-        KeyCursor cy(y.keyHead, y.keySeparator, y.keyTail);
-        for (;;) {
-            XMLCh ux = cx.next(), uy = cy.next();
-            if (ux != uy) return ux < uy;
-            if (!ux) return false;
-        }
-    };
-    for (std::size_t i = 1; i < entries_.size(); ++i) {
-        Entry e = entries_[i];
-        std::size_t j = i;
-        while (j > 0 && less(e, entries_[j - 1])) {
-            entries_[j] = entries_[j - 1];
-            --j;
-        }
-        entries_[j] = e;
-    }
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-        if (i + 1 < entries_.size() && !less(entries_[i], entries_[i + 1])) continue;
-        const Entry& e = entries_[i];
-        out.piece(u" ", 1);
-        out.name(e.name);
-        out.piece(u"=\"", 2);
-        out.attr(e.value);
-        out.piece(u"\"", 1);
     }
 }
 

@@ -1,10 +1,10 @@
 #include <ambrite/xml/c14n.h>
 
+#include <xercesc/dom/DOMCharacterData.hpp>
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMElement.hpp>
 #include <xercesc/dom/DOMNode.hpp>
 
-#include <memory>
 #include <vector>
 
 #include <ambrite/xml/dom.h>
@@ -16,11 +16,11 @@ namespace Ambrite {
 namespace XML {
 namespace C14n {
 
+using detail::ATTRIBUTE;
 using detail::AttrFilter;
 using detail::Axes;
-using detail::Scope;
-using detail::ScopeBuilder;
-using detail::Writer;
+using detail::RAW;
+using detail::TEXT;
 
 namespace {
 
@@ -34,14 +34,18 @@ struct ActiveReplacement {
     const ActiveReplacement* outer;
 };
 
-// Scopes a run created; freed when the element that made them is finished.
-typedef std::unique_ptr<Scope> ScopePtr;
+bool acceptsEverything(const NodeSet::Filter* f) {
+    return f->type() == NodeSet::Filter::CONSTANT_FILTER &&
+           static_cast<const ConstantFilter*>(f)->constant();
+}
 
+// One canonicalization run: a walk of the root's subtree in document order with an explicit
+// stack, so that deep documents need no call depth and no parent lookups.
+template <class Out>
 class Run {
 public:
-    Run(const NodeSet* nodeSet, Writer& out, DOMCanonicalizer::Mode mode,
+    Run(const NodeSet* nodeSet, Out& out, DOMCanonicalizer::Mode mode,
         const CanonicalizerParameters* parameters, const ActiveReplacement* active);
-    ~Run();
     Run(const Run&) = delete;
     Run& operator=(const Run&) = delete;
     void execute();
@@ -53,19 +57,16 @@ private:
         bool element;
         bool included;  // the element's start tag was written
         bool parentOutput;
-        const Scope* rendered;
-        const Scope* inherited;
-        Scope* own;  // the element's scope when it made one
+        Axes::Mark scopes;
     };
 
     DOMNode* visit(DOMNode* node);
     DOMNode* visitElement(DOMElement* e, bool inTree, bool excluded, bool included);
     void replace(DOMNode* e, const NodeSet* replacement);
     void inheritAncestorScopes();
-    void lineFeed() { out_.piece(u"\n", 1); }
+    void lineFeed() { out_.markup("\n"); }
 
-    const NodeSet* nodeSet_;
-    Writer& out_;
+    Out& out_;
     DOMCanonicalizer::Mode mode_;
     const CanonicalizerParameters* parameters_;
     const ActiveReplacement* active_;
@@ -77,13 +78,11 @@ private:
     const NodeHashSet& treeSet_;
     const NodeHashSet& notTreeSet_;
     const NodeSet::Filter* residual_;
+    bool residualAcceptsAll_;
     AttrFilter inTreeAttributes_;
     AttrFilter outOfTreeAttributes_;
     Axes axes_;
 
-    std::vector<ScopePtr> fixedScopes_;  // baselines and the root's ancestor scopes
-    const Scope* rendered_;
-    const Scope* inherited_;
     bool parentOutput_;
     DOMNode* apex_;
     int position_;  // 0 not at document level, 1 before, 2 at, 3 after the document element
@@ -91,48 +90,38 @@ private:
     std::vector<Frame> frames_;
 };
 
-Run::Run(const NodeSet* nodeSet, Writer& out, DOMCanonicalizer::Mode mode,
-         const CanonicalizerParameters* parameters, const ActiveReplacement* active)
-    : nodeSet_(nodeSet), out_(out), mode_(mode), parameters_(parameters), active_(active),
+template <class Out>
+Run<Out>::Run(const NodeSet* nodeSet, Out& out, DOMCanonicalizer::Mode mode,
+              const CanonicalizerParameters* parameters, const ActiveReplacement* active)
+    : out_(out), mode_(mode), parameters_(parameters), active_(active),
       comments_(mode == DOMCanonicalizer::CANONICAL_WITH_COMMENTS ||
                 mode == DOMCanonicalizer::EXCLUSIVE_WITH_COMMENTS),
       replacements_(parameters ? parameters->replacementNodeSets() : kNoReplacements),
       decomposition_(nodeSet), root_(decomposition_.root()),
       treeSet_(decomposition_.treeSet()), notTreeSet_(decomposition_.notTreeSet()),
-      residual_(decomposition_.filter()),
+      residual_(decomposition_.filter()), residualAcceptsAll_(acceptsEverything(residual_)),
       inTreeAttributes_(&notTreeSet_, false, residual_),
       outOfTreeAttributes_(&treeSet_, true, residual_),
       axes_(mode == DOMCanonicalizer::EXCLUSIVE || mode == DOMCanonicalizer::EXCLUSIVE_WITH_COMMENTS,
             nodeSet->namespaceExpanded(), parameters && parameters->emitNullApexXMLNS(),
             parameters ? &parameters->unsuppressedNamespacePrefixes() : nullptr),
-      rendered_(nullptr), inherited_(nullptr), parentOutput_(false), apex_(nullptr),
-      position_(0), documentElement_(nullptr) {}
+      parentOutput_(false), apex_(nullptr), position_(0), documentElement_(nullptr) {}
 
-Run::~Run() {
-    for (Frame& f : frames_) delete f.own;
-}
-
-void Run::inheritAncestorScopes() {
-    fixedScopes_.emplace_back(axes_.baseline());
-    rendered_ = fixedScopes_.back().get();
-    fixedScopes_.emplace_back(axes_.baseline());
-    inherited_ = fixedScopes_.back().get();
-
+// The scope the root inherits: its ancestor elements from the outermost down, none of them
+// output and none of their attributes in the set.
+template <class Out>
+void Run<Out>::inheritAncestorScopes() {
     std::vector<DOMElement*> ancestors;
     for (DOMNode* n = DOMUtil::getParentNode(root_); n; n = n->getParentNode()) {
         if (n->getNodeType() == DOMNode::ELEMENT_NODE) ancestors.push_back(static_cast<DOMElement*>(n));
     }
-    for (std::size_t i = ancestors.size(); i-- > 0;) {
-        ScopeBuilder s(inherited_);
-        axes_.scope(ancestors[i], false, &kRejectAll, s);
-        if (s.changed()) {
-            fixedScopes_.emplace_back(s.release());
-            inherited_ = fixedScopes_.back().get();
-        }
-    }
+    Axes::Selection none;
+    none.kind = Axes::Selection::NONE;
+    for (std::size_t i = ancestors.size(); i-- > 0;) axes_.scope(ancestors[i], false, none);
 }
 
-void Run::execute() {
+template <class Out>
+void Run<Out>::execute() {
     inheritAncestorScopes();
 
     DOMNode* parent = DOMUtil::getParentNode(root_);
@@ -158,28 +147,25 @@ void Run::execute() {
                 node = next;
                 break;
             }
-            Frame& f = frames_.back();
+            const Frame& f = frames_.back();
             node = f.node;
             if (f.element) {
                 if (f.included) {
-                    out_.piece(u"</", 2);
-                    out_.name(node->getNodeName());
-                    out_.piece(u">", 1);
+                    out_.name("</", node->getNodeName(), ">");
                 }
                 parentOutput_ = f.parentOutput;
-                rendered_ = f.rendered;
-                inherited_ = f.inherited;
-                delete f.own;
+                axes_.restore(f.scopes);
             }
             frames_.pop_back();
         }
     }
 }
 
-DOMNode* Run::visit(DOMNode* node) {
+template <class Out>
+DOMNode* Run<Out>::visit(DOMNode* node) {
     bool inTree = apex_ || treeSet_.contains(node);
     bool excluded = notTreeSet_.size() && notTreeSet_.contains(node);
-    bool included = inTree && !excluded && residual_->accept(node);
+    bool included = inTree && !excluded && (residualAcceptsAll_ || residual_->accept(node));
     if (inTree && !apex_) apex_ = node;
 
     switch (node->getNodeType()) {
@@ -187,48 +173,48 @@ DOMNode* Run::visit(DOMNode* node) {
             return visitElement(static_cast<DOMElement*>(node), inTree, excluded, included);
         case DOMNode::ATTRIBUTE_NODE:
             if (included) {
-                out_.piece(u" ", 1);
-                out_.name(node->getNodeName());
-                out_.piece(u"=\"", 2);
-                out_.attr(node->getNodeValue());
-                out_.piece(u"\"", 1);
+                out_.name(" ", node->getNodeName(), "=\"");
+                out_.template put<ATTRIBUTE>(node->getNodeValue());
+                out_.markup("\"");
             }
             return nullptr;
         case DOMNode::TEXT_NODE:
         case DOMNode::CDATA_SECTION_NODE:
-            if (included) out_.text(node->getNodeValue());
+            if (included) {
+                xercesc::DOMCharacterData* text = static_cast<xercesc::DOMCharacterData*>(node);
+                out_.template put<TEXT>(text->getData(), text->getLength());
+            }
             return nullptr;
         case DOMNode::PROCESSING_INSTRUCTION_NODE:
             if (included) {
                 if (position_ == 3) lineFeed();
-                out_.piece(u"<?", 2);
-                out_.name(node->getNodeName());
+                out_.name("<?", node->getNodeName(), "");
                 const XMLCh* data = node->getNodeValue();
                 if (data && *data) {
-                    out_.piece(u" ", 1);
-                    out_.name(data);
+                    out_.markup(" ");
+                    out_.template put<RAW>(data);
                 }
-                out_.piece(u"?>", 2);
+                out_.markup("?>");
                 if (position_ == 1) lineFeed();
             }
             return nullptr;
         case DOMNode::COMMENT_NODE:
             if (included && comments_) {
                 if (position_ == 3) lineFeed();
-                out_.piece(u"<!--", 4);
-                out_.name(node->getNodeValue());
-                out_.piece(u"-->", 3);
+                out_.markup("<!--");
+                out_.template put<RAW>(node->getNodeValue());
+                out_.markup("-->");
                 if (position_ == 1) lineFeed();
             }
             return nullptr;
         case DOMNode::DOCUMENT_NODE:
             ++position_;
-            // fall through
+            [[fallthrough]];
         case DOMNode::ENTITY_REFERENCE_NODE:
         case DOMNode::DOCUMENT_FRAGMENT_NODE: {
             DOMNode* child = excluded ? nullptr : node->getFirstChild();
             if (child) {
-                Frame f = {node, false, false, false, nullptr, nullptr, nullptr};
+                Frame f = {node, false, false, false, axes_.mark()};
                 frames_.push_back(f);
             }
             return child;
@@ -246,7 +232,8 @@ DOMNode* Run::visit(DOMNode* node) {
     }
 }
 
-DOMNode* Run::visitElement(DOMElement* e, bool inTree, bool excluded, bool included) {
+template <class Out>
+DOMNode* Run<Out>::visitElement(DOMElement* e, bool inTree, bool excluded, bool included) {
     if (position_ == 1) position_ = 2;
     if (!replacements_.empty()) {
         ReplacementMap::iterator r = replacements_.find(e);
@@ -256,39 +243,47 @@ DOMNode* Run::visitElement(DOMElement* e, bool inTree, bool excluded, bool inclu
         }
     }
 
-    const NodeSet::Filter* attributes = excluded ? static_cast<const NodeSet::Filter*>(&kRejectAll)
-                                        : inTree ? &inTreeAttributes_
-                                                 : &outOfTreeAttributes_;
-    if (included) {
-        out_.piece(u"<", 1);
-        out_.name(e->getNodeName());
+    Axes::Selection attributes;
+    if (excluded) {
+        attributes.kind = Axes::Selection::NONE;
+    } else if (inTree && residualAcceptsAll_) {
+        attributes.kind = notTreeSet_.size() ? Axes::Selection::OUTSIDE : Axes::Selection::ALL;
+        attributes.set = &notTreeSet_;
+    } else {
+        attributes.kind = Axes::Selection::FILTER;
+        attributes.filter = inTree ? &inTreeAttributes_ : &outOfTreeAttributes_;
     }
-    ScopeBuilder s(inherited_);
-    axes_.scope(e, included, attributes, s);
-    axes_.startTag(out_, included, parentOutput_, s.scope(), rendered_, inherited_);
+    const XMLCh* name = nullptr;
+    if (included) {
+        name = e->getNodeName();
+        out_.name("<", name, "");
+    }
+    Axes::Mark scopes = axes_.mark();
+    axes_.scope(e, included, attributes);
+    axes_.startTag(included, parentOutput_);
+    for (const Axes::Entry* a = axes_.begin(); a != axes_.end(); ++a) {
+        out_.name(" ", a->name, "=\"");
+        out_.template put<ATTRIBUTE>(a->value);
+        out_.markup("\"");
+    }
 
     DOMNode* child = excluded ? nullptr : e->getFirstChild();
     if (!child) {
         if (included) {
-            out_.piece(u"></", 3);
-            out_.name(e->getNodeName());
-            out_.piece(u">", 1);
+            out_.name("></", name, ">");
         }
+        axes_.restore(scopes);
         return nullptr;
     }
-    Frame f = {e, true, included, parentOutput_, rendered_, inherited_, nullptr};
+    Frame f = {e, true, included, parentOutput_, scopes};
     frames_.push_back(f);
-    inherited_ = s.scope();
-    frames_.back().own = s.release();
     parentOutput_ = included;
-    if (included) {
-        rendered_ = inherited_;
-        out_.piece(u">", 1);
-    }
+    if (included) out_.markup(">");
     return child;
 }
 
-void Run::replace(DOMNode* e, const NodeSet* replacement) {
+template <class Out>
+void Run<Out>::replace(DOMNode* e, const NodeSet* replacement) {
     for (const ActiveReplacement* a = active_; a; a = a->outer) {
         if (a->element == e) throw Exception(13006, "Recursive replacement node set");
     }
@@ -297,34 +292,35 @@ void Run::replace(DOMNode* e, const NodeSet* replacement) {
     nested.execute();
 }
 
-void run(const NodeSet* nodeSet, CharacterSink& sink, DOMCanonicalizer::Mode mode,
+// Runs into `out`; what was written before a failure is still handed to the sink.
+template <class Out>
+void run(const NodeSet* nodeSet, Out& out, DOMCanonicalizer::Mode mode,
          const CanonicalizerParameters* parameters) {
-    Writer out(sink);
-    Run r(nodeSet, out, mode, parameters, nullptr);
-    r.execute();
+    try {
+        Run<Out> r(nodeSet, out, mode, parameters, nullptr);
+        r.execute();
+    } catch (...) {
+        try {
+            out.flush();
+        } catch (...) {
+        }
+        throw;
+    }
+    out.flush();
 }
 
 }  // namespace
 
 void DOMCanonicalizer::canonicalize(const NodeSet* nodeSet, OctetSink* sink, Mode mode,
                                     const CanonicalizerParameters* parameters) {
-    UTF8Sink utf8(*sink, 4096);
-    try {
-        run(nodeSet, utf8, mode, parameters);
-    } catch (...) {
-        // What was written before the failure stays in the sink.
-        try {
-            utf8.flush();
-        } catch (...) {
-        }
-        throw;
-    }
-    utf8.flush();
+    detail::Utf8Out out(*sink);
+    run(nodeSet, out, mode, parameters);
 }
 
 void DOMCanonicalizer::canonicalize(const NodeSet* nodeSet, CharacterSink* sink, Mode mode,
                                     const CanonicalizerParameters* parameters) {
-    run(nodeSet, *sink, mode, parameters);
+    detail::Utf16Out out(*sink);
+    run(nodeSet, out, mode, parameters);
 }
 
 }  // namespace C14n

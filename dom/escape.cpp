@@ -3,48 +3,15 @@
 #include <climits>
 #include <cstddef>
 
+#include "dom/escaping.h"
+
 namespace Ambrite {
 namespace XML {
 
 namespace {
 
-constexpr XMLCh kTab[] = {u'&', u'#', u'x', u'9', u';', 0};
-constexpr XMLCh kLF[] = {u'&', u'#', u'x', u'A', u';', 0};
-constexpr XMLCh kCR[] = {u'&', u'#', u'x', u'D', u';', 0};
-constexpr XMLCh kQuot[] = {u'&', u'q', u'u', u'o', u't', u';', 0};
-constexpr XMLCh kAmp[] = {u'&', u'a', u'm', u'p', u';', 0};
-constexpr XMLCh kLt[] = {u'&', u'l', u't', u';', 0};
-constexpr XMLCh kGt[] = {u'&', u'g', u't', u';', 0};
-
-// Replacements of the units below '@'; every unit from '@' on is written unchanged.
-constexpr std::size_t kTableSize = 0x40;
-
-struct Table {
-    const XMLCh* entries[kTableSize];
-};
-
-constexpr Table attributeTable() {
-    Table t = {};
-    t.entries[0x09] = kTab;
-    t.entries[0x0A] = kLF;
-    t.entries[0x0D] = kCR;
-    t.entries[u'"'] = kQuot;
-    t.entries[u'&'] = kAmp;
-    t.entries[u'<'] = kLt;
-    return t;
-}
-
-constexpr Table textTable() {
-    Table t = {};
-    t.entries[0x0D] = kCR;
-    t.entries[u'&'] = kAmp;
-    t.entries[u'<'] = kLt;
-    t.entries[u'>'] = kGt;
-    return t;
-}
-
-constexpr Table kAttr = attributeTable();
-constexpr Table kText = textTable();
+using escaping::Table;
+using escaping::kTableSize;
 
 inline void writeRun(CharacterSink& out, const XMLCh* run, std::size_t n) {
     while (n > UINT_MAX) {
@@ -76,9 +43,9 @@ void escape(const XMLCh* value, CharacterSink& out, const Table& table) {
 
 }  // namespace
 
-void escapeAttr(const XMLCh* value, CharacterSink& out) { escape(value, out, kAttr); }
+void escapeAttr(const XMLCh* value, CharacterSink& out) { escape(value, out, escaping::kAttribute); }
 
-void escapeText(const XMLCh* value, CharacterSink& out) { escape(value, out, kText); }
+void escapeText(const XMLCh* value, CharacterSink& out) { escape(value, out, escaping::kText); }
 
 }  // namespace XML
 }  // namespace Ambrite

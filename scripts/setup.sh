@@ -9,7 +9,7 @@ packages=(cmake g++ make pkg-config libxerces-c-dev googletest libgtest-dev libb
 for arg in "$@"; do
     case "$arg" in
         --fuzz) packages+=(clang libclang-rt-14-dev) ;;
-        --bench) packages+=(libxml2-dev valgrind) ;;
+        --bench) packages+=(libxml2-dev zlib1g-dev valgrind) ;;
         *) echo "usage: $0 [--fuzz] [--bench]" >&2; exit 2 ;;
     esac
 done

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "foundation/internal.h"
+#include "streams/utf8.h"
 
 namespace Ambrite {
 namespace XML {
@@ -25,30 +26,11 @@ namespace {
 
 const XMLCh kUTF8[] = {u'U', u'T', u'F', u'-', u'8', 0};
 
-inline bool isHigh(XMLCh u) { return (u & 0xFC00) == 0xD800; }
-inline bool isLow(XMLCh u) { return (u & 0xFC00) == 0xDC00; }
-
-inline unsigned char* put2(unsigned char* out, unsigned int u) {
-    out[0] = static_cast<unsigned char>(0xC0 | (u >> 6));
-    out[1] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-    return out + 2;
-}
-
-inline unsigned char* put3(unsigned char* out, unsigned int u) {
-    out[0] = static_cast<unsigned char>(0xE0 | (u >> 12));
-    out[1] = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
-    out[2] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-    return out + 3;
-}
-
-inline unsigned char* putPair(unsigned char* out, unsigned int high, unsigned int low) {
-    unsigned int c = 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
-    out[0] = static_cast<unsigned char>(0xF0 | (c >> 18));
-    out[1] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
-    out[2] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-    out[3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-    return out + 4;
-}
+using utf8::isHighSurrogate;
+using utf8::isLowSurrogate;
+using utf8::put2;
+using utf8::put3;
+using utf8::putPair;
 
 // Bits that are set in at least one of four units packed into a word when any of them is not
 // ASCII; the byte order of the packing does not matter for this test.
@@ -92,7 +74,7 @@ void UTF8Sink::encode(const XMLCh* text, unsigned int count) {
     const XMLCh* end = text + count;
     unsigned char* out = bytes_ + byteCount_;
     if (pendingHigh_ && p < end) {
-        if (isLow(*p)) {
+        if (isLowSurrogate(*p)) {
             out = putPair(out, pendingHigh_, *p);
             ++p;
         } else {
@@ -121,13 +103,13 @@ void UTF8Sink::encode(const XMLCh* text, unsigned int count) {
         ++p;
         if (u < 0x800) {
             out = put2(out, u);
-        } else if (!isHigh(static_cast<XMLCh>(u))) {
+        } else if (!isHighSurrogate(static_cast<XMLCh>(u))) {
             out = put3(out, u);
         } else if (p == end) {
             // The partner may come with the next unit; until then the high surrogate is held
             // back so that no chunk ends in the middle of a character.
             pendingHigh_ = static_cast<XMLCh>(u);
-        } else if (isLow(*p)) {
+        } else if (isLowSurrogate(*p)) {
             out = putPair(out, u, *p);
             ++p;
         } else {

@@ -114,40 +114,29 @@ int c14nCommand(int argc, char** argv) {
         bool comments = false, exclusive = false, havePrefixes = false;
         std::string prefixes, apex, value;
         std::vector<std::string> excludes;
-        const char* path = nullptr;
-        bool options = true;
-        for (int i = 0; i < argc; ++i) {
-            const char* arg = argv[i];
-            if (options && std::strcmp(arg, "--") == 0) {
-                options = false;
-            } else if (options && isHelp(arg)) {
-                std::fputs(kUsage, stdout);
-                return int(SUCCESS);
-            } else if (options && std::strcmp(arg, "--comments") == 0) {
+        const char* input;
+        bool run = parseArguments(argc, argv, kUsage, [&](int& i) {
+            if (std::strcmp(argv[i], "--comments") == 0) {
                 comments = true;
-            } else if (options && std::strcmp(arg, "--exclusive") == 0) {
+            } else if (std::strcmp(argv[i], "--exclusive") == 0) {
                 exclusive = true;
-            } else if (options && optionValue(argc, argv, i, "--prefixes", value)) {
+            } else if (optionValue(argc, argv, i, "--prefixes", value)) {
                 prefixes += " " + value;
                 havePrefixes = true;
-            } else if (options && optionValue(argc, argv, i, "--apex", value)) {
+            } else if (optionValue(argc, argv, i, "--apex", value)) {
                 if (!apex.empty()) throw UsageError{"only one --apex may be given"};
                 apex = value;
                 if (apex.empty()) throw UsageError{"invalid locator '' (expecting /1/2/...)"};
-            } else if (options && optionValue(argc, argv, i, "--exclude", value)) {
+            } else if (optionValue(argc, argv, i, "--exclude", value)) {
                 excludes.push_back(value);
-            } else if (options && arg[0] == '-' && arg[1] != 0) {
-                throw UsageError{std::string("unknown option '") + arg + "'"};
-            } else if (path) {
-                throw UsageError{"only one input may be given"};
             } else {
-                path = arg;
+                return false;
             }
-        }
+            return true;
+        }, input);
+        if (!run) return int(SUCCESS);
 
-        std::unique_ptr<FileSource> source(openInput(path ? path : "-"));
-        std::unique_ptr<DOMDocument, Ambrite::XML::DocumentRelease> document(
-            DOMUtil::parse(source.get()));
+        auto document = parseInput(input);
 
         // The subtree of the apex minus the subtrees of the excluded elements.
         FilterPtr filter;

@@ -34,29 +34,15 @@ const char kUsage[] =
 int serializeCommand(int argc, char** argv) {
     return runCommand("serialize", kUsage, [argc, argv]() {
         bool declaration = true;
-        const char* path = nullptr;
-        bool options = true;
-        for (int i = 0; i < argc; ++i) {
-            const char* arg = argv[i];
-            if (options && std::strcmp(arg, "--") == 0) {
-                options = false;
-            } else if (options && isHelp(arg)) {
-                std::fputs(kUsage, stdout);
-                return int(SUCCESS);
-            } else if (options && std::strcmp(arg, "--no-declaration") == 0) {
-                declaration = false;
-            } else if (options && arg[0] == '-' && arg[1] != 0) {
-                throw UsageError{std::string("unknown option '") + arg + "'"};
-            } else if (path) {
-                throw UsageError{"only one input may be given"};
-            } else {
-                path = arg;
-            }
-        }
+        const char* input;
+        bool run = parseArguments(argc, argv, kUsage, [&](int& i) {
+            if (std::strcmp(argv[i], "--no-declaration") != 0) return false;
+            declaration = false;
+            return true;
+        }, input);
+        if (!run) return int(SUCCESS);
 
-        std::unique_ptr<FileSource> source(openInput(path ? path : "-"));
-        std::unique_ptr<DOMDocument, Ambrite::XML::DocumentRelease> document(
-            DOMUtil::parse(source.get()));
+        auto document = parseInput(input);
         std::unique_ptr<DOMSerializer::Parameters> parameters;
         if (!declaration) {
             const xercesc::DOMDocumentType* type = document->getDoctype();

@@ -52,6 +52,35 @@ bool isHelp(const char* arg) {
     return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
 }
 
+bool parseArguments(int argc, char** argv, const char* usage,
+                    const std::function<bool(int& i)>& option, const char*& input) {
+    input = nullptr;
+    bool options = true;
+    for (int i = 0; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (options && std::strcmp(arg, "--") == 0) {
+            options = false;
+        } else if (options && isHelp(arg)) {
+            std::fputs(usage, stdout);
+            return false;
+        } else if (options && arg[0] == '-' && arg[1] != 0) {
+            if (!option(i)) throw UsageError{std::string("unknown option '") + arg + "'"};
+        } else if (input) {
+            throw UsageError{"only one input may be given"};
+        } else {
+            input = arg;
+        }
+    }
+    return true;
+}
+
+std::unique_ptr<Ambrite::XML::DOMDocument, Ambrite::XML::DocumentRelease> parseInput(
+    const char* input) {
+    std::unique_ptr<FileSource> source(openInput(input ? input : "-"));
+    return std::unique_ptr<Ambrite::XML::DOMDocument, Ambrite::XML::DocumentRelease>(
+        Ambrite::XML::DOMUtil::parse(source.get()));
+}
+
 int runCommand(const char* name, const char* usage, const std::function<int()>& body) {
     try {
         return body();

@@ -3,10 +3,12 @@
 #ifndef AMXML_TOOL_H
 #define AMXML_TOOL_H
 
+#include <ambrite/xml/dom.h>
 #include <ambrite/xml/streams.h>
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace amxml {
@@ -69,6 +71,16 @@ FileSource* openInput(const std::string& path);
 
 /// True when `arg` asks for help.
 bool isHelp(const char* arg);
+
+/// Walks a command line: "--" ends the options, --help prints `usage` (then false is given),
+/// `option` takes the command's own options (advancing i past a value it consumes, false for an
+/// option it does not know), and the one operand left is the input (null when absent).
+bool parseArguments(int argc, char** argv, const char* usage,
+                    const std::function<bool(int& i)>& option, const char*& input);
+
+/// Parses the input named on the command line (standard input for "-" or none).
+std::unique_ptr<Ambrite::XML::DOMDocument, Ambrite::XML::DocumentRelease> parseInput(
+    const char* input);
 
 /// Runs a command body and gives its status. A library Exception is printed on stderr exactly
 /// as the library renders it, on one line (status 1); a ToolError as "amxml NAME: " and its

@@ -51,7 +51,8 @@ private:
 /// Writes the canonical form of a node set.
 class DOMCanonicalizer {
 public:
-    enum Mode {
+    /// Any other value behaves as CANONICAL; the fixed type makes every int a valid Mode.
+    enum Mode : int {
         CANONICAL = 0,
         CANONICAL_WITH_COMMENTS = 1,
         EXCLUSIVE = 2,

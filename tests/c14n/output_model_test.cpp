@@ -1,0 +1,107 @@
+// The canonicalizer's two outputs against a model: UTF-16 text escaped unit by unit, and its
+// UTF-8 form as the library's UTF8Sink encodes it.
+#include <ambrite/xml/c14n.h>
+
+#include <gtest/gtest.h>
+#include <xercesc/dom/DOM.hpp>
+
+#include <random>
+
+#include "support/test_support.h"
+
+using namespace amxml_test;
+using Ambrite::XML::C14n::DOMCanonicalizer;
+
+namespace {
+
+std::u16string escaped(const std::u16string& s, bool attribute) {
+    std::u16string out;
+    for (char16_t c : s) {
+        switch (c) {
+            case u'&': out += u"&amp;"; break;
+            case u'<': out += u"&lt;"; break;
+            case u'\r': out += u"&#xD;"; break;
+            case u'>': out += attribute ? u">" : u"&gt;"; break;
+            case u'"': out += attribute ? u"&quot;" : u"\""; break;
+            case u'\t': out += attribute ? u"&#x9;" : u"\t"; break;
+            case u'\n': out += attribute ? u"&#xA;" : u"\n"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+// Strings that exercise every escape, multi-byte units, pairs, lone surrogates and the lengths
+// around the writer's eight-unit steps and chunks.
+std::u16string randomText(std::mt19937& rng) {
+    static const char16_t kUnits[] = {u'a', u'Z', u' ', u'&', u'<', u'>', u'"', u'\t', u'\n',
+                                      u'\r', 0x01, 0x7F, 0x80, 0xE9, 0x7FF, 0x800, 0x20AC,
+                                      0xFFFF, 0xD83D, 0xDE00, 0xDBFF, 0xDC00};
+    std::uniform_int_distribution<int> kind(0, 9);
+    int k = kind(rng);
+    std::size_t length = k < 6 ? rng() % 20 : k < 9 ? 1 + rng() % 40 : 4000 + rng() % 300;
+    bool plain = rng() % 3 == 0;
+    std::u16string s;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (plain && rng() % 16) {
+            s += static_cast<char16_t>(u'a' + rng() % 26);
+        } else if (rng() % 5 == 0) {
+            s += u"\xD83D\xDE00";
+        } else {
+            s += kUnits[rng() % (sizeof kUnits / sizeof kUnits[0])];
+        }
+    }
+    return s;
+}
+
+}  // namespace
+
+TEST(DOMCanonicalizer, OutputsMatchAnEscapingAndEncodingModel) {
+    std::mt19937 rng(20261206);
+    for (int round = 0; round < 150; ++round) {
+        SCOPED_TRACE(round);
+        DocumentPtr doc(DOMUtil::newDocument());
+        DOMElement* root = doc->createElement(u"r");
+        doc->appendChild(root);
+        std::u16string expected = u"<r>";
+        int children = 1 + static_cast<int>(rng() % 12);
+        for (int i = 0; i < children; ++i) {
+            std::u16string text = randomText(rng);
+            if (rng() % 2) {
+                root->appendChild(doc->createTextNode(text.c_str()));
+                expected += escaped(text, false);
+            } else {
+                DOMElement* e = doc->createElement(u"e");
+                e->setAttribute(u"v", text.c_str());
+                root->appendChild(e);
+                expected += u"<e v=\"" + escaped(text, true) + u"\"></e>";
+            }
+        }
+        expected += u"</r>";
+
+        NodeSet nodes(doc.get(), nullptr, nullptr, false);
+        RecordingSink characters;
+        DOMCanonicalizer::canonicalize(&nodes, &characters, DOMCanonicalizer::CANONICAL, nullptr);
+        ASSERT_EQ(expected, characters.text());
+
+        BufferSink octets, model;
+        DOMCanonicalizer::canonicalize(&nodes, &octets, DOMCanonicalizer::CANONICAL, nullptr);
+        UTF8Sink encoder(model, 4096);
+        encoder.write(expected.data(), static_cast<unsigned int>(expected.size()));
+        encoder.flush();
+        ASSERT_EQ(bytes(model), bytes(octets));
+    }
+}
+
+TEST(DOMCanonicalizer, PairsSplitAcrossTextNodesAreOneCharacter) {
+    DocumentPtr doc(DOMUtil::newDocument());
+    DOMElement* root = doc->createElement(u"r");
+    doc->appendChild(root);
+    root->appendChild(doc->createTextNode(u"a\xD83D"));
+    root->appendChild(doc->createTextNode(u"\xDE00" u"b\xD83D"));
+    root->appendChild(doc->createElement(u"e"));
+    NodeSet nodes(doc.get(), nullptr, nullptr, false);
+    BufferSink sink;
+    DOMCanonicalizer::canonicalize(&nodes, &sink, DOMCanonicalizer::CANONICAL, nullptr);
+    EXPECT_EQ("<r>a\xF0\x9F\x98\x80" "b\xED\xA0\xBD<e></e></r>", bytes(sink));
+}
