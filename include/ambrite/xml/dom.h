@@ -43,8 +43,8 @@ public:
     ///   deep;
     /// - "Nesting cost limit exceeded": namespace lookup walks every open element, so the depths
     ///   of all elements, each times one plus its prefixed attributes other than xml: and
-    ///   xmlns:, may sum to 2^33 plus 256 per byte read (at worst some 12 to 20 seconds of
-    ///   scanning, plus about half a microsecond per byte);
+    ///   xmlns:, may sum to 2^33 plus 256 per byte read (at worst some 20 seconds of scanning
+    ///   on a current core, plus under a microsecond per byte);
     /// - "Parse memory limit exceeded": the parse may hold 128 MiB plus 256 bytes per byte read,
     ///   and request 32 times that in all.
     /// The same bounds apply to parsers from wellFormedParser() reading inputSourceAdapter()s.
