@@ -20,11 +20,13 @@
 #include <xercesc/framework/MemoryManager.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/framework/XMLEntityDecl.hpp>
+#include <xercesc/internal/XMLReader.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/parsers/DOMLSParserImpl.hpp>
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/sax/Locator.hpp>
 #include <xercesc/util/BinInputStream.hpp>
+#include <xercesc/util/BinMemInputStream.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
@@ -161,6 +163,7 @@ public:
 
 private:
     void enter();
+    void checkMemory();
     void expanded(unsigned long long units);
     void fail(const char* message);
 
@@ -174,6 +177,7 @@ private:
     unsigned int depth_ = 0;
     unsigned int entityDepth_ = 0;
     bool accounting_ = false;
+    bool overLimit_ = false;  // found over the memory limit where failing was not safe
     std::unique_ptr<Exception> failure_;
 };
 
@@ -187,16 +191,34 @@ BoundedParser* BoundedParser::active() { return activeParser; }
 // constructor, while the large ones (buffers, hash tables, document heap blocks) do not.
 constexpr XMLSize_t kCheckedAllocation = 16384;
 
+// Xerces-C objects come with a header holding their memory manager.
+bool isObjectOf(XMLSize_t bytes, std::size_t size) {
+    return bytes == size + sizeof(void*) || bytes == size + 2 * sizeof(void*);
+}
+
+// Every entity expansion makes an input stream over the replacement text, then a reader that
+// adopts it. Failing at the reader would leak the stream, so an expansion found over the limit
+// there fails at the next stream, where nothing has been made yet, or at the next callback.
 void BoundedParser::allocating(XMLSize_t bytes) {
     if (!accounting_) return;
     allocated_ += bytes;
     requested_ += bytes;
+    if (overLimit_ && isObjectOf(bytes, sizeof(xercesc::BinMemInputStream))) {
+        fail("Parse memory limit exceeded");
+    }
     if (bytes < kCheckedAllocation) return;
     const unsigned long long allowance =
         internal::kParseMemoryBase + internal::kParseMemoryPerByte * bytesRead_;
     if (allocated_ > allowance || requested_ / internal::kParseMemoryTurnover > allowance) {
-        fail("Parse memory limit exceeded");
+        if (isObjectOf(bytes, sizeof(xercesc::XMLReader)))
+            overLimit_ = true;
+        else
+            fail("Parse memory limit exceeded");
     }
+}
+
+void BoundedParser::checkMemory() {
+    if (overLimit_) fail("Parse memory limit exceeded");
 }
 
 void BoundedParser::expanded(unsigned long long units) {
@@ -230,6 +252,7 @@ xercesc::DOMDocument* BoundedParser::parse(const xercesc::DOMLSInput* source) {
     serial_ = ++parseSerial;  // never 0, which marks blocks allocated outside a parse
     bytesRead_ = allocated_ = requested_ = expansion_ = attributes_ = nestingCost_ = 0;
     depth_ = entityDepth_ = 0;
+    overLimit_ = false;
     failure_.reset();
     struct Activation {
         BoundedParser* outer;
@@ -249,6 +272,7 @@ xercesc::DOMDocument* BoundedParser::parse(const xercesc::DOMLSInput* source) {
 }
 
 void BoundedParser::startEntityReference(const xercesc::XMLEntityDecl& entity) {
+    checkMemory();
     // Everything an expansion produces stems from its replacement text, nested expansions
     // being charged on their own.
     expanded(entity.getValueLen());
@@ -267,6 +291,7 @@ void BoundedParser::startElement(const xercesc::XMLElementDecl& element, unsigne
                                  const XMLCh* prefix,
                                  const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
                                  XMLSize_t count, bool isEmpty, bool isRoot) {
+    checkMemory();
     unsigned long long defaulted = 0, lookups = 1;
     for (XMLSize_t i = 0; i < count; ++i) {
         const xercesc::XMLAttr* a = attributes.elementAt(i);

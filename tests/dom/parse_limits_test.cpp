@@ -91,6 +91,22 @@ TEST(DOMUtilParseLimits, LaughsInsideAnAttributeDefaultHitTheMemoryLimit) {
                 "Parse memory limit exceeded");
 }
 
+TEST(DOMUtilParseLimits, EmptyLaughsStopAsSoonAsTheirReadersAddUp) {
+    // Nothing grows, but each of the 10^9 expansions the scanner does not count takes a reader:
+    // in an attribute default, and through parameter entities spelled with character references.
+    std::string general = "<!DOCTYPE r [<!ENTITY e0 ''>";
+    std::string parameter = "<!DOCTYPE r [<!ENTITY % p0 ''>";
+    for (int i = 1; i <= 9; ++i) {
+        general += "<!ENTITY e" + std::to_string(i) + " '" +
+                   repeat("&e" + std::to_string(i - 1) + ";", 10) + "'>";
+        parameter += "<!ENTITY % p" + std::to_string(i) + " '" +
+                     repeat("&#37;p" + std::to_string(i - 1) + ";", 10) + "'>";
+    }
+    expectLimit(parseFailure(general + "<!ATTLIST r a CDATA '&e9;'>]><r/>"),
+                "Parse memory limit exceeded");
+    expectLimit(parseFailure(parameter + "%p9;]><r/>"), "Parse memory limit exceeded");
+}
+
 TEST(DOMUtilParseLimits, ReplayedParameterEntitiesHitTheMemoryLimit) {
     std::string xml = "<!DOCTYPE r [<!ENTITY % p \"<!ENTITY x '" + std::string(20000, 'x') +
                       "'>\">" + repeat("%p;", 9000) + "]><r/>";
