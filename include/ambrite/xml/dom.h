@@ -47,11 +47,13 @@ public:
     ///   on a current core, plus under a microsecond per byte);
     /// - "Parse memory limit exceeded": the parse may hold 128 MiB plus 256 bytes per byte read,
     ///   and request 32 times that in all.
-    /// The same bounds apply to parsers from wellFormedParser() reading inputSourceAdapter()s.
+    /// Parsers from wellFormedParser() apply the same bounds; they count the bytes read only
+    /// through inputSourceAdapter() inputs, other inputs get the fixed allowances alone.
     static DOMDocument* parse(OctetSource* source);
     /// A new empty document owned by the caller.
     static DOMDocument* newDocument();
-    /// A new parser in the library's configuration, owned by the caller (ParserRelease).
+    /// A new parser in the library's configuration and with the bounds of parse(), owned by the
+    /// caller (ParserRelease).
     static xercesc::DOMLSParser* wellFormedParser();
     /// An input over `source` (adopted when `adopt`), for callers that drive a parser themselves;
     /// the caller releases it with release(). The system id is copied.
