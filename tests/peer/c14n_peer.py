@@ -18,6 +18,7 @@ Run with Debian's /usr/bin/python3, which has python3-lxml.
 """
 
 import argparse
+import concurrent.futures
 import ctypes
 import os
 import random
@@ -104,14 +105,14 @@ CDATA_PIECES = ["plain", "<tag>", "&amp;", "&", "]]", "]", ">", "\r\n", "\r", "\
 # of parsed entities, and a character reference in an entity value puts the referenced
 # character itself into the replacement text (Xerces keeps it). That is a parser
 # difference, not a canonicalization one.
-TEXT_ENTITIES = [
-    ("t1", "text &amp;amp; more", "text &amp; more"),
-    ("t2", "&#x1F600; and &#233;", None),
-    ("t3", "  spaced\ttab  ", None),
-    ("t4", "quote \" and apos '", None),
-    ("t5", "&#38;#60;not a tag&#38;#62;", None),
-    ("t6", "line\r\nbreak", None),
-    ("t7", "gt &gt; &#62;", None),
+TEXT_ENTITIES = [  # (name, entity value as written in the declaration)
+    ("t1", "text &amp;amp; more"),
+    ("t2", "&#x1F600; and &#233;"),
+    ("t3", "  spaced\ttab  "),
+    ("t4", "quote \" and apos '"),
+    ("t5", "&#38;#60;not a tag&#38;#62;"),
+    ("t6", "line\r\nbreak"),
+    ("t7", "gt &gt; &#62;"),
 ]
 # Entities whose replacement text holds markup (for element content only). Elements inside
 # them become children of entity reference nodes in Xerces' DOM, so child sequences differ
@@ -164,7 +165,7 @@ class Generator:
         self.p_prefixed_attr = r.uniform(0.2, 0.6) if ns_heavy else r.uniform(0.0, 0.3)
         self.p_xml_attr = 0.3 if self.kind == "xmlattrs" else r.uniform(0.0, 0.15)
         self.max_attrs = 12 if self.kind == "wide" else r.choice([0, 2, 3, 5])
-        self.max_children = 30 if self.kind == "wide" else r.choice([2, 3, 4, 6])
+        self.max_children = 30 if self.kind == "wide" else r.choice([3, 4, 6, 8])
         self.max_depth = r.choice([3, 4, 5, 6, 8])
         self.max_nodes = 400 if self.kind == "wide" else 150
         self.nodes = 0
@@ -348,12 +349,13 @@ class Generator:
                 value = value.replace("'", "&apos;")
             el.attrs.append((name, quote + value + quote))
         # Content.
-        if depth < self.max_depth and self.nodes < self.max_nodes and r.random() < 0.8:
-            for _ in range(r.randint(0, self.max_children)):
+        wants_content = depth == 0 or r.random() < 0.8
+        if depth < self.max_depth and self.nodes < self.max_nodes and wants_content:
+            for _ in range(r.randint(2 if depth == 0 else 0, self.max_children)):
                 if self.nodes >= self.max_nodes:
                     break
                 c = r.random()
-                if c < 0.35:
+                if c < 0.45:
                     el.children.append(self.element(depth + 1, scope))
                 elif c < 0.65:
                     el.children.append(self.text())
@@ -421,7 +423,7 @@ class Generator:
         """An internal subset with internal entities and attribute-list declarations."""
         r = self.r
         lines = []
-        for name, value, _ in r.sample(TEXT_ENTITIES, r.randint(1, len(TEXT_ENTITIES))):
+        for name, value in r.sample(TEXT_ENTITIES, r.randint(1, len(TEXT_ENTITIES))):
             lines.append('<!ENTITY %s "%s">' % (name, value.replace('"', "&#34;")))
             self.entities.append((name, False))
         if r.random() < 0.6:
@@ -835,6 +837,8 @@ class Run:
     # ---- amxml -----------------------------------------------------------------------------
 
     def run_amxml(self, path, exclusive, comments, prefixes=None, apex=None, excludes=()):
+        """Starts amxml in the pool; returns the command and a future of its completed
+        process. The runs of one document proceed in parallel with the peers' work."""
         cmd = [self.amxml, "c14n"]
         if comments:
             cmd.append("--comments")
@@ -848,8 +852,8 @@ class Run:
             cmd += ["--exclude", x]
         cmd.append(path)
         self.stats["amxml runs"] += 1
-        p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
-        return cmd, p
+        return cmd, self.pool.submit(subprocess.run, cmd, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, timeout=300)
 
     def compare(self, doc, config, cmd, actual, peers):
         """Compares amxml's output with each peer's; peers is a list of (name, bytes)."""
@@ -876,9 +880,14 @@ class Run:
     def document(self, seed):
         doc = Generator(seed).build()
         self.stats["documents"] += 1
-        path = os.path.join(self.work, "current.xml")
+        path = os.path.join(self.work, "doc-%d.xml" % seed)
         with open(path, "wb") as f:
             f.write(doc.data)
+        self.compare_document(doc, path)
+        os.remove(path)
+
+    def compare_document(self, doc, path):
+        seed = doc.seed
         if doc.relative:
             self.relative(doc, path)
             return
@@ -897,25 +906,15 @@ class Run:
             return MODES if full else r.sample(MODES, 2)
 
         # Whole documents: xmllint (which always keeps comments) and lxml, all four modes.
+        tasks = []  # (configuration, amxml command, its future, function computing the peers)
         for name, exclusive, comments in MODES:
-            cmd, p = self.run_amxml(path, exclusive, comments)
-            if p.returncode != 0:
-                self.error(doc, "amxml failed on %s: %s" % (name, p.stderr.decode(
-                    "utf-8", "backslashreplace")))
-                continue
-            peers = []
-            if comments:
-                x = subprocess.run(["xmllint", "--huge", "--nonet",
-                                    "--exc-c14n" if exclusive else "--c14n", path],
-                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
-                peers.append(("xmllint", x.stdout if x.returncode == 0 else None))
-            peers.append(("lxml", etree.tostring(tree, method="c14n", exclusive=exclusive,
-                                                 with_comments=comments)))
-            self.compare(doc, "document/" + name, cmd, p.stdout, peers)
-
+            tasks.append(("document/" + name,) + self.run_amxml(path, exclusive, comments) +
+                         (self.whole_peers(tree, path, exclusive, comments),))
         elements = [e for e in tree.getroot().iter() if is_element(e)]
         if doc.markup_entities:
-            return  # child sequences differ between the two parsers' trees (see above)
+            # Child sequences differ between the two parsers' trees (see MARKUP_ENTITIES).
+            self.check(doc, tasks)
+            return
         # Inclusive-namespace prefix lists for exclusive canonicalization.
         known = sorted(doc.prefixes)
         prefixes = r.sample(known, min(len(known), r.randint(0, 3)))
@@ -930,47 +929,79 @@ class Run:
         configs = []
         apex = r.choice(inner)
         configs.append(("apex", locator_of(apex), []))
-        apex2 = r.choice(elements if r.random() < 0.3 else inner)
+        parents = [e for e in elements if len(element_children(e))]
+        apex2 = r.choice(parents if parents and r.random() < 0.8 else elements)
         below = [e for e in apex2.iter() if is_element(e) and e is not apex2]
         if below:
             configs.append(("apex-exclude", locator_of(apex2),
                             [locator_of(e) for e in r.sample(below, min(len(below),
                                                                          r.randint(1, 3)))]))
+        # The document element itself is never excluded here. Canonical XML 1.0 puts a line
+        # feed after each comment or PI that precedes the document element and before each
+        # one that follows it, "in document order", whether or not the document element is
+        # in the node set; libxml2 decides by whether it has written the document element,
+        # so without it every top-level comment and PI gets a trailing line feed
+        # (<?a?><r/><?c?> minus r: the library writes "<?a?>\n\n<?c?>", libxml2
+        # "<?a?>\n<?c?>\n").
         if len(elements) > 1:
             configs.append(("document-exclude", None, [locator_of(r.choice(elements[1:]))]))
         for kind, ap, excl in configs:
             for name, exclusive, comments in modes():
-                self.subset(doc, path, tree, "%s/%s" % (kind, name), exclusive, comments, None,
-                            ap, excl)
+                tasks.append(self.subset(doc, path, tree, "%s/%s" % (kind, name), exclusive,
+                                         comments, None, ap, excl))
         # Exclusive with InclusiveNamespaces prefixes, whole document and the first apex.
         for ap in (None, configs[0][1]):
             for name, exclusive, comments in (MODES[2:] if full else [r.choice(MODES[2:])]):
                 kind = "prefixes-" + ("apex" if ap else "document")
-                self.subset(doc, path, tree, "%s/%s" % (kind, name), exclusive, comments,
-                            prefixes, ap, [])
+                tasks.append(self.subset(doc, path, tree, "%s/%s" % (kind, name), exclusive,
+                                         comments, prefixes, ap, []))
+        self.check(doc, tasks)
+
+    def whole_peers(self, tree, path, exclusive, comments):
+        def peers():
+            result = []
+            if comments:
+                x = subprocess.run(["xmllint", "--huge", "--nonet",
+                                    "--exc-c14n" if exclusive else "--c14n", path],
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
+                result.append(("xmllint", x.stdout if x.returncode == 0 else None))
+            result.append(("lxml", etree.tostring(tree, method="c14n", exclusive=exclusive,
+                                                  with_comments=comments)))
+            return result
+        return peers
 
     def subset(self, doc, path, tree, config, exclusive, comments, prefixes, apex, excludes):
-        cmd, p = self.run_amxml(path, exclusive, comments, prefixes, apex, excludes)
-        if p.returncode != 0:
-            self.error(doc, "amxml failed on %s: %s" % (config, p.stderr.decode(
-                "utf-8", "backslashreplace")))
-            return
-        whole = apex is None and not excludes
-        peers = [("libxml2" if whole else "libxml2-nodeset", self.libxml2.canonicalize(
-            doc.data, apex, excludes, exclusive, comments, prefixes, whole))]
-        if lxml_applies(tree, apex, exclusive, prefixes):
-            peers.append(("lxml", lxml_subtree(doc.data, apex, excludes, exclusive, comments,
-                                               prefixes)))
-        else:
-            self.stats["lxml not applicable"] += 1
-        self.compare(doc, config, cmd, p.stdout, peers)
+        def peers():
+            whole = apex is None and not excludes
+            result = [("libxml2" if whole else "libxml2-nodeset", self.libxml2.canonicalize(
+                doc.data, apex, excludes, exclusive, comments, prefixes, whole))]
+            if lxml_applies(tree, apex, exclusive, prefixes):
+                result.append(("lxml", lxml_subtree(doc.data, apex, excludes, exclusive,
+                                                    comments, prefixes)))
+            else:
+                self.stats["lxml not applicable"] += 1
+            return result
+        return (config,) + self.run_amxml(path, exclusive, comments, prefixes, apex,
+                                          excludes) + (peers,)
+
+    def check(self, doc, tasks):
+        for config, cmd, future, peers in tasks:
+            expected = peers()
+            p = future.result()
+            if p.returncode != 0:
+                self.error(doc, "amxml failed on %s: %s" % (config, p.stderr.decode(
+                    "utf-8", "backslashreplace")))
+                continue
+            self.compare(doc, config, cmd, p.stdout, expected)
 
     def relative(self, doc, path):
         """A relative namespace name makes the library's canonicalizer fail by design; such
         documents are not compared, only checked to fail in every mode."""
         self.stats["relative-URI documents"] += 1
-        for name, exclusive, comments in MODES:
-            cmd, p = self.run_amxml(path, exclusive, comments)
+        runs = [(name,) + self.run_amxml(path, exclusive, comments)
+                for name, exclusive, comments in MODES]
+        for name, cmd, future in runs:
+            p = future.result()
             err = p.stderr.decode("utf-8", "backslashreplace")
             ok = p.returncode == 1 and "Invalid relative namespace URI" in err
             self.count("relative-uri/" + name, ok)
@@ -992,11 +1023,12 @@ class Run:
             shutil.rmtree(self.failures)
         os.makedirs(self.work, exist_ok=True)
         start = time.time()
-        for seed in range(self.args.first, self.args.first + self.args.count):
-            try:
-                self.document(seed)
-            except subprocess.TimeoutExpired as e:
-                self.error(Generator(seed).build(), "timeout: %s" % e)
+        with concurrent.futures.ThreadPoolExecutor(self.args.jobs) as self.pool:
+            for seed in range(self.args.first, self.args.first + self.args.count):
+                try:
+                    self.document(seed)
+                except subprocess.TimeoutExpired as e:
+                    self.error(Generator(seed).build(), "timeout: %s" % e)
         s = self.stats
         print("c14n peer comparison: %d documents (%d compared with the peers, %d with relative "
               "namespace names), %d amxml runs, %d comparisons, %d mismatches, %d errors, "
@@ -1033,7 +1065,8 @@ def main():
     ap.add_argument("--amxml", required=True, help="the amxml executable")
     ap.add_argument("--work", required=True, help="scratch directory (failures are kept here)")
     ap.add_argument("--first", type=int, default=0, help="first seed")
-    ap.add_argument("--count", type=int, default=120, help="number of documents")
+    ap.add_argument("--count", type=int, default=200, help="number of documents")
+    ap.add_argument("--jobs", type=int, default=2, help="amxml processes run at once")
     ap.add_argument("--full", action="store_true",
                     help="every subset comparison in all four modes (slower)")
     ap.add_argument("--verbose", action="store_true", help="print every mismatch")
