@@ -699,35 +699,36 @@ def subtree_expression(locators):
         "%s/descendant-or-self::*/namespace::*" % ((xpath_of(x),) * 3) for x in locators)
 
 
-def lxml_applies(tree, apex, exclusive, prefixes):
-    """Whether lxml's subtree canonicalization can serve as an oracle for this case.
+def lxml_applies(apex, exclusive, prefixes):
+    """Whether lxml's canonicalization can serve as an oracle for this case.
 
     - lxml passes on only those InclusiveNamespaces prefixes that occur in the document's
       name dictionary, so "#default" is silently dropped.
-    - For a subtree, lxml builds a temporary document whose root is a copy of the apex
-      with its ancestors' namespace declarations added; the descendants still refer to the
-      original declarations, and libxml2's inclusive canonicalizer then writes xmlns="" on
-      grandchildren of the apex that are in a default namespace declared on the apex or
-      above it (<r xmlns="urn:d"><m><c><a><b/></a></c></m></r> with apex c gives
-      <b xmlns="">, which would move b out of its namespace). libxml2's own node-set
-      canonicalization gets these right and remains the oracle for them.
+    - For a subtree, lxml builds a temporary document whose root is a copy of the apex with
+      its ancestors' namespace declarations added, while the descendants still refer to the
+      original declarations. libxml2's inclusive canonicalizer then goes wrong on that tree:
+      it writes xmlns="" on grandchildren of the apex that are in a default namespace
+      declared on the apex or above it (<r xmlns="urn:d"><m><c><a><b/></a></c></m></r> with
+      apex c gives <b xmlns="">, which would move b out of its namespace), and in deeper
+      trees it repeats declarations that an output ancestor already wrote with the same
+      value. Canonical XML 1.0 ignores a namespace node whose nearest output ancestor has
+      one with the same name and value, so both are lxml artifacts; libxml2's own node-set
+      canonicalization gets them right and is the oracle for inclusive subtrees. Whole
+      documents (also minus excluded subtrees) are canonicalized on the real tree.
     """
     if prefixes is not None and "#default" in prefixes:
         return False
-    if apex is not None and not exclusive:
-        el = tree.getroot()
-        for step in apex.strip("/").split("/")[1:]:
-            el = element_children(el)[int(step) - 1]
-        if el.nsmap.get(None):
-            return False
-    return True
+    return exclusive or apex is None
 
 
 def lxml_subtree(data, apex, excludes, exclusive, comments, prefixes):
     """lxml's canonical form of the element `apex` (a locator; the whole document when None)
     in a fresh tree from which the `excludes` have been removed. (A fresh parse rather than a
     deep copy: lxml's copy of a tree reverses the comments and processing instructions that
-    follow the document element.)"""
+    follow the document element.) Used for exclusive subtrees and whole documents only (see
+    lxml_applies); an inclusive subtree would also lack the xml: attributes that Canonical
+    XML 1.0 lets an apex inherit from its ancestors, as lxml canonicalizes the subtree as a
+    document of its own."""
     tree = etree.ElementTree(etree.fromstring(data, lxml_parser()))
     root = tree.getroot()
 
@@ -753,18 +754,6 @@ def lxml_subtree(data, apex, excludes, exclusive, comments, prefixes):
                 parent.text = (parent.text or "") + el.tail
             el.tail = None
         el.getparent().remove(el)
-    if target is not None and not exclusive:
-        # lxml canonicalizes an element's subtree by making the element the root of a
-        # temporary document with the namespace declarations of its ancestors copied onto
-        # it, but without their xml: attributes. Canonical XML 1.0 (section 2.4, document
-        # subsets) gives an element whose parent is not in the node set the xml: attributes
-        # of its nearest ancestors that it does not carry itself; the copy supplies them.
-        anc = target.getparent()
-        while anc is not None:
-            for name, value in anc.attrib.items():
-                if name.startswith("{%s}" % XML_NS) and name not in target.attrib:
-                    target.set(name, value)
-            anc = anc.getparent()
     node = target if target is not None else tree
     return etree.tostring(node, method="c14n", exclusive=exclusive, with_comments=comments,
                           inclusive_ns_prefixes=prefixes)
@@ -975,7 +964,7 @@ class Run:
             whole = apex is None and not excludes
             result = [("libxml2" if whole else "libxml2-nodeset", self.libxml2.canonicalize(
                 doc.data, apex, excludes, exclusive, comments, prefixes, whole))]
-            if lxml_applies(tree, apex, exclusive, prefixes):
+            if lxml_applies(apex, exclusive, prefixes):
                 result.append(("lxml", lxml_subtree(doc.data, apex, excludes, exclusive,
                                                     comments, prefixes)))
             else:
