@@ -172,7 +172,6 @@ class Generator:
         self.ids = 0
         self.p_escape = 0.7 if self.kind == "escapes" else 0.3
         self.entities = []  # (name, markup?) declared in the internal subset
-        self.attlists = {}  # element qname -> list of (attribute name, declaration)
         self.element_names = list(ELEMENT_NAMES)
         self.attr_names = list(ATTR_NAMES)
         self.prefix_names = list(PREFIXES)
