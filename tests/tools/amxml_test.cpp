@@ -1,102 +1,171 @@
-// The amxml tool, run as a subprocess on files in a directory of its own.
-#include "tests/tools/tool_fixture.h"
+// The amxml tool, run as a subprocess on files in a directory of its own: the interface that
+// people and other tools drive.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "support/test_support.h"
+#include "tests/c14n/manifest.h"
 
 using namespace amxml_test;
 
 namespace {
 
-const char kDocument[] =
-    "<!DOCTYPE r SYSTEM \"r.dtd\">\n<!--c--><r b='2' a=\"&lt;\">x<![CDATA[&]]><e></e></r>"
-    "<?p d?>";
-const char kBody[] =
-    "<!DOCTYPE r SYSTEM \"r.dtd\">\n<!--c-->\n<r a=\"&lt;\" b=\"2\">x&amp;<e /></r>\n<?p d?>\n";
-const char kDecl[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class AmxmlTool : public testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = testing::TempDir() + "amxml-tool-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(&pattern[0]));
+        dir_ = pattern;
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+    std::string write(const std::string& name, const std::string& content) {
+        std::string path = dir_ + "/" + name;
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        std::fwrite(content.data(), 1, content.size(), f);
+        std::fclose(f);
+        return "'" + path + "'";
+    }
+
+    // Runs amxml with `args` (quoted for the shell), standard input from `input` if given.
+    Outcome run(const std::string& args, const std::string& input = "") {
+        std::string command = std::string(AMXML_TOOL) + " " + args + " 2>'" + dir_ + "/err'";
+        if (!input.empty()) command += " <" + input;
+        Outcome r;
+        std::FILE* p = popen(command.c_str(), "r");
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) r.out.append(buffer, n);
+        int status = pclose(p);
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.err = readFile(dir_ + "/err");
+        return r;
+    }
+
+    std::string dir_;
+};
+
+const char kSigned[] =
+    "<?pi x?><r xmlns:p=\"http://p\" xmlns:u=\"http://u\" xml:lang=\"en\"><a/>"
+    "<s Id=\"signed\" z=\"1\" p:y=\"2\"><p:v>1</p:v><!--c--><sig><d/></sig><t>x</t><sig/></s></r>";
 
 }  // namespace
 
-TEST_F(AmxmlTool, SerializesAFileAndStandardInput) {
-    std::string in = write("in.xml", kDocument);
-    for (const std::string& args :
-         {"serialize '" + in + "'", std::string("serialize -"), std::string("serialize")}) {
+TEST_F(AmxmlTool, SerializesFilesAndStandardInput) {
+    std::string in = write("in.xml", "<!DOCTYPE r SYSTEM \"r.dtd\">\n<!--c--><r b='2' a=\"&lt;\">"
+                                     "x<![CDATA[&]]><e></e></r><?p d?>");
+    const std::string body =
+        "<!DOCTYPE r SYSTEM \"r.dtd\">\n<!--c-->\n<r a=\"&lt;\" b=\"2\">x&amp;<e /></r>\n<?p d?>\n";
+    for (const std::string& args : {"serialize " + in, std::string("serialize -"), std::string("serialize")}) {
         SCOPED_TRACE(args);
         Outcome r = run(args, in);
         EXPECT_EQ(0, r.status);
-        EXPECT_EQ(std::string(kDecl) + kBody, r.out);
+        EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + body, r.out);
         EXPECT_EQ("", r.err);
     }
-    Outcome r = run("serialize --no-declaration -- '" + in + "'");
-    EXPECT_EQ(0, r.status);
-    EXPECT_EQ(kBody, r.out);
-}
-
-TEST_F(AmxmlTool, SampleSurvivesARoundTrip) {
+    EXPECT_EQ(body, run("serialize --no-declaration -- " + in).out);
+    // The sample's serialized form has the same canonical form as the sample itself.
     std::string sample = std::string(AMXML_SOURCE_DIR) + "/samples/signed-order.xml";
-    Outcome first = run("serialize '" + sample + "'");
-    ASSERT_EQ(0, first.status) << first.err;
-    std::string again = write("again.xml", first.out);
-    EXPECT_EQ(first.out, run("serialize '" + again + "'").out);
-    // The 4-byte UTF-8 of a non-BMP character comes through intact.
-    EXPECT_NE(std::string::npos, first.out.find("\xF0\x9D\x84\x9E"));
-    // A peer's canonical form of the output equals that of the input.
-    if (std::system("xmllint --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no xmllint";
-    auto c14n = [&](const std::string& file) {
-        std::string out = dir_ + "/c14n";
-        files_.push_back(out);
-        std::system(("xmllint --c14n '" + file + "' >'" + out + "'").c_str());
-        return readFile(out);
-    };
-    std::string expected = c14n(sample);
-    EXPECT_FALSE(expected.empty());
-    EXPECT_EQ(expected, c14n(again));
+    Outcome serialized = run("serialize '" + sample + "'");
+    ASSERT_EQ(0, serialized.status) << serialized.err;
+    EXPECT_NE(std::string::npos, serialized.out.find("\xF0\x9D\x84\x9E"));
+    EXPECT_EQ(run("c14n --comments '" + sample + "'").out,
+              run("c14n --comments " + write("again.xml", serialized.out)).out);
 }
 
-TEST_F(AmxmlTool, LibraryFailureIsPrintedOnOneLine) {
-    std::string bad = write("bad.xml", "<a>\n<b></a>");
-    std::string expected;
+TEST_F(AmxmlTool, C14nMatchesTheRecommendationsExamples) {
+    for (const ManifestCase& c : readManifest()) {
+        SCOPED_TRACE(c.id);
+        Outcome r = run("c14n " + std::string(c.modeName == "c14n-comments" ? "--comments " : "") +
+                        "'" + c.input + "'");
+        if (c.expectError) {
+            EXPECT_EQ(1, r.status);
+            EXPECT_EQ(0u, r.err.find("Ambrite::XML::Exception 13050: Unable to resolve entity: "));
+            continue;
+        }
+        EXPECT_EQ(0, r.status) << r.err;
+        std::string xerces = readFile(c.expectedXerces);
+        if (xerces.empty() || r.out != xerces) {
+            EXPECT_EQ(readFile(c.expected), r.out);
+        }
+    }
+}
+
+TEST_F(AmxmlTool, C14nOfWholeDocumentsAndOfApexesMinusExcludedSubtrees) {
+    std::string in = write("in.xml", kSigned);
+    const std::string s = "<s xmlns:p=\"http://p\" xmlns:u=\"http://u\" Id=\"signed\" z=\"1\" p:y=\"2\" "
+                          "xml:lang=\"en\"><p:v>1</p:v>";
+    const std::pair<std::string, std::string> kCases[] = {
+        {"", "<?pi x?>\n<r xmlns:p=\"http://p\" xmlns:u=\"http://u\" xml:lang=\"en\"><a></a>"
+             "<s Id=\"signed\" z=\"1\" p:y=\"2\"><p:v>1</p:v><sig><d></d></sig><t>x</t><sig></sig></s></r>"},
+        {"--apex /1/2 --exclude /1/2/2 --exclude=/1/2/4", s + "<t>x</t></s>"},
+        {"--comments --apex=/1/2 --exclude /1/2/2", s + "<!--c--><t>x</t><sig></sig></s>"},
+        {"--exclusive --apex /1/2 --exclude /1/2/2",
+         "<s xmlns:p=\"http://p\" Id=\"signed\" z=\"1\" p:y=\"2\"><p:v>1</p:v><t>x</t><sig></sig></s>"},
+        {"--exclusive --prefixes 'u #default' --apex /1/2/1",
+         "<p:v xmlns:p=\"http://p\" xmlns:u=\"http://u\">1</p:v>"},
+        {"--exclusive --comments --exclude /1/2", "<?pi x?>\n<r xml:lang=\"en\"><a></a></r>"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.first);
+        Outcome r = run("c14n " + c.first + " " + in);
+        EXPECT_EQ(0, r.status) << r.err;
+        EXPECT_EQ(c.second, r.out);
+    }
+    EXPECT_EQ("<p:v xmlns:p=\"http://p\">1</p:v>", run("c14n --exclusive --apex /1/2/1 -", in).out);
+}
+
+TEST_F(AmxmlTool, FailuresAndUsageErrors) {
+    std::string in = write("in.xml", kSigned);
+    std::string malformed;
     try {
         parse("<a>\n<b></a>");
     } catch (const Exception& e) {
-        expected = printed(e) + "\n";
+        malformed = printed(e) + "\n";
     }
-    ASSERT_EQ(0u, expected.find(
-                      "Ambrite::XML::Exception 9: Fatal DOM error: Line 2, column 6, offset -1: "));
-    Outcome r = run("serialize '" + bad + "'");
-    EXPECT_EQ(1, r.status);
-    EXPECT_EQ("", r.out);
-    EXPECT_EQ(expected, r.err);
-
-    r = run("serialize '" + dir_ + "/missing.xml'");
-    EXPECT_EQ(1, r.status);
-    EXPECT_EQ("amxml serialize: cannot open " + dir_ + "/missing.xml: No such file or directory\n",
-              r.err);
-}
-
-TEST_F(AmxmlTool, UsageErrorsAndHelp) {
-    std::string in = write("in.xml", "<a/>");
+    ASSERT_EQ(0u, malformed.find("Ambrite::XML::Exception 9: Fatal DOM error: Line 2, column 6, offset -1: "));
     struct Case {
         std::string args;
-        std::string errStart;
+        int status;
+        std::string err;  // the start of standard error
     };
     const Case kCases[] = {
-        {"serialize --bogus", "amxml serialize: unknown option '--bogus'\nusage: amxml serialize"},
-        {"serialize '" + in + "' '" + in + "'",
-         "amxml serialize: only one input may be given\nusage: amxml serialize"},
-        {"frobnicate", "amxml: unknown command 'frobnicate'\nusage: amxml COMMAND"},
-        {"", "amxml: no command given\nusage: amxml COMMAND"},
+        {"serialize " + write("bad.xml", "<a>\n<b></a>"), 1, malformed},
+        {"c14n " + write("rel.xml", "<r xmlns=\"rel\"/>"), 1,
+         "Ambrite::XML::Exception 13006: Invalid relative namespace URI: xmlns=\"rel\"\n"},
+        {"serialize " + dir_ + "/missing.xml", 1,
+         "amxml serialize: cannot open " + dir_ + "/missing.xml: No such file or directory\n"},
+        {"c14n --apex /1/9 " + in, 1, "amxml c14n: no element at /1/9\n"},
+        {"c14n --exclude /2 " + in, 1, "amxml c14n: no element at /2\n"},
+        {"serialize --bogus", 2, "amxml serialize: unknown option '--bogus'\nusage: amxml serialize"},
+        {"serialize " + in + " " + in, 2, "amxml serialize: only one input may be given\nusage:"},
+        {"c14n --apex 1/2 " + in, 2, "amxml c14n: invalid locator '1/2' (expecting /1/2/...)\nusage:"},
+        {"c14n --apex /1/0 " + in, 2, "amxml c14n: invalid locator '/1/0'"},
+        {"c14n --exclude /1//2 " + in, 2, "amxml c14n: invalid locator '/1//2'"},
+        {"c14n --exclude /1/x " + in, 2, "amxml c14n: invalid locator '/1/x'"},
+        {"c14n --apex /1 --apex /1/2 " + in, 2, "amxml c14n: only one --apex may be given"},
+        {"c14n --apex", 2, "amxml c14n: option --apex needs a value"},
+        {"frobnicate", 2, "amxml: unknown command 'frobnicate'\nusage: amxml COMMAND"},
+        {"", 2, "amxml: no command given\nusage: amxml COMMAND"},
+        {"--help", 0, ""},
+        {"c14n --help", 0, ""},
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.args);
         Outcome r = run(c.args);
-        EXPECT_EQ(2, r.status);
-        EXPECT_EQ("", r.out);
-        EXPECT_EQ(0u, r.err.find(c.errStart)) << r.err;
+        EXPECT_EQ(c.status, r.status);
+        EXPECT_EQ(0u, r.err.find(c.err)) << r.err;
     }
-    Outcome help = run("--help");
-    EXPECT_EQ(0, help.status);
-    EXPECT_EQ(0u, help.out.find("usage: amxml COMMAND"));
-    EXPECT_NE(std::string::npos, help.out.find("\n  serialize "));
-    help = run("serialize --help");
-    EXPECT_EQ(0, help.status);
-    EXPECT_EQ(0u, help.out.find("usage: amxml serialize [--no-declaration] [FILE|-]\n"));
-    EXPECT_EQ("", help.err);
+    EXPECT_EQ(0u, run("--help").out.find("usage: amxml COMMAND"));
+    EXPECT_EQ(0u, run("c14n --help").out.find("usage: amxml c14n [--comments] [--exclusive] [--prefixes LIST]"));
+    EXPECT_EQ(0u, run("serialize --help").out.find("usage: amxml serialize [--no-declaration] [FILE|-]\n"));
 }
