@@ -1,5 +1,5 @@
-// Helpers of the node-set tests: documents, nodes by name, filters that report their
-// calls and their destruction, and the reference walk over NodeSet::contains.
+// Helpers of the node-set tests: a small document with its nodes by name, short filter
+// builders, a filter that reports its calls and destruction, and the reference walk.
 #ifndef AMXML_TESTS_NODESET_TREES_H
 #define AMXML_TESTS_NODESET_TREES_H
 
@@ -10,82 +10,82 @@
 #include <gtest/gtest.h>
 #include <xercesc/dom/DOM.hpp>
 
-#include <memory>
-#include <string>
-#include <vector>
+#include <set>
 
 namespace nodeset_test {
 
 using namespace amxml_test;
-using namespace xercesc;
-using Ambrite::XML::DOMNode;
+typedef std::set<DOMNode*> Nodes;
 
-typedef DocumentPtr Doc;
-
-/// Parses with the library's parser, which keeps entity references in the tree.
-inline Doc load(const std::string& xml) { return parse(xml); }
-
-inline Doc emptyDocument() { return Doc(DOMUtil::newDocument()); }
-
-/// The first element of that tag name, in document order.
-inline DOMElement* el(xercesc::DOMDocument* d, const char16_t* tagName) {
-    DOMNodeList* list = d->getElementsByTagName(tagName);
-    return list->getLength() ? static_cast<DOMElement*>(list->item(0)) : nullptr;
-}
-
-inline DOMAttr* at(DOMElement* e, const char16_t* name) { return e->getAttributeNode(name); }
-
-/// A leaf filter that counts its calls and reports its destruction. Tagged as a constant so
-/// that decompositions keep it whole in the residual.
-class Probe : public NodeSet::Filter {
-public:
-    Probe(bool answer, int* calls, int* destroyed)
-        : Filter(CONSTANT_FILTER), answer_(answer), calls_(calls), destroyed_(destroyed) {}
-    ~Probe() override {
-        if (destroyed_) ++*destroyed_;
+/// Nested and sibling subtrees, attributes, text and a comment.
+struct Small {
+    DocumentPtr doc = parse("<r><a><b><b1/>t</b><a2 x='1' y='2'/></a><o><!--k--><o1/></o></r>");
+    DOMElement* el(const char16_t* tag) {
+        return static_cast<DOMElement*>(doc->getElementsByTagName(tag)->item(0));
     }
-    bool accept(DOMNode*) const override {
-        if (calls_) ++*calls_;
-        return answer_;
-    }
-    Filter* clone() const override { return new Probe(answer_, calls_, destroyed_); }
-
-private:
-    bool answer_;
-    int* calls_;
-    int* destroyed_;
+    DOMElement* a2 = el(u"a2");
+    DOMNode *d = doc.get(), *r = el(u"r"), *a = el(u"a"), *b = el(u"b"), *b1 = el(u"b1"),
+            *t = b->getLastChild(), *x = a2->getAttributeNode(u"x"),
+            *y = a2->getAttributeNode(u"y"), *o = el(u"o"), *k = o->getFirstChild(),
+            *o1 = el(u"o1");
 };
 
-/// The nodes of the set in document order (a node, its attributes, its children), found by an
-/// explicit-stack walk asking contains() of every node and attribute of the root's subtree.
+inline NodeHashSet hashSet(std::initializer_list<DOMNode*> nodes) {
+    NodeHashSet set;
+    for (DOMNode* n : nodes) set.insert(n);
+    return set;
+}
+
+inline Nodes members(NodeHashSet set) {
+    Nodes out;
+    for (NodeHashSet::iterator it = set.begin(); it != set.end(); ++it) out.insert(*it);
+    return out;
+}
+
+inline NodeSet::Filter* tree(DOMNode* n) { return new NodeTreeFilter(n); }
+inline NodeSet::Filter* notTree(DOMNode* n) { return new NotFilter(new NodeTreeFilter(n)); }
+inline NodeSet::Filter* both(NodeSet::Filter* f, NodeSet::Filter* g) { return new AndFilter(f, g); }
+
+/// A leaf filter with a fixed answer that counts its calls and its destructions. Tagged as a
+/// constant unless told otherwise, so that a decomposition keeps it whole in the residual.
+struct Probe : NodeSet::Filter {
+    Probe(bool answer, int* calls, int* destroyed = nullptr, Type tag = CONSTANT_FILTER)
+        : Filter(tag), answer_(answer), calls_(calls), destroyed_(destroyed) {}
+    ~Probe() override { destroyed_ && ++*destroyed_; }
+    bool accept(DOMNode*) const override { return (calls_ && ++*calls_), answer_; }
+    Filter* clone() const override { return new Probe(answer_, calls_, destroyed_, type()); }
+    bool answer_;
+    int *calls_, *destroyed_;
+};
+
+/// The nodes of the set in document order (a node, its attributes, its children), found by
+/// asking contains() of every node and attribute of the whole document in an explicit-stack walk.
 inline std::vector<DOMNode*> expectedNodes(const NodeSet& set) {
-    std::vector<DOMNode*> out;
-    DOMNode* root = set.root();
-    if (root->getNodeType() == DOMNode::ATTRIBUTE_NODE) {
-        if (set.contains(root)) out.push_back(root);
-        return out;
-    }
-    std::vector<DOMNode*> stack(1, root);
+    DOMNode* top = set.root()->getOwnerDocument();
+    std::vector<DOMNode*> out, stack(1, top ? top : set.root());
     while (!stack.empty()) {
         DOMNode* n = stack.back();
         stack.pop_back();
         if (set.contains(n)) out.push_back(n);
-        if (DOMNamedNodeMap* attributes = n->getAttributes()) {
-            for (XMLSize_t i = 0; i < attributes->getLength(); ++i) {
-                if (set.contains(attributes->item(i))) out.push_back(attributes->item(i));
-            }
+        xercesc::DOMNamedNodeMap* attributes = n->getAttributes();
+        for (XMLSize_t i = 0; attributes && i < attributes->getLength(); ++i) {
+            if (set.contains(attributes->item(i))) out.push_back(attributes->item(i));
         }
         for (DOMNode* c = n->getLastChild(); c; c = c->getPreviousSibling()) stack.push_back(c);
     }
     return out;
 }
 
-/// What a NodeSetIterator over the set yields.
+/// What a NodeSetIterator over the set yields; from the third node on, a copy goes on in place
+/// of the original.
 inline std::vector<DOMNode*> iteratedNodes(const NodeSet& set) {
     std::vector<DOMNode*> out;
-    NodeSetIterator it(&set);
-    while (it.hasNext()) out.push_back(it.next());
-    EXPECT_EQ(nullptr, it.next());
+    std::unique_ptr<NodeSetIterator> it(new NodeSetIterator(&set));
+    while (it->hasNext()) {
+        out.push_back(it->next());
+        if (out.size() == 2) it.reset(new NodeSetIterator(*it));
+    }
+    EXPECT_EQ(nullptr, it->next());
     return out;
 }
 
