@@ -160,6 +160,7 @@ public:
                       XMLSize_t count, bool isEmpty, bool isRoot) override;
     void endElement(const xercesc::XMLElementDecl& element, unsigned int urlId, bool isRoot,
                     const XMLCh* prefix) override;
+    void docPI(const XMLCh* target, const XMLCh* data) override;
 
 private:
     void enter();
@@ -287,6 +288,25 @@ void BoundedParser::endEntityReference(const xercesc::XMLEntityDecl& entity) {
     if (depth_) --depth_;
 }
 
+// Xerces-C lets a high surrogate through when it ends an attribute value (written, from an entity
+// or defaulted) and in processing-instruction data; an unpaired surrogate is no XML character,
+// and written out it would not be UTF-8.
+bool hasUnpairedSurrogate(const XMLCh* s) {
+    for (; *s; ++s) {
+        if ((*s & 0xFC00) == 0xD800 && (s[1] & 0xFC00) == 0xDC00) {
+            ++s;
+        } else if ((*s & 0xF800) == 0xD800) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void BoundedParser::docPI(const XMLCh* target, const XMLCh* data) {
+    if (data && hasUnpairedSurrogate(data)) fail("unpaired surrogate character");
+    DOMLSParserImpl::docPI(target, data);
+}
+
 void BoundedParser::startElement(const xercesc::XMLElementDecl& element, unsigned int urlId,
                                  const XMLCh* prefix,
                                  const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
@@ -301,6 +321,7 @@ void BoundedParser::startElement(const xercesc::XMLElementDecl& element, unsigne
             !xercesc::XMLString::equals(p, XMLUni::fgXMLNSString)) {
             ++lookups;
         }
+        if (hasUnpairedSurrogate(a->getValue())) fail("unpaired surrogate character");
         unsigned long long units = internal::length(a->getValue());
         // A value written in the document cannot be longer than the bytes read so far unless
         // entity references made it so; inside an expansion all of it is expansion output.
