@@ -1,113 +1,71 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <sstream>
 #include <xercesc/dom/DOM.hpp>
 
 #include "support/test_support.h"
 
 using namespace amxml_test;
 
-namespace {
-
-std::string streamed(const Format& f) {
-    std::ostringstream s;
-    s << f;
-    return s.str();
-}
-
-}  // namespace
-
-TEST(Format, DirectivesTable) {
-    struct Case {
-        std::u16string actual;
-        const char16_t* expected;
-    };
+TEST(Format, Directives) {
     const char* noChars = nullptr;
-    const XMLCh* noWide = nullptr;
+    const XMLCh *noWide = nullptr, *wide = u"wide";
+    DocumentPtr doc = parse("<root/>");
+    // DOMNode is not the first base of DOMDocument: a document is passed as a DOMNode pointer.
+    const DOMNode *root = doc->getDocumentElement(), *document = doc.get(), *noNode = nullptr;
+    // clang-format off
+    struct Case { std::u16string actual; const char16_t* expected; };
     const Case kCases[] = {
-        {Format("a%%b").str(), u"a%b"},
-        {Format("%q").str(), u"?"},
-        {Format("abc%").str(), u"abc?"},
-        {Format("%").str(), u"?"},
-        {Format("").str(), u""},
+        {Format("").str(), u""},  {Format("abc%").str(), u"abc?"},
+        {Format("a%%b%q%5d%ld|x%\xE9y%S", u"!").str(), u"a%b??d?d|x?y!"},  // no argument taken
         {Format("%S|%W", u"w\xD83D\xDE00", u"").str(), u"w\xD83D\xDE00|"},
-        {Format("%S %W", noWide, noWide).str(), u"Null Null"},
-        {Format("%s|%w", "n", "\xE9").str(), u"n|\xFFE9"},
-        {Format("%s %w", noChars, noChars).str(), u"Null Null"},
+        {Format("%s|%w", "n", "\xE9").str(), u"n|\xFFE9"},  // bytes widened as signed
+        {Format("%S %W %s %w %X", noWide, noWide, noChars, noChars, noNode).str(),
+            u"Null Null Null Null Null"},
+        {Format("<%X>%X", root, document).str(), u"<root>#document"},
         {Format("%b %b %b", 0, 2, true).str(), u"false true true"},
-        {Format("%d/%x", -1, 255).str(), u"-1/ff"},
+        {Format("%d/%x", -1, 255).str(), u"-1/ff"}, {Format("%c%c", 'A', 0xE9).str(), u"A\xFFE9"},
         {Format("%d %d %x", INT_MIN, INT_MAX, INT_MIN).str(), u"-2147483648 2147483647 80000000"},
-        {Format("%c%c%c", 'A', 0x7A, 0xE9).str(), u"Az\xFFE9"},
-        {Format("%5d", 7).str(), u"?d"},
-        {Format("%ld%S", u"x").str(), u"?dx"},  // neither consumes an argument
-        {Format("x%\xE9y").str(), u"x?y"},
+        // Each argument read at its own width: a pointer after an int and a bool stays whole.
+        {Format("%d %S %b %s %d", 7, wide, true, "narrow", -3).str(), u"7 wide true narrow -3"},
+        {Format("%x|%S|%x", -1, wide, 0x41).str(), u"ffffffff|wide|41"},
     };
+    // clang-format on
     for (const Case& c : kCases) EXPECT_EQ(std::u16string(c.expected), c.actual);
 }
 
-TEST(Format, ReadsEachArgumentByItsOwnWidth) {
-    // A pointer after an int and a bool: read as 32-bit words these would be torn apart.
-    const XMLCh* wide = u"wide";
-    EXPECT_EQ(u"7 wide true narrow -3", u16(Format("%d %S %b %s %d", 7, wide, true, "narrow", -3)));
-    EXPECT_EQ(u"ffffffff|wide|41", u16(Format("%x|%S|%x", -1, wide, 0x41)));
-}
-
-TEST(Format, NodeNamesFromRealNodes) {
-    DOMDocument* doc =
-        xercesc::DOMImplementationRegistry::getDOMImplementation(u"Core")->createDocument(
-            nullptr, u"root", nullptr);
-    DOMNode* root = doc->getDocumentElement();
-    DOMNode* text = doc->createTextNode(u"t");
-    root->appendChild(text);
-    const DOMNode* none = nullptr;
-    // DOMNode is not the first base of DOMDocument: a document goes through the varargs as a
-    // DOMNode pointer.
-    const DOMNode* document = doc;
-    EXPECT_EQ(u"<root>#text|#document|Null",
-              u16(Format("<%X>%X|%X|%X", root, text, document, none)));
-    doc->release();
-}
-
-TEST(Format, GrowsPastInitialCapacity) {
-    for (std::size_t n : {1u, 126u, 127u, 128u, 129u, 255u, 256u, 300u, 1000u}) {
-        SCOPED_TRACE(n);
+TEST(Format, GrowsPast128Units) {
+    for (std::size_t n : {1u, 126u, 127u, 128u, 129u, 255u, 256u, 1000u}) {
         std::u16string arg(n, u'x');
-        arg[n - 1] = u'y';
-        EXPECT_EQ(u"[" + arg + u"]", u16(Format("[%S]", arg.c_str())));
         std::string plain(n, 'p');
-        EXPECT_EQ(widen(plain), u16(Format(plain.c_str())));
-        EXPECT_EQ(widen(plain) + u"?", u16(Format((plain + "%").c_str())));
+        EXPECT_EQ(u"[" + arg + u"]", u16(Format("[%S]", arg.c_str()))) << n;
+        EXPECT_EQ(widen(plain) + u"?", u16(Format((plain + "%").c_str()))) << n;
     }
-    // Growth in the middle of a rendered number and of a "Null".
-    std::u16string pad(125, u'-');
-    const XMLCh* none = nullptr;
-    EXPECT_EQ(pad + u"-123456%" + pad + u"Null",
-              u16(Format("%S%d%%%S%S", pad.c_str(), -123456, pad.c_str(), none)));
 }
 
-TEST(Format, NarrowViewAndStreamReplaceWideUnits) {
-    Format f("a%Sb\xE9", u"\x263A\x00FF");
-    const char* narrow = f.c_str();
-    EXPECT_STREQ(
-        "a?\xFF"
-        "b?",
-        narrow);
-    EXPECT_EQ(narrow, f.c_str());
-    EXPECT_EQ(narrow, static_cast<const char*>(f));
+TEST(Exception, PrintedForms) {
+    const char* noMessage = nullptr;
+    const std::string e = "Ambrite::XML::Exception";
+    EXPECT_EQ(e + ": msg", printed(Exception(0, "msg")));
+    EXPECT_EQ(e + " 3: ", printed(Exception(3, noMessage)));
+    EXPECT_EQ(e + " -7: 100%d", printed(Exception(-7, "100%d")));  // a plain message is text
+    EXPECT_EQ(e + " 18: a (in <unknown> line 4294967295)",
+              printed(Exception(nullptr, 4294967295u, 18, "a")));
+    Exception wide(nullptr, 0, 1, Format("a%Sb%c%S", u"\x263A", 0xFF, u"\xFF"));
+    EXPECT_EQ(e + " 1: a?b?\xFF (in <unknown> line 0)", printed(wide));  // units >= 256 as '?'
+    EXPECT_STREQ("a?b?\xFF", wide.what().c_str());
+    EXPECT_EQ(wide.what().c_str(), static_cast<const char*>(wide.what()));  // made once
+}
+
+TEST(Exception, RethrowAppendsPlacesAndCopiesAreIndependent) {
+    std::unique_ptr<Exception> cause(new Exception("f1", 1, 14, Format("Unbound: %S", u"v")));
+    Exception copy(*cause), rethrown("f2", 2, *cause);
+    cause.reset();
+    Exception again(nullptr, 3, rethrown);
+    EXPECT_EQ(14, again.id());
+    EXPECT_EQ("Ambrite::XML::Exception 14: Unbound: v (in f1 line 1)", printed(copy));
     EXPECT_EQ(
-        "a?\xFF"
-        "b?",
-        streamed(f));
-}
-
-TEST(Format, CopyIsIndependent) {
-    std::unique_ptr<Format> original(new Format("%s-%d", "k", 4));
-    const char* narrow = original->c_str();
-    Format copy(*original);
-    EXPECT_NE(original->str(), copy.str());
-    EXPECT_NE(narrow, copy.c_str());
-    original.reset();
-    EXPECT_EQ(u"k-4", u16(copy));
-    EXPECT_STREQ("k-4", copy.c_str());
+        "Ambrite::XML::Exception 14: Unbound: v (in f1 line 1; called from f2 line 2; "
+        "called from <unknown> line 3)",
+        printed(again));
 }
