@@ -1,42 +1,35 @@
-#include "support/test_support.h"
-
 #include <gtest/gtest.h>
-
 #include <unistd.h>
+
+#include "streams/stream_doubles.h"
 
 using namespace amxml_test;
 
 namespace {
 
-typedef std::unique_ptr<XMLCh, AMXMLDelete> Owned;
+std::string text(XMLCh* s) { return utf8(std::unique_ptr<XMLCh, AMXMLDelete>(s).get()); }
+std::string text(char* s) { return std::unique_ptr<char, AMXMLDelete>(s).get(); }
 
-// The result as UTF-8, or "!" and the printed exception.
+// The result as bytes (XMLCh strings in UTF-8), or "!" and the id and message of the failure.
 template <class F>
 std::string outcome(F f) {
-    try {
-        Owned result(f());
-        return utf8(result.get());
-    } catch (const Exception& e) {
-        return "!" + printed(e);
-    }
+    std::string result, failure = thrown([&] { result = text(f()); });
+    return failure == "no exception" ? result : "!" + failure;
+}
+
+std::string call(XMLCh* (*f)(const XMLCh*), const std::string& uri) {
+    return outcome([&] { return f(widen(uri).c_str()); });
 }
 
 std::string resolve(const char* uri, const char* base) {
-    std::u16string u = widen(uri), b = base ? widen(base) : u"";
+    const std::u16string u = widen(uri), b = widen(base ? base : "");
     return outcome([&] { return URIUtil::resolve(u.c_str(), base ? b.c_str() : nullptr); });
 }
-
-std::string failed(const std::string& message) { return "!Ambrite::XML::Exception 12: " + message; }
 
 }  // namespace
 
 TEST(URIUtil, Resolve) {
-    struct Case {
-        const char* uri;
-        const char* base;
-        std::string expected;
-    };
-    const Case kCases[] = {
+    const std::tuple<const char*, const char*, std::string> kCases[] = {
         {"b/c", "s://h/a/x", "s://h/a/b/c"},
         {"../d", "s://h/a/b/x", "s://h/a/d"},
         {"/p", "s://h/a/b", "s://h/p"},
@@ -59,100 +52,68 @@ TEST(URIUtil, Resolve) {
         {"s:/a/../b", nullptr, "s:/b"},
         {"s:a/./b", nullptr, "s:a/b"},
         {"s://h/..", nullptr, "s://h/"},
-        {"s://h/.../a", nullptr, "s://h/.../a"},
-        {"s://h/.a/..b", nullptr, "s://h/.a/..b"},
+        {"s://h/.../.a/..b", nullptr, "s://h/.../.a/..b"},
         {"1a:b", "s://h/", "s://h/1a:b"},
         {":", "s://h/", "s://h/:"},
-        {"%", "s://h/", "s://h/%"},
-        {"b", nullptr, failed("No base URI against which to resolve relative URI: b")},
-        {"b", "a/b", failed("Base URI is not absolute: a/b")},
-        {"b", "s:/h", failed("Base URI is not absolute: s:/h")},
+        {"b", nullptr, "!12: No base URI against which to resolve relative URI: b"},
+        {"b", "a/b", "!12: Base URI is not absolute: a/b"},
+        {"b", "s:/h", "!12: Base URI is not absolute: s:/h"},
     };
-    for (const Case& c : kCases) {
-        SCOPED_TRACE(std::string(c.uri) + " against " + (c.base ? c.base : "null"));
-        EXPECT_EQ(c.expected, resolve(c.uri, c.base));
+    for (const auto& [uri, base, expected] : kCases) {
+        EXPECT_EQ(expected, resolve(uri, base)) << uri << " against " << (base ? base : "null");
     }
 }
 
 TEST(URIUtil, PathnameAndFilename) {
-    struct Case {
-        const char* uri;
-        std::string pathname;
-        std::string filename;
-    };
-    const Case kCases[] = {
+    const std::string kCases[][3] = {
         {"file:///d/f.xml", "file:///d/", "f.xml"},
-        {"file:///d/", "file:///d/", failed("No file name in URI: file:///d/")},
-        {"f.xml", failed("No path name in URI: f.xml"), "f.xml"},
-        {"/", "/", failed("No file name in URI: /")},
-        {"", failed("No path name in URI: "), failed("No file name in URI: ")},
-        {"a/b/c", "a/b/", "c"},
+        {"file:///d/", "file:///d/", "!12: No file name in URI: file:///d/"},
+        {"f.xml", "!12: No path name in URI: f.xml", "f.xml"},
+        {"/", "/", "!12: No file name in URI: /"},
+        {"", "!12: No path name in URI: ", "!12: No file name in URI: "},
     };
-    for (const Case& c : kCases) {
-        SCOPED_TRACE(c.uri);
-        std::u16string u = widen(c.uri);
-        EXPECT_EQ(c.pathname, outcome([&] { return URIUtil::pathname(u.c_str()); }));
-        EXPECT_EQ(c.filename, outcome([&] { return URIUtil::filename(u.c_str()); }));
+    for (const auto& c : kCases) {
+        EXPECT_EQ(c[1], call(URIUtil::pathname, c[0])) << c[0];
+        EXPECT_EQ(c[2], call(URIUtil::filename, c[0])) << c[0];
     }
 }
 
-TEST(URIUtil, Unescape) {
-    struct Case {
-        const char* uri;
-        std::string expected;
-    };
-    const Case kCases[] = {
+TEST(URIUtil, UnescapeAndTranscode) {
+    const std::string kCases[][2] = {
         {"a%20b", "a b"},
         {"%41%7a%7F+", "Az\x7F+"},
-        {"", ""},
-        {"a%2", failed("Invalid escape in URL: a%2")},
-        {"%", failed("Invalid escape in URL: %")},
-        {"%g0", failed("Invalid escape in URL: %g0")},
-        {"%0g", failed("Invalid escape in URL: %0g")},
-        {"a%00b", failed("Invalid escape in URL: a%00b")},
-        {"%C3%A9", failed("UTF-8 URLs not supported: %C3%A9")},
-        {"%80", failed("UTF-8 URLs not supported: %80")},
+        {"a%2", "!12: Invalid escape in URL: a%2"},
+        {"%", "!12: Invalid escape in URL: %"},
+        {"%g0", "!12: Invalid escape in URL: %g0"},
+        {"%0g", "!12: Invalid escape in URL: %0g"},
+        {"a%00b", "!12: Invalid escape in URL: a%00b"},
+        {"%C3%A9", "!12: UTF-8 URLs not supported: %C3%A9"},
+        {"%80", "!12: UTF-8 URLs not supported: %80"},
     };
-    for (const Case& c : kCases) {
-        SCOPED_TRACE(c.uri);
-        std::u16string u = widen(c.uri);
-        EXPECT_EQ(c.expected, outcome([&] { return URIUtil::unescape(u.c_str()); }));
-    }
+    for (const auto& c : kCases) EXPECT_EQ(c[1], call(URIUtil::unescape, c[0])) << c[0];
+    EXPECT_EQ("a\xE9\xFF", outcome([] { return URIUtil::transcode(u"a\u00E9\u00FF"); }));
+    EXPECT_EQ("!12: Invalid non latin-1 URL: a\xC4\x80",
+              outcome([] { return URIUtil::transcode(u"a\u0100"); }));
 }
 
-TEST(URIUtil, Transcode) {
-    std::unique_ptr<char, AMXMLDelete> latin(URIUtil::transcode(u"a\u00E9\u00FF"));
-    EXPECT_EQ("a\xE9\xFF", std::string(latin.get()));
-    std::unique_ptr<char, AMXMLDelete> empty(URIUtil::transcode(u""));
-    EXPECT_EQ("", std::string(empty.get()));
-    try {
-        URIUtil::transcode(u"a\u0100");
-        FAIL() << "no exception";
-    } catch (const Exception& e) {
-        EXPECT_EQ(12, e.id());
-        EXPECT_EQ(u"Invalid non latin-1 URL: a\u0100", u16(e.what().str()));
-    }
-}
-
+// Directory bytes stay byte values (Latin-1), so transcode gives them back unchanged; the root
+// gets no second slash.
 TEST(URIUtil, CwdIsTheWorkingDirectoryAsFileURI) {
-    char dir[4096];
-    ASSERT_NE(nullptr, getcwd(dir, sizeof dir));
-    const std::string home(dir);
-    Owned uri(URIUtil::cwd());
-    EXPECT_EQ("file://" + home + "/", utf8(uri.get()));
-
-    // Directory bytes stay byte values (Latin-1), so transcode gives them back unchanged; the
-    // root gets no second slash.
-    std::string pattern = testing::TempDir() + "amxml-\xC3\xA9-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(&pattern[0]));
-    ASSERT_EQ(0, chdir(pattern.c_str()));
-    ASSERT_NE(nullptr, getcwd(dir, sizeof dir));
-    uri.reset(URIUtil::cwd());
-    std::unique_ptr<char, AMXMLDelete> narrow(URIUtil::transcode(uri.get()));
-    EXPECT_EQ("file://" + std::string(dir) + "/", std::string(narrow.get()));
+    char home[4096], dir[4096];
+    ASSERT_NE(nullptr, getcwd(home, sizeof home));
+    std::string latin = testing::TempDir() + "amxml-\xC3\xA9-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(&latin[0]));
+    auto cwd = [] {
+        std::unique_ptr<XMLCh, AMXMLDelete> uri(URIUtil::cwd());
+        return outcome([&] { return URIUtil::transcode(uri.get()); });
+    };
+    for (const std::string& d : {std::string(home), latin}) {
+        ASSERT_EQ(0, chdir(d.c_str()));
+        ASSERT_NE(nullptr, getcwd(dir, sizeof dir));
+        EXPECT_EQ("file://" + std::string(dir) + "/", cwd());
+    }
     ASSERT_EQ(0, chdir("/"));
-    uri.reset(URIUtil::cwd());
-    EXPECT_EQ(u"file:///", u16(uri.get()));
-    ASSERT_EQ(0, chdir(home.c_str()));
-    rmdir(pattern.c_str());
+    EXPECT_EQ("file:///", cwd());
+    ASSERT_EQ(0, chdir(home));
+    rmdir(latin.c_str());
 }

@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <xercesc/dom/DOM.hpp>
+#include <xercesc/sax/InputSource.hpp>
+#include <xercesc/util/BinInputStream.hpp>
+
+#include "dom/dom_internal.h"
+#include "streams/stream_doubles.h"
+
+using namespace amxml_test;
+
+// Comments and namespace declarations stay too, as the serializer tests show.
+TEST(DOMUtilParse, KeepsEntityReferencesAndCDATASections) {
+    DocumentPtr d = parse("<!DOCTYPE a [<!ENTITY e 'v'>]><a>&e;<![CDATA[x]]></a>");
+    DOMNode* reference = d->getDocumentElement()->getFirstChild();
+    EXPECT_EQ(DOMNode::ENTITY_REFERENCE_NODE, reference->getNodeType());
+    EXPECT_EQ(DOMNode::CDATA_SECTION_NODE, reference->getNextSibling()->getNodeType());
+}
+
+TEST(DOMUtilParse, NeverReadsExternalDtdsOrEntities) {
+    // Reading any of these files would define e or fail on their syntax.
+    const std::string base = testing::TempDir() + "amxml-parse-" + std::to_string(getpid());
+    const std::string dtd = base + ".dtd", ent = base + ".ent", pe = base + "-p.ent";
+    const std::pair<std::string, const char*> files[] = {
+        {dtd, "<!ENTITY e 'FROMDTD'> <!ELEMENT"}, {ent, "FROMENTITY"}, {pe, "<!ENTITY e 'PE'>"}};
+    for (const auto& f : files) std::ofstream(f.first) << f.second;
+    DocumentPtr d = parse("<!DOCTYPE a SYSTEM \"" + dtd + "\"><a>x&e;</a>");
+    EXPECT_EQ(u"x", u16(d->getDocumentElement()->getTextContent()));
+    EXPECT_EQ(widen(dtd), u16(d->getDoctype()->getSystemId()));
+    const std::string kRefused[][2] = {
+        {"<!ENTITY e SYSTEM \"" + ent + "\">]><a>&e;</a>", ent},
+        {"<!ENTITY e PUBLIC \"-//p\" \"" + ent + "\">]><a>&e;</a>", ent},
+        {"<!ENTITY % p SYSTEM \"" + pe + "\"> %p;]><a>&e;</a>", pe},
+    };
+    for (const auto& c : kRefused) {
+        EXPECT_EQ("13050: Unable to resolve entity: " + c[1],
+                  thrown([&] { parse("<!DOCTYPE a [" + c[0]); }));
+    }
+    for (const auto& f : files) std::remove(f.first.c_str());
+}
+
+TEST(DOMUtilParse, MalformedInputFailsWithItsLocation) {
+    const std::string kCases[][2] = {
+        {"<a><b></a>", "1, column 9, offset -1: "},
+        {"<a>\n\n  <b x='1' x='2'/></a>", "3, column "},
+        {"", "1, column 1, offset -1: "},
+        {"<a/><b/>", "1, column "},
+        {"<a>&undeclared;</a>", "1, column "},
+        {"<p:a/>", "1, column "},
+        {"<!DOCTYPE a [<!ENTITY e SYSTEM 'x'>]><a b='&e;'/>", "1, column 47, offset -1: "},
+    };
+    for (const auto& c : kCases) {
+        const std::string f = thrown([&] { parse(c[0]); });
+        const std::string prefix = "9: Fatal DOM error: Line " + c[1];
+        EXPECT_TRUE(f.rfind(prefix, 0) == 0 && f.size() > prefix.size()) << c[0] << " gave " << f;
+    }
+}
+
+// The source is read as the parser goes: its errors pass through, and reading stops near the
+// first error of the document.
+TEST(DOMUtilParse, StreamsTheSource) {
+    StringSource failing("<a>" + std::string(200000, 'x') + "</a>", nullptr, 1000);
+    EXPECT_EQ("3: Already closed", thrown([&] { DocumentRelease()(DOMUtil::parse(&failing)); }));
+    StringSource large("<a><b></a>" + std::string(4 << 20, ' '));
+    EXPECT_EQ(0u, thrown([&] { DocumentRelease()(DOMUtil::parse(&large)); }).rfind("9: ", 0));
+    EXPECT_LT(large.position, std::size_t(1) << 20);
+}
+
+// The first stream made takes the source, and deletes it when adopted; a caller's parser reads
+// through the adapter.
+TEST(DOMUtilInputSourceAdapter, HandsTheSourceToOneStream) {
+    int deaths = 0;
+    xercesc::DOMLSInput* input =
+        DOMUtil::inputSourceAdapter(new StringSource("<a/>", &deaths), true, u"urn:x");
+    EXPECT_EQ(u"urn:x", u16(input->getSystemId()));
+    std::unique_ptr<xercesc::BinInputStream> stream(input->getByteStream()->makeStream());
+    EXPECT_EQ(nullptr, input->getByteStream()->makeStream());
+    input->release();
+    EXPECT_EQ(0, deaths);
+    stream.reset();
+    DOMUtil::inputSourceAdapter(new StringSource("", &deaths), true, nullptr)->release();
+    EXPECT_EQ(2, deaths);
+
+    StringSource kept("<a xmlns='u'>t</a>", &deaths);
+    input = DOMUtil::inputSourceAdapter(&kept, false, nullptr);
+    EXPECT_EQ(nullptr, input->getSystemId());
+    std::unique_ptr<xercesc::DOMLSParser, ParserRelease> parser(DOMUtil::wellFormedParser());
+    DocumentPtr d(parser->parse(input));
+    input->release();
+    EXPECT_EQ(u"u", u16(d->getDocumentElement()->getNamespaceURI()));
+    EXPECT_EQ(2, deaths);
+}
+
+TEST(DOMUtilException, IdIsThousandPlusCodeAndTextNamesTheCode) {
+    const std::tuple<short, const XMLCh*, const char*> kCases[] = {{1, u"m", "INDEX_SIZE_ERR: m"},
+                                                                   {16, u"m", "VALIDATION_ERR: m"},
+                                                                   {0, u"m", "UNKNOWN: m"},
+                                                                   {17, u"m", "UNKNOWN: m"},
+                                                                   {99, nullptr, "UNKNOWN"}};
+    xercesc::DOMException e;
+    for (const auto& [code, message, text] : kCases) {
+        e.code = code;
+        e.msg = message;
+        EXPECT_EQ(text, utf8(DOMUtil::format(e).str()));
+    }
+    e.code = 5;
+    e.msg = u"m";
+    EXPECT_EQ("1005: INVALID_CHARACTER_ERR: m", thrown([&] { throw internal::convert(e); }));
+}
+
+TEST(DOMUtilRelations, CompareSiblingsParentAndOwnerDocument) {
+    DocumentPtr d = parse("<r x='1' y='2'><a/>t<b><c/></b></r>");
+    DOMElement* r = d->getDocumentElement();
+    DOMNode *a = r->getFirstChild(), *b = r->getLastChild(), *c = b->getFirstChild();
+    DOMAttr *x = r->getAttributeNode(u"x"), *y = r->getAttributeNode(u"y");
+    EXPECT_EQ(0, DOMUtil::compareSiblings(a, a));
+    EXPECT_EQ(-1, DOMUtil::compareSiblings(a, b));
+    EXPECT_EQ(1, DOMUtil::compareSiblings(b, a));
+    EXPECT_EQ(0, DOMUtil::compareSiblings(b, c));
+    EXPECT_EQ(0, DOMUtil::compareSiblings(a, c));
+    EXPECT_EQ(0, DOMUtil::compareSiblings(r, nullptr));
+    EXPECT_EQ(0, DOMUtil::compareSiblings(x, y));  // attributes have no siblings in the DOM
+    EXPECT_EQ(r, DOMUtil::getParentNode(x));
+    EXPECT_EQ(r, DOMUtil::getParentNode(a));
+    EXPECT_EQ(d.get(), DOMUtil::getParentNode(r));
+    EXPECT_EQ(nullptr, DOMUtil::getParentNode(d.get()));
+    EXPECT_EQ(d.get(), DOMUtil::getOwnerDocument(d.get()));
+    EXPECT_EQ(d.get(), DOMUtil::getOwnerDocument(x));
+    EXPECT_EQ(d.get(), DOMUtil::getOwnerDocument(c));
+}
+
+// Idempotent; an attribute the element does not have is refused the way the DOM refuses it.
+TEST(DOMUtilRelations, SetIdAttributeNode) {
+    DocumentPtr d = parse("<r><a Id='s'/><b Ref='t'/></r>");
+    DOMElement* a = static_cast<DOMElement*>(d->getDocumentElement()->getFirstChild());
+    DOMAttr* ref = static_cast<DOMElement*>(a->getNextSibling())->getAttributeNode(u"Ref");
+    EXPECT_EQ(nullptr, d->getElementById(u"s"));
+    AMXML_Element_setIdAttributeNode(a, a->getAttributeNode(u"Id"));
+    AMXML_Element_setIdAttributeNode(a, a->getAttributeNode(u"Id"));
+    EXPECT_EQ(a, d->getElementById(u"s"));
+    const std::string refused = thrown([&] { AMXML_Element_setIdAttributeNode(a, ref); });
+    EXPECT_EQ(0u, refused.find("1008: NOT_FOUND_ERR: ")) << refused;
+}
