@@ -11,6 +11,7 @@
 #include <ambrite/xml/nodeset.h>
 
 #include <xercesc/dom/DOMDocument.hpp>
+#include <xercesc/dom/DOMDocumentType.hpp>
 #include <xercesc/dom/DOMElement.hpp>
 #include <xercesc/dom/DOMNode.hpp>
 
@@ -125,8 +126,13 @@ void serializerRoundTrip(DOMDocument* document) {
     BufferSink sink;
     DOMSerializer::serialize(document, sink, nullptr);
     std::string text = bytesOf(sink);
-    // A document element-less document has nothing to read back.
+    // A document element-less document has nothing to read back. Of an internal subset the DOM
+    // keeps only the parser's rebuilding of it, which need not parse again (a "%" written as a
+    // character reference in an entity value comes back as a parameter-entity reference), so
+    // such documents are serialized but not read back.
     if (!document->getDocumentElement()) return;
+    const xercesc::DOMDocumentType* type = document->getDoctype();
+    if (type && type->getInternalSubset() && *type->getInternalSubset()) return;
     DocumentPtr again;
     try {
         again = parse(reinterpret_cast<const unsigned char*>(text.data()), text.size());
