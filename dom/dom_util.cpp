@@ -17,6 +17,8 @@
 #include <xercesc/dom/DOMLSParser.hpp>
 #include <xercesc/dom/DOMLSResourceResolver.hpp>
 #include <xercesc/dom/DOMLocator.hpp>
+#include <xercesc/dom/DOMNamedNodeMap.hpp>
+#include <xercesc/dom/impl/DOMDocumentTypeImpl.hpp>
 #include <xercesc/framework/MemoryManager.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/framework/XMLEntityDecl.hpp>
@@ -32,10 +34,14 @@
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
+#include <xercesc/validators/DTD/DTDElementDecl.hpp>
 
 #include <atomic>
 #include <climits>
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace Ambrite {
 namespace XML {
@@ -161,9 +167,12 @@ public:
     void endElement(const xercesc::XMLElementDecl& element, unsigned int urlId, bool isRoot,
                     const XMLCh* prefix) override;
     void docPI(const XMLCh* target, const XMLCh* data) override;
+    void endAttList(const xercesc::DTDElementDecl& element) override;
 
 private:
     void enter();
+    void rebinding(const xercesc::XMLAttr& declaration);
+    void checkRebound(const XMLCh* prefix);
     void checkMemory();
     void expanded(unsigned long long units);
     void fail(const char* message);
@@ -180,6 +189,9 @@ private:
     bool accounting_ = false;
     bool overLimit_ = false;  // found over the memory limit where failing was not safe
     std::unique_ptr<Exception> failure_;
+    // Prefixes ("" for the default namespace) that a namespace declaration defaulted from the
+    // DTD binds anew, with the depth of the element it belongs to.
+    std::vector<std::pair<std::u16string, unsigned int>> rebound_;
 };
 
 thread_local BoundedParser* activeParser = nullptr;
@@ -255,6 +267,7 @@ xercesc::DOMDocument* BoundedParser::parse(const xercesc::DOMLSInput* source) {
     depth_ = entityDepth_ = 0;
     overLimit_ = false;
     failure_.reset();
+    rebound_.clear();
     struct Activation {
         BoundedParser* outer;
         bool& accounting;
@@ -312,14 +325,18 @@ void BoundedParser::startElement(const xercesc::XMLElementDecl& element, unsigne
                                  const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
                                  XMLSize_t count, bool isEmpty, bool isRoot) {
     checkMemory();
+    // End tags follow empty elements too.
+    enter();
     unsigned long long defaulted = 0, lookups = 1;
     for (XMLSize_t i = 0; i < count; ++i) {
         const xercesc::XMLAttr* a = attributes.elementAt(i);
         // Prefixed attributes are looked up too, except for the two prefixes bound by name.
         const XMLCh* p = a->getPrefix();
-        if (p && *p && !xercesc::XMLString::equals(p, XMLUni::fgXMLString) &&
+        const bool prefixed = p && *p;
+        if (prefixed && !xercesc::XMLString::equals(p, XMLUni::fgXMLString) &&
             !xercesc::XMLString::equals(p, XMLUni::fgXMLNSString)) {
             ++lookups;
+            if (!rebound_.empty()) checkRebound(p);
         }
         if (hasUnpairedSurrogate(a->getValue())) fail("unpaired surrogate character");
         unsigned long long units = internal::length(a->getValue());
@@ -329,10 +346,14 @@ void BoundedParser::startElement(const xercesc::XMLElementDecl& element, unsigne
             defaulted += units;
         else
             attributes_ += units;
+        if (!a->getSpecified() &&
+            (prefixed ? xercesc::XMLString::equals(p, XMLUni::fgXMLNSString)
+                      : xercesc::XMLString::equals(a->getName(), XMLUni::fgXMLNSString))) {
+            rebinding(*a);
+        }
     }
     expanded(defaulted);
-    // End tags follow empty elements too.
-    enter();
+    if (!rebound_.empty()) checkRebound(prefix);
     nestingCost_ += depth_ * lookups;
     if (nestingCost_ > internal::kNestingCostBase + internal::kNestingCostPerByte * bytesRead_) {
         fail("Nesting cost limit exceeded");
@@ -340,10 +361,55 @@ void BoundedParser::startElement(const xercesc::XMLElementDecl& element, unsigne
     DOMLSParserImpl::startElement(element, urlId, prefix, attributes, count, isEmpty, isRoot);
 }
 
+// The DTD-only scanner resolves names with the namespace declarations written in the
+// document, never with those a DTD default adds. Such a declaration is recorded when it binds
+// its prefix to another namespace than the one in force, and a name using that prefix in its
+// scope fails the parse: the document would get a namespace other parsers do not give it.
+void BoundedParser::rebinding(const xercesc::XMLAttr& declaration) {
+    const bool isDefault = !declaration.getPrefix() || !*declaration.getPrefix();
+    const XMLCh* declared = isDefault ? u"" : declaration.getName();
+    // Entity references may stand between the element and its parent element; outside the
+    // document element nothing is bound.
+    const xercesc::DOMNode* parent = fCurrentParent;
+    while (parent && parent->getNodeType() == xercesc::DOMNode::ENTITY_REFERENCE_NODE) {
+        parent = parent->getParentNode();
+    }
+    const XMLCh* inForce =
+        parent && parent->getNodeType() == xercesc::DOMNode::ELEMENT_NODE
+            ? parent->lookupNamespaceURI(isDefault ? nullptr : declared)
+            : nullptr;
+    if (!xercesc::XMLString::equals(inForce ? inForce : u"", declaration.getValue())) {
+        rebound_.emplace_back(declared, depth_);
+    }
+}
+
+void BoundedParser::checkRebound(const XMLCh* prefix) {
+    const std::u16string_view name(prefix ? prefix : u"");
+    for (const auto& entry : rebound_) {
+        if (entry.first == name) {
+            fail("namespace declaration defaulted from the DTD changes the namespace of a name");
+        }
+    }
+}
+
 void BoundedParser::endElement(const xercesc::XMLElementDecl& element, unsigned int urlId,
                                bool isRoot, const XMLCh* prefix) {
     DOMLSParserImpl::endElement(element, urlId, isRoot, prefix);
     if (depth_) --depth_;
+    while (!rebound_.empty() && rebound_.back().second > depth_) rebound_.pop_back();
+}
+
+// Xerces-C also records the DTD's attribute defaults on the document type and copies them onto
+// every element of that name it makes, binding every prefix but xmlns to the XML namespace.
+// The scanner already gives each element its defaulted attributes, correctly bound, so the
+// copies would only add wrong duplicates (z:d twice, once in the XML namespace).
+void BoundedParser::endAttList(const xercesc::DTDElementDecl& element) {
+    DOMLSParserImpl::endAttList(element);
+    if (!fDocumentType) return;
+    xercesc::DOMNamedNodeMap* records = fDocumentType->getElements();
+    if (records->getNamedItem(element.getFullName())) {
+        records->removeNamedItem(element.getFullName())->release();
+    }
 }
 
 // Xerces-C allocates for a parser and its documents through this; while a bounded parse runs on

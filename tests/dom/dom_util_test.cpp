@@ -58,6 +58,65 @@ TEST(DOMUtilParse, MalformedInputFailsWithItsLocation) {
     }
 }
 
+// Every element's attributes as name{namespace}=value, defaulted ones marked with *.
+std::string attributesOf(const std::string& xml) {
+    DocumentPtr d = parse(xml);
+    std::string out;
+    xercesc::DOMNodeList* elements = d->getElementsByTagName(u"*");
+    for (XMLSize_t i = 0; i < elements->getLength(); ++i) {
+        out += (i ? " <" : "<") + utf8(elements->item(i)->getNodeName());
+        xercesc::DOMNamedNodeMap* attributes = elements->item(i)->getAttributes();
+        for (XMLSize_t j = 0; j < attributes->getLength(); ++j) {
+            const DOMAttr* a = static_cast<const DOMAttr*>(attributes->item(j));
+            out += " " + utf8(a->getName()) + "{" + utf8(a->getNamespaceURI()) + "}=" +
+                   utf8(a->getValue()) + (a->getSpecified() ? "" : "*");
+        }
+        out += ">";
+    }
+    return out;
+}
+
+// A DTD default is added once, in the namespace its prefix has where the element stands; a
+// namespace declaration defaulted from the DTD may not change the namespace of a name.
+TEST(DOMUtilParse, DefaultedAttributesTakeTheNamespaceInForce) {
+    const std::string kXml = "{http://www.w3.org/XML/1998/namespace}=keep*";
+    EXPECT_EQ("<r xmlns:z{http://www.w3.org/2000/xmlns/}=urn:z> <q xml:space" + kXml +
+                  " z:d{urn:z}=dv*> <q xml:space" + kXml + " z:d{urn:z}=x> <q xml:space" + kXml +
+                  " xmlns:z{http://www.w3.org/2000/xmlns/}=urn:y z:d{urn:y}=dv*>",
+              attributesOf("<!DOCTYPE r [<!ATTLIST q z:d CDATA 'dv' xml:space CDATA 'keep'>]>"
+                           "<r xmlns:z='urn:z'><q/><q z:d='x'/><q xmlns:z='urn:y'/></r>"));
+
+    const std::string kRefused =
+        ": namespace declaration defaulted from the DTD changes the namespace of a name";
+    const std::pair<const char*, bool> kCases[] = {
+        // Declarations that leave the namespace in force as it is, or bind what nothing uses.
+        {"<!ATTLIST q xmlns CDATA 'urn:x'>]><r xmlns='urn:x'><q><c/></q></r>", false},
+        {"<!ATTLIST r xmlns CDATA ''>]><r><q/></r>", false},
+        {"<!ATTLIST r xmlns:u CDATA #FIXED 'urn:u'>]><r><q/></r>", false},
+        {"<!ATTLIST q xmlns:z CDATA 'urn:z'>]><r xmlns:z='urn:a'><q><c/></q><z:c/></r>", false},
+        {"<!ENTITY e '<s><q/></s>'><!ATTLIST q xmlns CDATA 'urn:x'>]><r xmlns='urn:x'>&e;</r>",
+         false},
+        // A changed namespace on the element itself, a descendant, an attribute, in an entity.
+        {"<!ATTLIST r xmlns CDATA #FIXED 'urn:r'>]><r/>", true},
+        {"<!ATTLIST q xmlns CDATA 'urn:y'>]><r xmlns='urn:x'><q/></r>", true},
+        {"<!ATTLIST q xmlns:z CDATA 'urn:z'>]><r xmlns:z='urn:a'><q><q><z:c/></q></q></r>", true},
+        {"<!ATTLIST q xmlns:z CDATA 'urn:z'>]><r xmlns:z='urn:a'><q><c z:a='1'/></q></r>", true},
+        {"<!ENTITY e '<q/>'><!ATTLIST q xmlns CDATA 'urn:y'>]><r xmlns='urn:x'>&e;</r>", true},
+    };
+    for (const auto& [tail, refused] : kCases) {
+        SCOPED_TRACE(tail);
+        const std::string f = thrown([&] { parse(std::string("<!DOCTYPE r [") + tail); });
+        if (!refused) {
+            EXPECT_EQ("no exception", f);
+        } else {
+            EXPECT_EQ(0u, f.rfind("9: Fatal DOM error: Line 1, column ", 0)) << f;
+            EXPECT_TRUE(f.size() > kRefused.size() &&
+                        f.compare(f.size() - kRefused.size(), kRefused.size(), kRefused) == 0)
+                << f;
+        }
+    }
+}
+
 // The source is read as the parser goes: its errors pass through, and reading stops near the
 // first error of the document.
 TEST(DOMUtilParse, StreamsTheSource) {
