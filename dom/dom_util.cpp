@@ -168,6 +168,8 @@ public:
                     const XMLCh* prefix) override;
     void docPI(const XMLCh* target, const XMLCh* data) override;
     void endAttList(const xercesc::DTDElementDecl& element) override;
+    void doctypeDecl(const xercesc::DTDElementDecl& root, const XMLCh* publicId,
+                     const XMLCh* systemId, bool hasIntSubset, bool hasExtSubset) override;
 
 private:
     void enter();
@@ -397,6 +399,16 @@ void BoundedParser::endElement(const xercesc::XMLElementDecl& element, unsigned 
     DOMLSParserImpl::endElement(element, urlId, isRoot, prefix);
     if (depth_) --depth_;
     while (!rebound_.empty() && rebound_.back().second > depth_) rebound_.pop_back();
+}
+
+// The external subset is never read, and Xerces-C drops a reference to an entity that only it
+// could declare without a word, losing the entity's text. For undeclared entities the document
+// is taken as one without an external subset: the reference fails the parse, as other parsers
+// make it fail.
+void BoundedParser::doctypeDecl(const xercesc::DTDElementDecl& root, const XMLCh* publicId,
+                                const XMLCh* systemId, bool hasIntSubset, bool hasExtSubset) {
+    DOMLSParserImpl::doctypeDecl(root, publicId, systemId, hasIntSubset, hasExtSubset);
+    if (hasExtSubset) getScanner()->setHasNoDTD(true);
 }
 
 // Xerces-C also records the DTD's attribute defaults on the document type and copies them onto

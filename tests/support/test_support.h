@@ -70,6 +70,10 @@ inline DocumentPtr parse(const std::string& xml) {
     return DocumentPtr(DOMUtil::parse(&source));
 }
 
+inline bool endsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
 /// The bytes of a file, empty when it cannot be read.
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
