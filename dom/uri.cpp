@@ -107,12 +107,22 @@ XMLCh* URIUtil::cwd() {
         throw Exception(12, "Error locating current directory");
     }
     // A POSIX directory is absolute, so "file://" and the directory give "file:///x/y". The
-    // bytes are kept as Latin-1 units, so that transcode() gives them back unchanged.
+    // bytes are kept as Latin-1 units, so that transcode() gives them back unchanged; a "%" is
+    // escaped, so that unescape() does too.
     const std::size_t n = std::strlen(scratch);
     const bool endsInSlash = scratch[n - 1] == '/';
-    XMLCh* uri = static_cast<XMLCh*>(internal::checkedAlloc((n + 2) * sizeof(XMLCh)));
-    for (std::size_t i = 0; i < n; ++i) uri[i] = static_cast<unsigned char>(scratch[i]);
-    std::size_t end = n;
+    std::size_t percents = 0;
+    for (std::size_t i = prefixLength; i < n; ++i) percents += scratch[i] == '%';
+    XMLCh* uri =
+        static_cast<XMLCh*>(internal::checkedAlloc((n + 2 * percents + 2) * sizeof(XMLCh)));
+    std::size_t end = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        uri[end++] = static_cast<unsigned char>(scratch[i]);
+        if (scratch[i] == '%') {
+            uri[end++] = u'2';
+            uri[end++] = u'5';
+        }
+    }
     if (!endsInSlash) uri[end++] = u'/';
     uri[end] = 0;
     return uri;

@@ -96,24 +96,27 @@ TEST(URIUtil, UnescapeAndTranscode) {
               outcome([] { return URIUtil::transcode(u"a\u0100"); }));
 }
 
-// Directory bytes stay byte values (Latin-1), so transcode gives them back unchanged; the root
-// gets no second slash.
+// Directory bytes stay byte values (Latin-1), so transcode gives them back unchanged, and a "%"
+// is escaped, so unescape does too; the root gets no second slash.
 TEST(URIUtil, CwdIsTheWorkingDirectoryAsFileURI) {
     char home[4096], dir[4096];
     ASSERT_NE(nullptr, getcwd(home, sizeof home));
-    std::string latin = testing::TempDir() + "amxml-\xC3\xA9-XXXXXX";
+    std::string latin = testing::TempDir() + "amxml-\xC3\xA9 100%41%-XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(&latin[0]));
-    auto cwd = [] {
+    auto cwd = [](bool unescaped) {
         std::unique_ptr<XMLCh, AMXMLDelete> uri(URIUtil::cwd());
+        if (unescaped) uri.reset(URIUtil::unescape(uri.get()));
         return outcome([&] { return URIUtil::transcode(uri.get()); });
     };
     for (const std::string& d : {std::string(home), latin}) {
         ASSERT_EQ(0, chdir(d.c_str()));
         ASSERT_NE(nullptr, getcwd(dir, sizeof dir));
-        EXPECT_EQ("file://" + std::string(dir) + "/", cwd());
+        EXPECT_EQ("file://" + std::string(dir) + "/", cwd(true));
     }
+    EXPECT_EQ(std::string::npos, cwd(false).find("100%41%-"));
+    EXPECT_NE(std::string::npos, cwd(false).find("\xC3\xA9 100%2541%25-"));
     ASSERT_EQ(0, chdir("/"));
-    EXPECT_EQ("file:///", cwd());
+    EXPECT_EQ("file:///", cwd(false));
     ASSERT_EQ(0, chdir(home));
     rmdir(latin.c_str());
 }
