@@ -174,7 +174,8 @@ public:
 private:
     void enter();
     void rebinding(const xercesc::XMLAttr& declaration);
-    void checkRebound(const XMLCh* prefix);
+    void checkRebound(const XMLCh* prefix,
+                      const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes, XMLSize_t count);
     void checkMemory();
     void expanded(unsigned long long units);
     void fail(const char* message);
@@ -338,7 +339,6 @@ void BoundedParser::startElement(const xercesc::XMLElementDecl& element, unsigne
         if (prefixed && !xercesc::XMLString::equals(p, XMLUni::fgXMLString) &&
             !xercesc::XMLString::equals(p, XMLUni::fgXMLNSString)) {
             ++lookups;
-            if (!rebound_.empty()) checkRebound(p);
         }
         if (hasUnpairedSurrogate(a->getValue())) fail("unpaired surrogate character");
         unsigned long long units = internal::length(a->getValue());
@@ -355,7 +355,7 @@ void BoundedParser::startElement(const xercesc::XMLElementDecl& element, unsigne
         }
     }
     expanded(defaulted);
-    if (!rebound_.empty()) checkRebound(prefix);
+    if (!rebound_.empty()) checkRebound(prefix, attributes, count);
     nestingCost_ += depth_ * lookups;
     if (nestingCost_ > internal::kNestingCostBase + internal::kNestingCostPerByte * bytesRead_) {
         fail("Nesting cost limit exceeded");
@@ -385,11 +385,25 @@ void BoundedParser::rebinding(const xercesc::XMLAttr& declaration) {
     }
 }
 
-void BoundedParser::checkRebound(const XMLCh* prefix) {
-    const std::u16string_view name(prefix ? prefix : u"");
-    for (const auto& entry : rebound_) {
-        if (entry.first == name) {
-            fail("namespace declaration defaulted from the DTD changes the namespace of a name");
+void BoundedParser::checkRebound(const XMLCh* prefix,
+                                 const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
+                                 XMLSize_t count) {
+    auto check = [this](const XMLCh* used) {
+        const std::u16string_view name(used ? used : u"");
+        for (const auto& entry : rebound_) {
+            if (entry.first == name) {
+                fail("namespace declaration defaulted from the DTD changes the namespace of a "
+                     "name");
+            }
+        }
+    };
+    check(prefix);
+    // Unprefixed attributes are in no namespace; xml and xmlns cannot be rebound.
+    for (XMLSize_t i = 0; i < count; ++i) {
+        const XMLCh* p = attributes.elementAt(i)->getPrefix();
+        if (p && *p && !xercesc::XMLString::equals(p, XMLUni::fgXMLString) &&
+            !xercesc::XMLString::equals(p, XMLUni::fgXMLNSString)) {
+            check(p);
         }
     }
 }

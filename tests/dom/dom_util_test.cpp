@@ -108,6 +108,7 @@ TEST(DOMUtilParse, DefaultedAttributesTakeTheNamespaceInForce) {
         {"<!ATTLIST q xmlns CDATA 'urn:y'>]><r xmlns='urn:x'><q/></r>", true},
         {"<!ATTLIST q xmlns:z CDATA 'urn:z'>]><r xmlns:z='urn:a'><q><q><z:c/></q></q></r>", true},
         {"<!ATTLIST q xmlns:z CDATA 'urn:z'>]><r xmlns:z='urn:a'><q><c z:a='1'/></q></r>", true},
+        {"<!ATTLIST q xmlns:z CDATA 'urn:z'>]><r xmlns:z='urn:a'><q z:a='1'/></r>", true},
         {"<!ENTITY e '<q/>'><!ATTLIST q xmlns CDATA 'urn:y'>]><r xmlns='urn:x'>&e;</r>", true},
     };
     for (const auto& [tail, refused] : kCases) {
