@@ -474,7 +474,10 @@ class Generator:
         lines.append("<!-- comment in the subset --><?pi-in-subset x?>")
         r.shuffle(lines)
         sep = r.choice(["\n", "", " "])
-        return "<!DOCTYPE %s [%s%s%s]>" % (root_name, sep, sep.join(lines), sep)
+        # Sometimes an external subset too, which no parser here finds: it must change nothing.
+        external = r.choice(["", "", ' SYSTEM "amxml-missing.dtd"',
+                             ' PUBLIC "-//amxml//missing" "amxml-missing.dtd"'])
+        return "<!DOCTYPE %s%s [%s%s%s]>" % (root_name, external, sep, sep.join(lines), sep)
 
     # ---- whole document ----------------------------------------------------------------
 
