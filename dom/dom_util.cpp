@@ -174,6 +174,8 @@ public:
 private:
     void enter();
     void rebinding(const xercesc::XMLAttr& declaration);
+    void defaultedName(const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes, XMLSize_t count,
+                       XMLSize_t which);
     void checkRebound(const XMLCh* prefix,
                       const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes, XMLSize_t count);
     void checkMemory();
@@ -348,10 +350,12 @@ void BoundedParser::startElement(const xercesc::XMLElementDecl& element, unsigne
             defaulted += units;
         else
             attributes_ += units;
-        if (!a->getSpecified() &&
-            (prefixed ? xercesc::XMLString::equals(p, XMLUni::fgXMLNSString)
-                      : xercesc::XMLString::equals(a->getName(), XMLUni::fgXMLNSString))) {
+        if (a->getSpecified()) continue;
+        if (prefixed ? xercesc::XMLString::equals(p, XMLUni::fgXMLNSString)
+                     : xercesc::XMLString::equals(a->getName(), XMLUni::fgXMLNSString)) {
             rebinding(*a);
+        } else if (prefixed) {
+            defaultedName(attributes, count, i);
         }
     }
     expanded(defaulted);
@@ -382,6 +386,21 @@ void BoundedParser::rebinding(const xercesc::XMLAttr& declaration) {
             : nullptr;
     if (!xercesc::XMLString::equals(inForce ? inForce : u"", declaration.getValue())) {
         rebound_.emplace_back(declared, depth_);
+    }
+}
+
+// A DTD default applies when no attribute of its qualified name is given, but another prefix
+// can give the same namespace and local name: the DOM would keep one of the two (the default),
+// and the document breaks the rule that an element's attributes have distinct names.
+void BoundedParser::defaultedName(const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
+                                  XMLSize_t count, XMLSize_t which) {
+    const xercesc::XMLAttr* defaulted = attributes.elementAt(which);
+    for (XMLSize_t i = 0; i < count; ++i) {
+        const xercesc::XMLAttr* a = attributes.elementAt(i);
+        if (i != which && a->getURIId() == defaulted->getURIId() &&
+            xercesc::XMLString::equals(a->getName(), defaulted->getName())) {
+            fail("attribute defaulted from the DTD has the name of another attribute");
+        }
     }
 }
 

@@ -84,7 +84,8 @@ std::string attributesOf(const std::string& xml) {
 }
 
 // A DTD default is added once, in the namespace its prefix has where the element stands; a
-// namespace declaration defaulted from the DTD may not change the namespace of a name.
+// namespace declaration defaulted from the DTD may not change the namespace of a name, nor a
+// defaulted attribute take the name another attribute has.
 TEST(DOMUtilParse, DefaultedAttributesTakeTheNamespaceInForce) {
     const std::string kXml = "{http://www.w3.org/XML/1998/namespace}=keep*";
     EXPECT_EQ("<r xmlns:z{http://www.w3.org/2000/xmlns/}=urn:z> <q xml:space" + kXml +
@@ -93,32 +94,42 @@ TEST(DOMUtilParse, DefaultedAttributesTakeTheNamespaceInForce) {
               attributesOf("<!DOCTYPE r [<!ATTLIST q z:d CDATA 'dv' xml:space CDATA 'keep'>]>"
                            "<r xmlns:z='urn:z'><q/><q z:d='x'/><q xmlns:z='urn:y'/></r>"));
 
-    const std::string kRefused =
-        ": namespace declaration defaulted from the DTD changes the namespace of a name";
-    const std::pair<const char*, bool> kCases[] = {
+    const char* kRebinds = "namespace declaration defaulted from the DTD changes the namespace "
+                           "of a name";
+    const char* kSameName = "attribute defaulted from the DTD has the name of another attribute";
+    const std::pair<const char*, const char*> kCases[] = {
         // Declarations that leave the namespace in force as it is, or bind what nothing uses.
-        {"<!ATTLIST q xmlns CDATA 'urn:x'>]><r xmlns='urn:x'><q><c/></q></r>", false},
-        {"<!ATTLIST r xmlns CDATA ''>]><r><q/></r>", false},
-        {"<!ATTLIST r xmlns:u CDATA #FIXED 'urn:u'>]><r><q/></r>", false},
-        {"<!ATTLIST q xmlns:z CDATA 'urn:z'>]><r xmlns:z='urn:a'><q><c/></q><z:c/></r>", false},
+        {"<!ATTLIST q xmlns CDATA 'urn:x'>]><r xmlns='urn:x'><q><c/></q></r>", nullptr},
+        {"<!ATTLIST r xmlns CDATA ''>]><r><q/></r>", nullptr},
+        {"<!ATTLIST r xmlns:u CDATA #FIXED 'urn:u'>]><r><q/></r>", nullptr},
+        {"<!ATTLIST q xmlns:z CDATA 'urn:z'>]><r xmlns:z='urn:a'><q><c/></q><z:c/></r>", nullptr},
         {"<!ENTITY e '<s><q/></s>'><!ATTLIST q xmlns CDATA 'urn:x'>]><r xmlns='urn:x'>&e;</r>",
-         false},
+         nullptr},
         // A changed namespace on the element itself, a descendant, an attribute, in an entity.
-        {"<!ATTLIST r xmlns CDATA #FIXED 'urn:r'>]><r/>", true},
-        {"<!ATTLIST q xmlns CDATA 'urn:y'>]><r xmlns='urn:x'><q/></r>", true},
-        {"<!ATTLIST q xmlns:z CDATA 'urn:z'>]><r xmlns:z='urn:a'><q><q><z:c/></q></q></r>", true},
-        {"<!ATTLIST q xmlns:z CDATA 'urn:z'>]><r xmlns:z='urn:a'><q><c z:a='1'/></q></r>", true},
-        {"<!ATTLIST q xmlns:z CDATA 'urn:z'>]><r xmlns:z='urn:a'><q z:a='1'/></r>", true},
-        {"<!ENTITY e '<q/>'><!ATTLIST q xmlns CDATA 'urn:y'>]><r xmlns='urn:x'>&e;</r>", true},
+        {"<!ATTLIST r xmlns CDATA #FIXED 'urn:r'>]><r/>", kRebinds},
+        {"<!ATTLIST q xmlns CDATA 'urn:y'>]><r xmlns='urn:x'><q/></r>", kRebinds},
+        {"<!ATTLIST q xmlns:z CDATA 'urn:z'>]><r xmlns:z='urn:a'><q><q><z:c/></q></q></r>",
+         kRebinds},
+        {"<!ATTLIST q xmlns:z CDATA 'urn:z'>]><r xmlns:z='urn:a'><q><c z:a='1'/></q></r>",
+         kRebinds},
+        {"<!ATTLIST q xmlns:z CDATA 'urn:z'>]><r xmlns:z='urn:a'><q z:a='1'/></r>", kRebinds},
+        {"<!ENTITY e '<q/>'><!ATTLIST q xmlns CDATA 'urn:y'>]><r xmlns='urn:x'>&e;</r>",
+         kRebinds},
+        // A default whose prefix names the namespace of a given or another defaulted attribute.
+        {"<!ATTLIST r q:x CDATA '2'>]><r xmlns:p='urn:u' xmlns:q='urn:v' p:x='1'/>", nullptr},
+        {"<!ATTLIST r q:x CDATA '2'>]><r xmlns:p='urn:u' xmlns:q='urn:u' q:x='1'/>", nullptr},
+        {"<!ATTLIST r q:x CDATA '2'>]><r xmlns:p='urn:u' xmlns:q='urn:u' p:x='1'/>", kSameName},
+        {"<!ATTLIST r q:x CDATA '2' p:x CDATA '3'>]><r xmlns:p='urn:u' xmlns:q='urn:u'/>",
+         kSameName},
     };
-    for (const auto& [tail, refused] : kCases) {
+    for (const auto& [tail, refusal] : kCases) {
         SCOPED_TRACE(tail);
         const std::string f = thrown([&] { parse(std::string("<!DOCTYPE r [") + tail); });
-        if (!refused) {
+        if (!refusal) {
             EXPECT_EQ("no exception", f);
         } else {
             EXPECT_EQ(0u, f.rfind("9: Fatal DOM error: Line 1, column ", 0)) << f;
-            EXPECT_TRUE(endsWith(f, kRefused)) << f;
+            EXPECT_TRUE(endsWith(f, std::string(": ") + refusal)) << f;
         }
     }
 }
