@@ -306,6 +306,13 @@ void BoundedParser::endEntityReference(const xercesc::XMLEntityDecl& entity) {
     if (depth_) --depth_;
 }
 
+// An attribute prefix bound by a declaration in scope: any but the two bound by name (xml and
+// xmlns), which the scanner needs not look up and no declaration can rebind.
+bool declaredPrefix(const XMLCh* p) {
+    return p && *p && !xercesc::XMLString::equals(p, XMLUni::fgXMLString) &&
+           !xercesc::XMLString::equals(p, XMLUni::fgXMLNSString);
+}
+
 // Xerces-C lets a high surrogate through when it ends an attribute value (written, from an entity
 // or defaulted) and in processing-instruction data; an unpaired surrogate is no XML character,
 // and written out it would not be UTF-8.
@@ -335,13 +342,10 @@ void BoundedParser::startElement(const xercesc::XMLElementDecl& element, unsigne
     unsigned long long defaulted = 0, lookups = 1;
     for (XMLSize_t i = 0; i < count; ++i) {
         const xercesc::XMLAttr* a = attributes.elementAt(i);
-        // Prefixed attributes are looked up too, except for the two prefixes bound by name.
+        // Prefixed attributes are looked up too.
         const XMLCh* p = a->getPrefix();
         const bool prefixed = p && *p;
-        if (prefixed && !xercesc::XMLString::equals(p, XMLUni::fgXMLString) &&
-            !xercesc::XMLString::equals(p, XMLUni::fgXMLNSString)) {
-            ++lookups;
-        }
+        if (declaredPrefix(p)) ++lookups;
         if (hasUnpairedSurrogate(a->getValue())) fail("unpaired surrogate character");
         unsigned long long units = internal::length(a->getValue());
         // A value written in the document cannot be longer than the bytes read so far unless
@@ -417,13 +421,10 @@ void BoundedParser::checkRebound(const XMLCh* prefix,
         }
     };
     check(prefix);
-    // Unprefixed attributes are in no namespace; xml and xmlns cannot be rebound.
+    // Unprefixed attributes are in no namespace.
     for (XMLSize_t i = 0; i < count; ++i) {
         const XMLCh* p = attributes.elementAt(i)->getPrefix();
-        if (p && *p && !xercesc::XMLString::equals(p, XMLUni::fgXMLString) &&
-            !xercesc::XMLString::equals(p, XMLUni::fgXMLNSString)) {
-            check(p);
-        }
+        if (declaredPrefix(p)) check(p);
     }
 }
 
