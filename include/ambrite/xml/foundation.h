@@ -16,6 +16,13 @@ class DOMNode;
 class DOMDocument;
 XERCES_CPP_NAMESPACE_END
 
+/// Marks the classes and functions the shared library exports; everything else stays hidden.
+#if defined(_WIN32)
+#define AMXML_API
+#else
+#define AMXML_API __attribute__((visibility("default")))
+#endif
+
 namespace Ambrite {
 namespace XML {
 
