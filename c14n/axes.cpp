@@ -1,4 +1,4 @@
-#include "c14n/axes.h"
+#include "c14n/internal.h"
 
 #include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/dom/DOMElement.hpp>
@@ -7,12 +7,10 @@
 
 #include <cstring>
 
-#include "foundation/internal.h"
 
 namespace Ambrite {
 namespace XML {
-namespace C14n {
-namespace detail {
+namespace internal {
 
 namespace {
 
@@ -121,7 +119,7 @@ int compareKeys(const Axes::Entry& x, const Axes::Entry& y) {
 }  // namespace
 
 Axes::Axes(bool exclusive, bool namespaceExpanded, bool emitNullApexXMLNS,
-           const PrefixSet* unsuppressedPrefixes)
+           const C14n::PrefixSet* unsuppressedPrefixes)
     : exclusive_(exclusive), namespaceExpanded_(namespaceExpanded), renderedUpTo_(0), stamp_(0) {
     selection_.kind = Selection::NONE;
     std::memset(prefixCache_, 0, sizeof prefixCache_);
@@ -134,7 +132,7 @@ Axes::Axes(bool exclusive, bool namespaceExpanded, bool emitNullApexXMLNS,
     inherited_[kXmlnsXmlId] = rendered_[kXmlnsXmlId] = kXmlNamespace;
     inherited_[kXmlnsXmlnsId] = rendered_[kXmlnsXmlnsId] = kXmlnsNamespace;
     if (unsuppressedPrefixes) {
-        for (PrefixSet::iterator it = unsuppressedPrefixes->begin();
+        for (C14n::PrefixSet::iterator it = unsuppressedPrefixes->begin();
              it != unsuppressedPrefixes->end(); ++it) {
             PrefixKind kind;
             unsuppressed_[declarationId(*it, &kind)] = true;
@@ -178,7 +176,7 @@ std::uint32_t Axes::declarationId(const XMLCh* prefix, PrefixKind* kind) {
         *kind = cached.kind;
         return cached.id;
     }
-    std::size_t n = internal::length(prefix);
+    std::size_t n = length(prefix);
     std::u16string_view key(prefix, n);
     std::uint32_t id;
     auto found = declarationIds_.find(key);
@@ -197,7 +195,7 @@ std::uint32_t Axes::declarationId(const XMLCh* prefix, PrefixKind* kind) {
 }
 
 std::uint32_t Axes::xmlAttributeId(const XMLCh* name) {
-    std::u16string_view key(name, internal::length(name));
+    std::u16string_view key(name, length(name));
     auto found = xmlAttributeIds_.find(key);
     if (found != xmlAttributeIds_.end()) return found->second;
     return intern(name, key.size(), XML_ATTRIBUTE);
@@ -396,7 +394,6 @@ void Axes::startTag(bool included, bool parentOutput) {
     }
 }
 
-}  // namespace detail
-}  // namespace C14n
+}  // namespace internal
 }  // namespace XML
 }  // namespace Ambrite

@@ -9,18 +9,17 @@
 
 #include <ambrite/xml/dom.h>
 
-#include "c14n/axes.h"
-#include "c14n/writer.h"
+#include "c14n/internal.h"
 
 namespace Ambrite {
 namespace XML {
 namespace C14n {
 
-using detail::ATTRIBUTE;
-using detail::AttrFilter;
-using detail::Axes;
-using detail::RAW;
-using detail::TEXT;
+using internal::AttrFilter;
+using internal::Axes;
+using internal::kAttributeEscapes;
+using internal::kNoEscapes;
+using internal::kTextEscapes;
 
 namespace {
 
@@ -39,8 +38,7 @@ bool acceptsEverything(const NodeSet::Filter* f) {
            static_cast<const ConstantFilter*>(f)->constant();
 }
 
-// One canonicalization run: a walk of the root's subtree in document order with an explicit
-// stack, so that deep documents need no call depth and no parent lookups.
+// One canonicalization run: a walk of the root's subtree in document order.
 template <class Out>
 class Run {
 public:
@@ -51,17 +49,17 @@ public:
     void execute();
 
 private:
-    // One entry per node whose children are being walked.
+    // Kept for every node whose children are being walked.
     struct Frame {
-        DOMNode* node;
         bool element;
         bool included;  // the element's start tag was written
         bool parentOutput;
         Axes::Mark scopes;
     };
+    typedef internal::Walker<Frame> Walk;
 
-    DOMNode* visit(DOMNode* node);
-    DOMNode* visitElement(DOMElement* e, bool inTree, bool excluded, bool included);
+    void visit(Walk& walk);
+    void visitElement(Walk& walk, DOMElement* e, bool inTree, bool excluded, bool included);
     void replace(DOMNode* e, const NodeSet* replacement);
     void inheritAncestorScopes();
     void lineFeed() { out_.markup("\n"); }
@@ -85,9 +83,7 @@ private:
 
     bool parentOutput_;
     DOMNode* apex_;
-    int position_;  // 0 not at document level, 1 before, 2 at, 3 after the document element
-    DOMNode* documentElement_;
-    std::vector<Frame> frames_;
+    internal::DocumentLevel level_;
 };
 
 template <class Out>
@@ -105,7 +101,7 @@ Run<Out>::Run(const NodeSet* nodeSet, Out& out, DOMCanonicalizer::Mode mode,
       axes_(mode == DOMCanonicalizer::EXCLUSIVE || mode == DOMCanonicalizer::EXCLUSIVE_WITH_COMMENTS,
             nodeSet->namespaceExpanded(), parameters && parameters->emitNullApexXMLNS(),
             parameters ? &parameters->unsuppressedNamespacePrefixes() : nullptr),
-      parentOutput_(false), apex_(nullptr), position_(0), documentElement_(nullptr) {}
+      parentOutput_(false), apex_(nullptr), level_(root_) {}
 
 // The scope the root inherits: its ancestor elements from the outermost down, none of them
 // output and none of their attributes in the set.
@@ -123,104 +119,82 @@ void Run<Out>::inheritAncestorScopes() {
 template <class Out>
 void Run<Out>::execute() {
     inheritAncestorScopes();
-
-    DOMNode* parent = DOMUtil::getParentNode(root_);
-    DOMDocument* document = DOMUtil::getOwnerDocument(root_);
-    documentElement_ = document ? document->getDocumentElement() : nullptr;
-    if (parent && parent == document) {
-        int order = DOMUtil::compareSiblings(root_, documentElement_);
-        position_ = order < 0 ? 1 : order == 0 ? 2 : 3;
-    }
-
-    DOMNode* node = root_;
-    for (;;) {
-        if (DOMNode* child = visit(node)) {
-            node = child;
-            continue;
-        }
-        // Move on: the next sibling, or climb, closing the elements whose children are done.
-        for (;;) {
-            if (node == root_) return;
-            if (node == apex_) apex_ = nullptr;
-            if (position_ == 2 && node == documentElement_) position_ = 3;
-            if (DOMNode* next = node->getNextSibling()) {
-                node = next;
-                break;
-            }
-            const Frame& f = frames_.back();
-            node = f.node;
+    Walk walk(root_);
+    do {
+        DOMNode* node = walk.node();
+        if (walk.entering()) {
+            visit(walk);
+            if (walk.descended()) continue;
+        } else {
+            const Frame& f = walk.data();
             if (f.element) {
-                if (f.included) {
-                    out_.name("</", node->getNodeName(), ">");
-                }
+                if (f.included) out_.name("</", node->getNodeName(), ">");
                 parentOutput_ = f.parentOutput;
                 axes_.restore(f.scopes);
             }
-            frames_.pop_back();
         }
-    }
+        // Done with the node and its subtree.
+        if (node == apex_) apex_ = nullptr;
+        level_.done(node);
+    } while (walk.next());
 }
 
 template <class Out>
-DOMNode* Run<Out>::visit(DOMNode* node) {
+void Run<Out>::visit(Walk& walk) {
+    DOMNode* node = walk.node();
     bool inTree = apex_ || treeSet_.contains(node);
     bool excluded = notTreeSet_.size() && notTreeSet_.contains(node);
     bool included = inTree && !excluded && (residualAcceptsAll_ || residual_->accept(node));
     if (inTree && !apex_) apex_ = node;
+    level_.enter(node);
 
     switch (node->getNodeType()) {
         case DOMNode::ELEMENT_NODE:
-            return visitElement(static_cast<DOMElement*>(node), inTree, excluded, included);
+            visitElement(walk, static_cast<DOMElement*>(node), inTree, excluded, included);
+            return;
         case DOMNode::ATTRIBUTE_NODE:
             if (included) {
                 out_.name(" ", node->getNodeName(), "=\"");
-                out_.template put<ATTRIBUTE>(node->getNodeValue());
+                out_.template put<kAttributeEscapes>(node->getNodeValue());
                 out_.markup("\"");
             }
-            return nullptr;
+            return;
         case DOMNode::TEXT_NODE:
         case DOMNode::CDATA_SECTION_NODE:
             if (included) {
                 xercesc::DOMCharacterData* text = static_cast<xercesc::DOMCharacterData*>(node);
-                out_.template put<TEXT>(text->getData(), text->getLength());
+                out_.template put<kTextEscapes>(text->getData(), text->getLength());
             }
-            return nullptr;
+            return;
         case DOMNode::PROCESSING_INSTRUCTION_NODE:
             if (included) {
-                if (position_ == 3) lineFeed();
+                if (level_.lineBefore()) lineFeed();
                 out_.name("<?", node->getNodeName(), "");
                 const XMLCh* data = node->getNodeValue();
                 if (data && *data) {
                     out_.markup(" ");
-                    out_.template put<RAW>(data);
+                    out_.template put<kNoEscapes>(data);
                 }
                 out_.markup("?>");
-                if (position_ == 1) lineFeed();
+                if (level_.lineAfter()) lineFeed();
             }
-            return nullptr;
+            return;
         case DOMNode::COMMENT_NODE:
             if (included && comments_) {
-                if (position_ == 3) lineFeed();
+                if (level_.lineBefore()) lineFeed();
                 out_.markup("<!--");
-                out_.template put<RAW>(node->getNodeValue());
+                out_.template put<kNoEscapes>(node->getNodeValue());
                 out_.markup("-->");
-                if (position_ == 1) lineFeed();
+                if (level_.lineAfter()) lineFeed();
             }
-            return nullptr;
+            return;
         case DOMNode::DOCUMENT_NODE:
-            ++position_;
-            [[fallthrough]];
         case DOMNode::ENTITY_REFERENCE_NODE:
-        case DOMNode::DOCUMENT_FRAGMENT_NODE: {
-            DOMNode* child = excluded ? nullptr : node->getFirstChild();
-            if (child) {
-                Frame f = {node, false, false, false, axes_.mark()};
-                frames_.push_back(f);
-            }
-            return child;
-        }
+        case DOMNode::DOCUMENT_FRAGMENT_NODE:
+            if (!excluded) walk.descend(Frame{false, false, false, axes_.mark()});
+            return;
         case DOMNode::DOCUMENT_TYPE_NODE:
-            return nullptr;
+            return;
         case DOMNode::ENTITY_NODE:
         case DOMNode::NOTATION_NODE:
         default:
@@ -228,18 +202,18 @@ DOMNode* Run<Out>::visit(DOMNode* node) {
                 throw Exception(13006, Format("Uncanonicalizable node: Type %d",
                                               static_cast<int>(node->getNodeType())));
             }
-            return nullptr;
+            return;
     }
 }
 
 template <class Out>
-DOMNode* Run<Out>::visitElement(DOMElement* e, bool inTree, bool excluded, bool included) {
-    if (position_ == 1) position_ = 2;
+void Run<Out>::visitElement(Walk& walk, DOMElement* e, bool inTree, bool excluded,
+                            bool included) {
     if (!replacements_.empty()) {
         ReplacementMap::iterator r = replacements_.find(e);
         if (r != replacements_.end()) {
             replace(e, r->value);
-            return nullptr;
+            return;
         }
     }
 
@@ -263,23 +237,17 @@ DOMNode* Run<Out>::visitElement(DOMElement* e, bool inTree, bool excluded, bool 
     axes_.startTag(included, parentOutput_);
     for (const Axes::Entry* a = axes_.begin(); a != axes_.end(); ++a) {
         out_.name(" ", a->name, "=\"");
-        out_.template put<ATTRIBUTE>(a->value);
+        out_.template put<kAttributeEscapes>(a->value);
         out_.markup("\"");
     }
 
-    DOMNode* child = excluded ? nullptr : e->getFirstChild();
-    if (!child) {
-        if (included) {
-            out_.name("></", name, ">");
-        }
+    if (excluded || !walk.descend(Frame{true, included, parentOutput_, scopes})) {
+        if (included) out_.name("></", name, ">");
         axes_.restore(scopes);
-        return nullptr;
+        return;
     }
-    Frame f = {e, true, included, parentOutput_, scopes};
-    frames_.push_back(f);
     parentOutput_ = included;
     if (included) out_.markup(">");
-    return child;
 }
 
 template <class Out>
@@ -313,13 +281,13 @@ void run(const NodeSet* nodeSet, Out& out, DOMCanonicalizer::Mode mode,
 
 void DOMCanonicalizer::canonicalize(const NodeSet* nodeSet, OctetSink* sink, Mode mode,
                                     const CanonicalizerParameters* parameters) {
-    detail::Utf8Out out(*sink);
+    internal::Utf8Out out(*sink);
     run(nodeSet, out, mode, parameters);
 }
 
 void DOMCanonicalizer::canonicalize(const NodeSet* nodeSet, CharacterSink* sink, Mode mode,
                                     const CanonicalizerParameters* parameters) {
-    detail::Utf16Out out(*sink);
+    internal::Utf16Out out(*sink);
     run(nodeSet, out, mode, parameters);
 }
 

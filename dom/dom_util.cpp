@@ -1,600 +1,29 @@
 #include <ambrite/xml/dom.h>
 
-#include "dom/dom_internal.h"
-#include "foundation/internal.h"
-
 #include <xercesc/dom/DOMAttr.hpp>
-#include <xercesc/dom/DOMConfiguration.hpp>
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMElement.hpp>
-#include <xercesc/dom/DOMError.hpp>
-#include <xercesc/dom/DOMErrorHandler.hpp>
 #include <xercesc/dom/DOMException.hpp>
 #include <xercesc/dom/DOMImplementation.hpp>
-#include <xercesc/dom/DOMImplementationLS.hpp>
 #include <xercesc/dom/DOMImplementationRegistry.hpp>
-#include <xercesc/dom/DOMLSInput.hpp>
 #include <xercesc/dom/DOMLSParser.hpp>
-#include <xercesc/dom/DOMLSResourceResolver.hpp>
-#include <xercesc/dom/DOMLocator.hpp>
-#include <xercesc/dom/DOMNamedNodeMap.hpp>
-#include <xercesc/dom/impl/DOMDocumentTypeImpl.hpp>
-#include <xercesc/framework/MemoryManager.hpp>
-#include <xercesc/framework/XMLAttr.hpp>
-#include <xercesc/framework/XMLEntityDecl.hpp>
-#include <xercesc/internal/XMLReader.hpp>
-#include <xercesc/internal/XMLScanner.hpp>
-#include <xercesc/parsers/DOMLSParserImpl.hpp>
-#include <xercesc/sax/InputSource.hpp>
-#include <xercesc/sax/Locator.hpp>
-#include <xercesc/util/BinInputStream.hpp>
-#include <xercesc/util/BinMemInputStream.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
-#include <xercesc/util/SecurityManager.hpp>
-#include <xercesc/util/XMLString.hpp>
-#include <xercesc/util/XMLUni.hpp>
-#include <xercesc/validators/DTD/DTDElementDecl.hpp>
 
-#include <atomic>
-#include <climits>
-#include <memory>
-#include <string>
-#include <utility>
-#include <vector>
+#include "dom/internal.h"
+#include "foundation/internal.h"
 
 namespace Ambrite {
 namespace XML {
 
-using xercesc::XMLUni;
+namespace internal {
 
-namespace {
-
-const XMLCh kLS[] = u"LS";
-
-// Every diagnostic, warnings included, stops the parse: Xerces-C swallows whatever a handler
-// throws, so the handler asks it to stop instead.
-class FailureErrorHandler : public xercesc::DOMErrorHandler {
-public:
-    bool handleError(const xercesc::DOMError&) override { return false; }
-};
-
-// Also keeps the first diagnostic, which DOMUtil::parse throws once the parser has returned.
-class RecordingErrorHandler : public FailureErrorHandler {
-public:
-    bool handleError(const xercesc::DOMError& error) override;
-    /// Throws the recorded failure, if any.
-    void check() const {
-        if (failure_) throw Exception(*failure_);
-    }
-
-private:
-    std::unique_ptr<Exception> failure_;
-};
-
-// No external entity is ever read: every request for one fails.
-class NullEntityResolver : public xercesc::DOMLSResourceResolver {
-public:
-    xercesc::DOMLSInput* resolveResource(const XMLCh* resourceType, const XMLCh* namespaceUri,
-                                         const XMLCh* publicId, const XMLCh* systemId,
-                                         const XMLCh* baseURI) override;
-};
-
-// Locations are 64-bit and unknown ones are all bits set; messages carry them as int.
-int locationValue(XMLUInt64 value) {
-    return value > static_cast<XMLUInt64>(INT_MAX) ? -1 : static_cast<int>(value);
-}
-
-bool RecordingErrorHandler::handleError(const xercesc::DOMError& error) {
-    if (failure_) return false;
-    const char* severity;
-    switch (error.getSeverity()) {
-        case xercesc::DOMError::DOM_SEVERITY_WARNING:
-            severity = "DOM warning";
-            break;
-        case xercesc::DOMError::DOM_SEVERITY_ERROR:
-            severity = "DOM error";
-            break;
-        case xercesc::DOMError::DOM_SEVERITY_FATAL_ERROR:
-        default:
-            severity = "Fatal DOM error";
-            break;
-    }
-    int line = -1, column = -1, offset = -1;
-    if (const xercesc::DOMLocator* location = error.getLocation()) {
-        line = locationValue(location->getLineNumber());
-        column = locationValue(location->getColumnNumber());
-        offset = locationValue(location->getByteOffset());
-    }
-    failure_.reset(new Exception(9, Format("%s: Line %d, column %d, offset %d: %S", severity, line,
-                                           column, offset, error.getMessage())));
-    return false;
-}
-
-xercesc::DOMLSInput* NullEntityResolver::resolveResource(const XMLCh*, const XMLCh*,
-                                                         const XMLCh* publicId,
-                                                         const XMLCh* systemId, const XMLCh*) {
-    if (!systemId && !publicId) throw Exception(13050, "Entity without public or system ID");
-    throw Exception(13050, Format("Unable to resolve entity: %S", systemId ? systemId : publicId));
-}
-
-FailureErrorHandler failureErrorHandler;
-NullEntityResolver nullEntityResolver;
-
-// Only read during parses, so every parser shares it.
-class EntityExpansionLimit : public xercesc::SecurityManager {
-public:
-    EntityExpansionLimit() { fEntityExpansionLimit = internal::kEntityExpansionLimit; }
-};
-
-EntityExpansionLimit entityExpansionLimit;
-
-// The parser of every parse. Besides the configuration it bounds what a document can make the
-// parse produce or hold, since the scanner itself only counts entity expansions:
-// - text beyond the input: entity replacement text, DTD default attribute values and attribute
-//   values longer than the bytes read (entity references inside them), kExpansionTextLimit
-//   units in all;
-// - nesting: kDepthLimit elements and entity references, and the time the scanner's namespace
-//   lookup takes, which for every element and attribute is in proportion to the depth;
-// - memory: everything the parse allocates (scanner buffers, DTD, the document), which also
-//   covers what is built inside the scanner before any callback sees it (an attribute default
-//   made of entity references, parameter entities replayed in the internal subset); and what it
-//   requests in all, which bounds the expansions the scanner does not count.
-// Each ends the parse with Exception 9 in the shape of the parser's own fatal errors.
-class BoundedParser : public xercesc::DOMLSParserImpl {
-public:
-    explicit BoundedParser(xercesc::MemoryManager* memory)
-        : DOMLSParserImpl(nullptr, memory, nullptr) {}
-
-    xercesc::DOMDocument* parse(const xercesc::DOMLSInput* source) override;
-
-    /// The parse running on this thread, if any.
-    static BoundedParser* active();
-    /// Bytes of input handed to the running parse.
-    void delivered(XMLSize_t bytes) { bytesRead_ += bytes; }
-    /// Charges an allocation of the running parse; large ones fail beyond the allowance.
-    void allocating(XMLSize_t bytes);
-    /// Credits a block that was charged to this parse and is given back during it.
-    void released(XMLSize_t bytes) { allocated_ -= bytes < allocated_ ? bytes : allocated_; }
-    /// Tells the parses apart, so that blocks of an earlier parse are not credited to a later.
-    unsigned long long serial() const { return serial_; }
-
-    void startEntityReference(const xercesc::XMLEntityDecl& entity) override;
-    void endEntityReference(const xercesc::XMLEntityDecl& entity) override;
-    void startElement(const xercesc::XMLElementDecl& element, unsigned int urlId,
-                      const XMLCh* prefix, const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
-                      XMLSize_t count, bool isEmpty, bool isRoot) override;
-    void endElement(const xercesc::XMLElementDecl& element, unsigned int urlId, bool isRoot,
-                    const XMLCh* prefix) override;
-    void docPI(const XMLCh* target, const XMLCh* data) override;
-    void endAttList(const xercesc::DTDElementDecl& element) override;
-    void doctypeDecl(const xercesc::DTDElementDecl& root, const XMLCh* publicId,
-                     const XMLCh* systemId, bool hasIntSubset, bool hasExtSubset) override;
-
-private:
-    void enter();
-    void rebinding(const xercesc::XMLAttr& declaration);
-    void defaultedName(const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes, XMLSize_t count,
-                       XMLSize_t which);
-    void checkRebound(const XMLCh* prefix,
-                      const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes, XMLSize_t count);
-    void checkMemory();
-    void expanded(unsigned long long units);
-    void fail(const char* message);
-
-    unsigned long long serial_ = 0;
-    unsigned long long bytesRead_ = 0;
-    unsigned long long allocated_ = 0;  // live bytes of this parse
-    unsigned long long requested_ = 0;  // all bytes it asked for
-    unsigned long long expansion_ = 0;   // units produced by expansion and defaults
-    unsigned long long attributes_ = 0;  // units of attribute values given outside entities
-    unsigned long long nestingCost_ = 0;
-    unsigned int depth_ = 0;
-    unsigned int entityDepth_ = 0;
-    bool accounting_ = false;
-    bool overLimit_ = false;  // found over the memory limit where failing was not safe
-    std::unique_ptr<Exception> failure_;
-    // Prefixes ("" for the default namespace) that a namespace declaration defaulted from the
-    // DTD binds anew, with the depth of the element it belongs to.
-    std::vector<std::pair<std::u16string, unsigned int>> rebound_;
-};
-
-thread_local BoundedParser* activeParser = nullptr;
-// Numbers the parses of all threads; a document may be released on another thread.
-std::atomic<unsigned long long> parseSerial(0);
-
-BoundedParser* BoundedParser::active() { return activeParser; }
-
-// Allocations below this size never fail the parse: they may come from the middle of a Xerces-C
-// constructor, while the large ones (buffers, hash tables, document heap blocks) do not.
-constexpr XMLSize_t kCheckedAllocation = 16384;
-
-// Xerces-C objects come with a header holding their memory manager.
-bool isObjectOf(XMLSize_t bytes, std::size_t size) {
-    return bytes == size + sizeof(void*) || bytes == size + 2 * sizeof(void*);
-}
-
-// Every entity expansion makes an input stream over the replacement text, then a reader that
-// adopts it. Failing at the reader would leak the stream, so an expansion found over the limit
-// there fails at the next stream, where nothing has been made yet, or at the next callback.
-void BoundedParser::allocating(XMLSize_t bytes) {
-    if (!accounting_) return;
-    allocated_ += bytes;
-    requested_ += bytes;
-    if (overLimit_ && isObjectOf(bytes, sizeof(xercesc::BinMemInputStream))) {
-        fail("Parse memory limit exceeded");
-    }
-    if (bytes < kCheckedAllocation) return;
-    const unsigned long long allowance =
-        internal::kParseMemoryBase + internal::kParseMemoryPerByte * bytesRead_;
-    if (allocated_ > allowance || requested_ / internal::kParseMemoryTurnover > allowance) {
-        if (isObjectOf(bytes, sizeof(xercesc::XMLReader)))
-            overLimit_ = true;
-        else
-            fail("Parse memory limit exceeded");
-    }
-}
-
-void BoundedParser::checkMemory() {
-    if (overLimit_) fail("Parse memory limit exceeded");
-}
-
-void BoundedParser::expanded(unsigned long long units) {
-    expansion_ += units;
-    unsigned long long beyondInput = attributes_ > bytesRead_ ? attributes_ - bytesRead_ : 0;
-    if (expansion_ + beyondInput > internal::kExpansionTextLimit) {
-        fail("Entity expansion limit exceeded");
-    }
-}
-
-void BoundedParser::enter() {
-    if (++depth_ > internal::kDepthLimit) fail("Nesting depth limit exceeded");
-}
-
-// Records the failure and throws it; Xerces-C passes foreign exceptions through, and should it
-// swallow one, parse() throws the record. Nothing fails twice, so unwinding never throws.
-void BoundedParser::fail(const char* message) {
-    if (failure_) return;
-    int line = -1, column = -1;
-    if (const xercesc::Locator* where = getScanner()->getLocator()) {
-        line = locationValue(where->getLineNumber());
-        column = locationValue(where->getColumnNumber());
-    }
-    accounting_ = false;
-    failure_.reset(new Exception(
-        9, Format("Fatal DOM error: Line %d, column %d, offset %d: %s", line, column, -1, message)));
-    throw Exception(*failure_);
-}
-
-xercesc::DOMDocument* BoundedParser::parse(const xercesc::DOMLSInput* source) {
-    serial_ = ++parseSerial;  // never 0, which marks blocks allocated outside a parse
-    bytesRead_ = allocated_ = requested_ = expansion_ = attributes_ = nestingCost_ = 0;
-    depth_ = entityDepth_ = 0;
-    overLimit_ = false;
-    failure_.reset();
-    rebound_.clear();
-    struct Activation {
-        BoundedParser* outer;
-        bool& accounting;
-        explicit Activation(BoundedParser* p) : outer(activeParser), accounting(p->accounting_) {
-            activeParser = p;
-            accounting = true;
-        }
-        ~Activation() {
-            activeParser = outer;
-            accounting = false;
-        }
-    } activation(this);
-    std::unique_ptr<DOMDocument, DocumentRelease> document(DOMLSParserImpl::parse(source));
-    if (failure_) throw Exception(*failure_);
-    return document.release();
-}
-
-void BoundedParser::startEntityReference(const xercesc::XMLEntityDecl& entity) {
-    checkMemory();
-    // Everything an expansion produces stems from its replacement text, nested expansions
-    // being charged on their own.
-    expanded(entity.getValueLen());
-    ++entityDepth_;
-    enter();
-    DOMLSParserImpl::startEntityReference(entity);
-}
-
-void BoundedParser::endEntityReference(const xercesc::XMLEntityDecl& entity) {
-    DOMLSParserImpl::endEntityReference(entity);
-    if (entityDepth_) --entityDepth_;
-    if (depth_) --depth_;
-}
-
-// An attribute prefix bound by a declaration in scope: any but the two bound by name (xml and
-// xmlns), which the scanner needs not look up and no declaration can rebind.
-bool declaredPrefix(const XMLCh* p) {
-    return p && *p && !xercesc::XMLString::equals(p, XMLUni::fgXMLString) &&
-           !xercesc::XMLString::equals(p, XMLUni::fgXMLNSString);
-}
-
-// Xerces-C lets a high surrogate through when it ends an attribute value (written, from an entity
-// or defaulted) and in processing-instruction data; an unpaired surrogate is no XML character,
-// and written out it would not be UTF-8.
-bool hasUnpairedSurrogate(const XMLCh* s) {
-    for (; *s; ++s) {
-        if ((*s & 0xFC00) == 0xD800 && (s[1] & 0xFC00) == 0xDC00) {
-            ++s;
-        } else if ((*s & 0xF800) == 0xD800) {
-            return true;
-        }
-    }
-    return false;
-}
-
-void BoundedParser::docPI(const XMLCh* target, const XMLCh* data) {
-    if (data && hasUnpairedSurrogate(data)) fail("unpaired surrogate character");
-    DOMLSParserImpl::docPI(target, data);
-}
-
-void BoundedParser::startElement(const xercesc::XMLElementDecl& element, unsigned int urlId,
-                                 const XMLCh* prefix,
-                                 const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
-                                 XMLSize_t count, bool isEmpty, bool isRoot) {
-    checkMemory();
-    // End tags follow empty elements too.
-    enter();
-    unsigned long long defaulted = 0, lookups = 1;
-    for (XMLSize_t i = 0; i < count; ++i) {
-        const xercesc::XMLAttr* a = attributes.elementAt(i);
-        // Prefixed attributes are looked up too.
-        const XMLCh* p = a->getPrefix();
-        const bool prefixed = p && *p;
-        if (declaredPrefix(p)) ++lookups;
-        if (hasUnpairedSurrogate(a->getValue())) fail("unpaired surrogate character");
-        unsigned long long units = internal::length(a->getValue());
-        // A value written in the document cannot be longer than the bytes read so far unless
-        // entity references made it so; inside an expansion all of it is expansion output.
-        if (!a->getSpecified() || entityDepth_)
-            defaulted += units;
-        else
-            attributes_ += units;
-        if (a->getSpecified()) continue;
-        if (prefixed ? xercesc::XMLString::equals(p, XMLUni::fgXMLNSString)
-                     : xercesc::XMLString::equals(a->getName(), XMLUni::fgXMLNSString)) {
-            rebinding(*a);
-        } else if (prefixed) {
-            defaultedName(attributes, count, i);
-        }
-    }
-    expanded(defaulted);
-    if (!rebound_.empty()) checkRebound(prefix, attributes, count);
-    nestingCost_ += depth_ * lookups;
-    if (nestingCost_ > internal::kNestingCostBase + internal::kNestingCostPerByte * bytesRead_) {
-        fail("Nesting cost limit exceeded");
-    }
-    DOMLSParserImpl::startElement(element, urlId, prefix, attributes, count, isEmpty, isRoot);
-}
-
-// The DTD-only scanner resolves names with the namespace declarations written in the
-// document, never with those a DTD default adds. Such a declaration is recorded when it binds
-// its prefix to another namespace than the one in force, and a name using that prefix in its
-// scope fails the parse: the document would get a namespace other parsers do not give it.
-void BoundedParser::rebinding(const xercesc::XMLAttr& declaration) {
-    const bool isDefault = !declaration.getPrefix() || !*declaration.getPrefix();
-    const XMLCh* declared = isDefault ? u"" : declaration.getName();
-    // Entity references may stand between the element and its parent element; outside the
-    // document element nothing is bound.
-    const xercesc::DOMNode* parent = fCurrentParent;
-    while (parent && parent->getNodeType() == xercesc::DOMNode::ENTITY_REFERENCE_NODE) {
-        parent = parent->getParentNode();
-    }
-    const XMLCh* inForce =
-        parent && parent->getNodeType() == xercesc::DOMNode::ELEMENT_NODE
-            ? parent->lookupNamespaceURI(isDefault ? nullptr : declared)
-            : nullptr;
-    if (!xercesc::XMLString::equals(inForce ? inForce : u"", declaration.getValue())) {
-        rebound_.emplace_back(declared, depth_);
-    }
-}
-
-// A DTD default applies when no attribute of its qualified name is given, but another prefix
-// can give the same namespace and local name: the DOM would keep one of the two (the default),
-// and the document breaks the rule that an element's attributes have distinct names.
-void BoundedParser::defaultedName(const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
-                                  XMLSize_t count, XMLSize_t which) {
-    const xercesc::XMLAttr* defaulted = attributes.elementAt(which);
-    for (XMLSize_t i = 0; i < count; ++i) {
-        const xercesc::XMLAttr* a = attributes.elementAt(i);
-        if (i != which && a->getURIId() == defaulted->getURIId() &&
-            xercesc::XMLString::equals(a->getName(), defaulted->getName())) {
-            fail("attribute defaulted from the DTD has the name of another attribute");
-        }
-    }
-}
-
-void BoundedParser::checkRebound(const XMLCh* prefix,
-                                 const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
-                                 XMLSize_t count) {
-    auto check = [this](const XMLCh* used) {
-        const std::u16string_view name(used ? used : u"");
-        for (const auto& entry : rebound_) {
-            if (entry.first == name) {
-                fail("namespace declaration defaulted from the DTD changes the namespace of a "
-                     "name");
-            }
-        }
-    };
-    check(prefix);
-    // Unprefixed attributes are in no namespace.
-    for (XMLSize_t i = 0; i < count; ++i) {
-        const XMLCh* p = attributes.elementAt(i)->getPrefix();
-        if (declaredPrefix(p)) check(p);
-    }
-}
-
-void BoundedParser::endElement(const xercesc::XMLElementDecl& element, unsigned int urlId,
-                               bool isRoot, const XMLCh* prefix) {
-    DOMLSParserImpl::endElement(element, urlId, isRoot, prefix);
-    if (depth_) --depth_;
-    while (!rebound_.empty() && rebound_.back().second > depth_) rebound_.pop_back();
-}
-
-// The external subset is never read, and Xerces-C drops a reference to an entity that only it
-// could declare without a word, losing the entity's text. For undeclared entities the document
-// is taken as one without an external subset: the reference fails the parse, as other parsers
-// make it fail.
-void BoundedParser::doctypeDecl(const xercesc::DTDElementDecl& root, const XMLCh* publicId,
-                                const XMLCh* systemId, bool hasIntSubset, bool hasExtSubset) {
-    DOMLSParserImpl::doctypeDecl(root, publicId, systemId, hasIntSubset, hasExtSubset);
-    if (hasExtSubset) getScanner()->setHasNoDTD(true);
-}
-
-// Xerces-C also records the DTD's attribute defaults on the document type and copies them onto
-// every element of that name it makes, binding every prefix but xmlns to the XML namespace.
-// The scanner already gives each element its defaulted attributes, correctly bound, so the
-// copies would only add wrong duplicates (z:d twice, once in the XML namespace).
-void BoundedParser::endAttList(const xercesc::DTDElementDecl& element) {
-    DOMLSParserImpl::endAttList(element);
-    if (!fDocumentType) return;
-    xercesc::DOMNamedNodeMap* records = fDocumentType->getElements();
-    if (records->getNamedItem(element.getFullName())) {
-        records->removeNamedItem(element.getFullName())->release();
-    }
-}
-
-// Xerces-C allocates for a parser and its documents through this; while a bounded parse runs on
-// the thread, its allocations are charged to it and the blocks it gives back credited. Each
-// block carries its size and the parse it was charged to. Documents keep this manager after the
-// parse, when it merely passes requests on.
-class ParseMemory : public xercesc::MemoryManager {
-public:
-    xercesc::MemoryManager* getExceptionMemoryManager() override {
-        return xercesc::XMLPlatformUtils::fgMemoryManager;
-    }
-    void* allocate(XMLSize_t size) override {
-        BoundedParser* parser = BoundedParser::active();
-        if (parser) parser->allocating(size);
-        Header* h = static_cast<Header*>(
-            xercesc::XMLPlatformUtils::fgMemoryManager->allocate(sizeof(Header) + size));
-        h->size = size;
-        h->serial = parser ? parser->serial() : 0;
-        return h + 1;
-    }
-    void deallocate(void* p) override {
-        if (!p) return;
-        Header* h = static_cast<Header*>(p) - 1;
-        BoundedParser* parser = BoundedParser::active();
-        if (parser && h->serial && h->serial == parser->serial()) parser->released(h->size);
-        xercesc::XMLPlatformUtils::fgMemoryManager->deallocate(h);
-    }
-
-private:
-    // Two words, so that blocks keep the alignment of the underlying manager.
-    struct Header {
-        unsigned long long size;
-        unsigned long long serial;
-    };
-};
-
-ParseMemory parseMemory;
-
-
-// The bytes of an OctetSource as Xerces reads them, one read per request.
-class OctetInputStream : public xercesc::BinInputStream {
-public:
-    OctetInputStream(OctetSource* source, bool adopt)
-        : source_(source), adopt_(adopt), position_(0) {}
-    ~OctetInputStream() override {
-        if (adopt_) delete source_;
-    }
-    OctetInputStream(const OctetInputStream&) = delete;
-    OctetInputStream& operator=(const OctetInputStream&) = delete;
-
-    // The parser deletes the stream; it lives in library memory like the rest.
-    static void* operator new(std::size_t size) { return internal::checkedAlloc(size); }
-    static void operator delete(void* block) {
-        if (block) utfree(block);
-    }
-
-    XMLFilePos curPos() const override { return position_; }
-    XMLSize_t readBytes(XMLByte* buffer, XMLSize_t max) override {
-        unsigned int n =
-            source_->read(buffer, max > UINT_MAX ? UINT_MAX : static_cast<unsigned int>(max));
-        position_ += n;
-        if (BoundedParser* parser = BoundedParser::active()) parser->delivered(n);
-        return n;
-    }
-    const XMLCh* getContentType() const override { return nullptr; }
-
-private:
-    OctetSource* source_;
-    bool adopt_;
-    XMLFilePos position_;
-};
-
-// Hands its source to the first stream made from it, so the source is read (and, when
-// adopted, deleted) exactly once.
-class OctetInputSource : public xercesc::InputSource {
-public:
-    OctetInputSource(OctetSource* source, bool adopt) : source_(source), adopt_(adopt) {}
-    ~OctetInputSource() override {
-        if (adopt_) delete source_;
-    }
-    OctetInputSource(const OctetInputSource&) = delete;
-    OctetInputSource& operator=(const OctetInputSource&) = delete;
-
-    xercesc::BinInputStream* makeStream() const override {
-        if (!source_) return nullptr;
-        OctetInputStream* stream = new OctetInputStream(source_, adopt_);
-        source_ = nullptr;
-        return stream;
-    }
-
-private:
-    mutable OctetSource* source_;
-    bool adopt_;
-};
-
-// The input handed to parsers: its byte stream reads the OctetSource as the parser asks.
-class InputSourceAdapter : public xercesc::DOMLSInput, public Allocated {
-public:
-    InputSourceAdapter(OctetSource* source, bool adopt, const XMLCh* systemId)
-        : bytes_(source, adopt), systemId_(StringUtil::dup(systemId)) {}
-    ~InputSourceAdapter() override {
-        if (systemId_) utfree(systemId_);
-    }
-    InputSourceAdapter(const InputSourceAdapter&) = delete;
-    InputSourceAdapter& operator=(const InputSourceAdapter&) = delete;
-
-    const XMLCh* getStringData() const override { return nullptr; }
-    xercesc::InputSource* getByteStream() const override {
-        return const_cast<OctetInputSource*>(&bytes_);
-    }
-    const XMLCh* getEncoding() const override { return nullptr; }
-    const XMLCh* getPublicId() const override { return nullptr; }
-    const XMLCh* getSystemId() const override { return systemId_; }
-    const XMLCh* getBaseURI() const override { return nullptr; }
-    void setStringData(const XMLCh*) override {}
-    void setByteStream(xercesc::InputSource*) override {}
-    void setEncoding(const XMLCh*) override {}
-    void setPublicId(const XMLCh*) override {}
-    void setSystemId(const XMLCh*) override {}
-    void setBaseURI(const XMLCh*) override {}
-    void setIssueFatalErrorIfNotFound(bool) override {}
-    bool getIssueFatalErrorIfNotFound() const override { return true; }
-    void release() override { delete this; }
-
-private:
-    OctetInputSource bytes_;
-    XMLCh* systemId_;
-};
-
-xercesc::DOMImplementation* implementation() {
+xercesc::DOMImplementation* domImplementation() {
     xercesc::DOMImplementation* impl =
-        xercesc::DOMImplementationRegistry::getDOMImplementation(kLS);
+        xercesc::DOMImplementationRegistry::getDOMImplementation(u"LS");
     if (!impl) throw Exception(10, "No DOM implementation");
     return impl;
 }
-
-}  // namespace
-
-namespace internal {
 
 Exception convert(const xercesc::DOMException& e) {
     return Exception(1000 + e.code, DOMUtil::format(e));
@@ -602,77 +31,14 @@ Exception convert(const xercesc::DOMException& e) {
 
 }  // namespace internal
 
-xercesc::DOMLSParser* DOMUtil::wellFormedParser() {
-    using xercesc::DOMConfiguration;
-    try {
-        implementation();
-        std::unique_ptr<xercesc::DOMLSParser, ParserRelease> parser(
-            new BoundedParser(&parseMemory));
-        DOMConfiguration* config = parser->getDomConfig();
-        config->setParameter(XMLUni::fgDOMErrorHandler,
-                             static_cast<xercesc::DOMErrorHandler*>(&failureErrorHandler));
-        config->setParameter(XMLUni::fgDOMNamespaces, true);
-        config->setParameter(XMLUni::fgXercesLoadExternalDTD, false);
-        config->setParameter(XMLUni::fgXercesUserAdoptsDOMDocument, true);
-        config->setParameter(XMLUni::fgXercesScannerName, XMLUni::fgDGXMLScanner);
-        config->setParameter(XMLUni::fgDOMValidate, false);
-        config->setParameter(XMLUni::fgDOMValidateIfSchema, false);
-        config->setParameter(XMLUni::fgXercesSchema, false);
-        config->setParameter(XMLUni::fgXercesCacheGrammarFromParse, false);
-        config->setParameter(XMLUni::fgXercesUseCachedGrammarInParse, false);
-        // A parser without a resolver of its own must not fetch entities by itself either.
-        config->setParameter(XMLUni::fgXercesDisableDefaultEntityResolution, true);
-        // Counted entity expansion stops "billion laughs" documents early.
-        config->setParameter(XMLUni::fgXercesSecurityManager,
-                             static_cast<xercesc::SecurityManager*>(&entityExpansionLimit));
-        // Canonical output depends on these: entity references, CDATA sections, comments and
-        // namespace declarations stay in the tree as written.
-        config->setParameter(XMLUni::fgDOMEntities, true);
-        config->setParameter(XMLUni::fgDOMCDATASections, true);
-        config->setParameter(XMLUni::fgDOMComments, true);
-        config->setParameter(XMLUni::fgDOMNamespaceDeclarations, true);
-        return parser.release();
-    } catch (const xercesc::DOMException& e) {
-        throw internal::convert(e);
-    } catch (const xercesc::OutOfMemoryException&) {
-        throw Exception(18, "Out of memory");
-    }
-}
-
-DOMDocument* DOMUtil::parse(OctetSource* source) {
-    RecordingErrorHandler errors;
-    std::unique_ptr<xercesc::DOMLSParser, ParserRelease> parser(wellFormedParser());
-    try {
-        xercesc::DOMConfiguration* config = parser->getDomConfig();
-        config->setParameter(XMLUni::fgDOMErrorHandler,
-                             static_cast<xercesc::DOMErrorHandler*>(&errors));
-        config->setParameter(XMLUni::fgDOMResourceResolver,
-                             static_cast<xercesc::DOMLSResourceResolver*>(&nullEntityResolver));
-        InputSourceAdapter input(source, false, nullptr);
-        // A stopped parse still hands over what it built so far.
-        std::unique_ptr<DOMDocument, DocumentRelease> document(parser->parse(&input));
-        errors.check();
-        return document.release();
-    } catch (const xercesc::DOMException& e) {
-        throw internal::convert(e);
-    } catch (const xercesc::OutOfMemoryException&) {
-        throw Exception(18, "Out of memory");
-    }
-}
-
 DOMDocument* DOMUtil::newDocument() {
     try {
-        return implementation()->createDocument(xercesc::XMLPlatformUtils::fgMemoryManager);
+        return internal::domImplementation()->createDocument(xercesc::XMLPlatformUtils::fgMemoryManager);
     } catch (const xercesc::DOMException& e) {
         throw internal::convert(e);
     } catch (const xercesc::OutOfMemoryException&) {
-        throw Exception(18, "Out of memory");
+        internal::outOfMemory();
     }
-}
-
-xercesc::DOMLSInput* DOMUtil::inputSourceAdapter(OctetSource* source, bool adopt,
-                                                 const XMLCh* systemId) {
-    return new InputSourceAdapter(source, adopt, systemId);
 }
 
 Format DOMUtil::format(const xercesc::DOMException& e) {
@@ -703,13 +69,7 @@ DOMDocument* DOMUtil::getOwnerDocument(DOMNode* n) {
     return n->getOwnerDocument();
 }
 
-DOMNode* DOMUtil::getParentNode(DOMNode* n) {
-    if (!n) return nullptr;
-    if (n->getNodeType() == DOMNode::ATTRIBUTE_NODE) {
-        return static_cast<xercesc::DOMAttr*>(n)->getOwnerElement();
-    }
-    return n->getParentNode();
-}
+DOMNode* DOMUtil::getParentNode(DOMNode* n) { return n ? internal::parentOf(n) : nullptr; }
 
 int DOMUtil::compareSiblings(DOMNode* a, DOMNode* b) {
     if (!a || !b || a == b) return 0;
@@ -734,6 +94,30 @@ void AMXML_Element_setIdAttributeNode(DOMElement* element, DOMAttr* attr) {
         throw internal::convert(e);
     }
 }
+
+
+namespace internal {
+
+DocumentLevel::DocumentLevel(DOMNode* top)
+    : position_(NOT_AT_DOCUMENT_LEVEL), documentElement_(nullptr) {
+    DOMDocument* document = DOMUtil::getOwnerDocument(top);
+    if (!document) return;
+    documentElement_ = document->getDocumentElement();
+    if (top->getParentNode() != document) return;
+    switch (DOMUtil::compareSiblings(top, documentElement_)) {
+        case -1:
+            position_ = BEFORE_ELEMENT;
+            break;
+        case 1:
+            position_ = AFTER_ELEMENT;
+            break;
+        default:
+            position_ = IN_ELEMENT;
+            break;
+    }
+}
+
+}  // namespace internal
 
 }  // namespace XML
 }  // namespace Ambrite

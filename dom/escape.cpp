@@ -3,15 +3,13 @@
 #include <climits>
 #include <cstddef>
 
-#include "dom/escaping.h"
+#include "dom/internal.h"
+#include "foundation/internal.h"
 
 namespace Ambrite {
 namespace XML {
 
 namespace {
-
-using escaping::Table;
-using escaping::kTableSize;
 
 inline void writeRun(CharacterSink& out, const XMLCh* run, std::size_t n) {
     while (n > UINT_MAX) {
@@ -22,30 +20,25 @@ inline void writeRun(CharacterSink& out, const XMLCh* run, std::size_t n) {
     out.write(run, static_cast<unsigned int>(n));
 }
 
-// Plain units are gathered into runs so that the sink sees one counted write per run; a run
-// before a replacement is written even when empty, which sinks accept as a no-op.
-void escape(const XMLCh* value, CharacterSink& out, const Table& table) {
+// Plain units go to the sink in one counted write per run, replacements as terminated strings.
+template <const internal::Escapes& E>
+void escapeInto(const XMLCh* value, CharacterSink& out) {
     if (!value) return;
-    const XMLCh* run = value;
-    const XMLCh* p = value;
-    for (;; ++p) {
-        XMLCh u = *p;
-        if (u >= kTableSize) continue;
-        if (u == 0) break;
-        if (const XMLCh* replacement = table.entries[u]) {
-            writeRun(out, run, static_cast<std::size_t>(p - run));
-            out.write(replacement);
-            run = p + 1;
-        }
-    }
-    if (p != run) writeRun(out, run, static_cast<std::size_t>(p - run));
+    internal::escape<E>(
+        value, internal::length(value),
+        [&out](const XMLCh* run, std::size_t n) { writeRun(out, run, n); },
+        [&out](const XMLCh* replacement) { out.write(replacement); });
 }
 
 }  // namespace
 
-void escapeAttr(const XMLCh* value, CharacterSink& out) { escape(value, out, escaping::kAttribute); }
+void escapeAttr(const XMLCh* value, CharacterSink& out) {
+    escapeInto<internal::kAttributeEscapes>(value, out);
+}
 
-void escapeText(const XMLCh* value, CharacterSink& out) { escape(value, out, escaping::kText); }
+void escapeText(const XMLCh* value, CharacterSink& out) {
+    escapeInto<internal::kTextEscapes>(value, out);
+}
 
 }  // namespace XML
 }  // namespace Ambrite

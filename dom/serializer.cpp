@@ -1,5 +1,6 @@
 #include <ambrite/xml/dom.h>
 
+#include "dom/internal.h"
 #include "foundation/internal.h"
 
 #include <xercesc/dom/DOMAttr.hpp>
@@ -10,7 +11,6 @@
 #include <xercesc/dom/DOMNode.hpp>
 
 #include <memory>
-#include <vector>
 
 namespace Ambrite {
 namespace XML {
@@ -21,27 +21,6 @@ typedef std::unique_ptr<XMLCh, AMXMLDelete> OwnedString;
 
 const XMLCh kXmlns[] = u"xmlns";
 const XMLCh kLineFeed[] = u"\n";
-
-// Where the walk stands relative to the document element; decides document-level line breaks.
-enum Position { NOT_AT_DOCUMENT_LEVEL, BEFORE_ELEMENT, IN_ELEMENT, AFTER_ELEMENT };
-
-Position initialPosition(DOMNode* node) {
-    DOMDocument* owner = node->getOwnerDocument();
-    if (!owner || node->getParentNode() != owner) return NOT_AT_DOCUMENT_LEVEL;
-    switch (DOMUtil::compareSiblings(node, owner->getDocumentElement())) {
-        case -1:
-            return BEFORE_ELEMENT;
-        case 1:
-            return AFTER_ELEMENT;
-        default:
-            return IN_ELEMENT;
-    }
-}
-
-bool isDocumentElement(const DOMNode* element) {
-    const DOMNode* parent = element->getParentNode();
-    return parent && parent == element->getOwnerDocument();
-}
 
 // An unprefixed element in no namespace under a default namespace needs xmlns="" to stay in
 // no namespace when its text is read again. `inForce` tells whether a default namespace is in
@@ -160,34 +139,36 @@ void DOMSerializer::serialize(DOMNode* node, CharacterSink& out, const Parameter
         writeDoctype(node, systemId, publicId, internalSubset, out);
     }
 
-    Position position = initialPosition(node);
-    // One entry per node whose children are being written: defaultInForce for them.
-    std::vector<bool> inForce;
-    DOMNode* current = node;
-    while (current) {
-        DOMNode* child = nullptr;
+    internal::DocumentLevel level(node);
+    // Kept for every node whose children are being written: defaultInForce for them.
+    internal::Walker<bool> walk(node);
+    do {
+        DOMNode* current = walk.node();
+        if (!walk.entering()) {
+            if (current->getNodeType() == DOMNode::ELEMENT_NODE) {
+                out.write(u"</");
+                out.write(current->getNodeName());
+                out.write(u">");
+            }
+            level.done(current);
+            continue;
+        }
+        level.enter(current);
+        const bool inForce = walk.depth() > 0 && walk.data();
         switch (current->getNodeType()) {
             case DOMNode::ELEMENT_NODE: {
                 DOMElement* element = static_cast<DOMElement*>(current);
-                if (position == BEFORE_ELEMENT) position = IN_ELEMENT;
                 out.write(u"<");
                 out.write(element->getNodeName());
-                if (needsUndeclaration(element, node, !inForce.empty() && inForce.back())) {
-                    out.write(u" xmlns=\"\"");
-                }
+                if (needsUndeclaration(element, node, inForce)) out.write(u" xmlns=\"\"");
                 if (xercesc::DOMNamedNodeMap* attributes = element->getAttributes()) {
                     const XMLSize_t n = attributes->getLength();
                     for (XMLSize_t i = 0; i < n; ++i) writeAttribute(attributes->item(i), out);
                 }
-                child = element->getFirstChild();
-                if (child) {
+                if (walk.descend(defaultInForce(element, node, inForce))) {
                     out.write(u">");
                 } else {
                     out.write(u" />");
-                    // An empty document element ends here as surely as one with an end tag.
-                    if (position == IN_ELEMENT && isDocumentElement(element)) {
-                        position = AFTER_ELEMENT;
-                    }
                 }
                 break;
             }
@@ -200,14 +181,11 @@ void DOMSerializer::serialize(DOMNode* node, CharacterSink& out, const Parameter
                 break;
             case DOMNode::ENTITY_REFERENCE_NODE:
             case DOMNode::DOCUMENT_FRAGMENT_NODE:
-                child = current->getFirstChild();
-                break;
             case DOMNode::DOCUMENT_NODE:
-                if (position == NOT_AT_DOCUMENT_LEVEL) position = BEFORE_ELEMENT;
-                child = current->getFirstChild();
+                walk.descend(defaultInForce(current, node, inForce));
                 break;
             case DOMNode::PROCESSING_INSTRUCTION_NODE: {
-                if (position == AFTER_ELEMENT) out.write(kLineFeed);
+                if (level.lineBefore()) out.write(kLineFeed);
                 out.write(u"<?");
                 out.write(current->getNodeName());
                 const XMLCh* data = current->getNodeValue();
@@ -216,15 +194,15 @@ void DOMSerializer::serialize(DOMNode* node, CharacterSink& out, const Parameter
                     out.write(data);
                 }
                 out.write(u"?>");
-                if (position == BEFORE_ELEMENT) out.write(kLineFeed);
+                if (level.lineAfter()) out.write(kLineFeed);
                 break;
             }
             case DOMNode::COMMENT_NODE:
-                if (position == AFTER_ELEMENT) out.write(kLineFeed);
+                if (level.lineBefore()) out.write(kLineFeed);
                 out.write(u"<!--");
                 out.write(current->getNodeValue());
                 out.write(u"-->");
-                if (position == BEFORE_ELEMENT) out.write(kLineFeed);
+                if (level.lineAfter()) out.write(kLineFeed);
                 break;
             case DOMNode::ENTITY_NODE:
             case DOMNode::DOCUMENT_TYPE_NODE:
@@ -232,32 +210,8 @@ void DOMSerializer::serialize(DOMNode* node, CharacterSink& out, const Parameter
             default:
                 break;
         }
-        if (child) {
-            inForce.push_back(defaultInForce(current, node, !inForce.empty() && inForce.back()));
-            current = child;
-            continue;
-        }
-        // Climb until a next sibling is found, closing the elements left on the way; the
-        // siblings of node itself are never visited.
-        for (;;) {
-            if (current == node) {
-                current = nullptr;
-                break;
-            }
-            if (DOMNode* sibling = current->getNextSibling()) {
-                current = sibling;
-                break;
-            }
-            current = current->getParentNode();
-            inForce.pop_back();
-            if (current->getNodeType() == DOMNode::ELEMENT_NODE) {
-                out.write(u"</");
-                out.write(current->getNodeName());
-                out.write(u">");
-                if (position == IN_ELEMENT && isDocumentElement(current)) position = AFTER_ELEMENT;
-            }
-        }
-    }
+        if (!walk.descended()) level.done(current);
+    } while (walk.next());
 
     if (preamble || isDocument) out.write(kLineFeed);
 }

@@ -47,7 +47,7 @@ void AMXMLDelete::operator()(void* p) const {
     if (p) utfree(p);
 }
 
-namespace detail {
+namespace internal {
 
 void outOfMemory() { throw Exception(18, "Out of memory"); }
 
@@ -59,19 +59,15 @@ void* heapAlloc(std::size_t bytes) {
 
 void heapFree(void* block) { std::free(block); }
 
-}  // namespace detail
-
-namespace internal {
-
 void* checkedAlloc(std::size_t bytes) {
-    if (bytes > UINT_MAX) detail::outOfMemory();
+    if (bytes > UINT_MAX) internal::outOfMemory();
     void* p = utalloc(static_cast<unsigned int>(bytes ? bytes : 1));
-    if (!p) detail::outOfMemory();
+    if (!p) internal::outOfMemory();
     return p;
 }
 
 XMLCh* dupString(const XMLCh* s, std::size_t n) {
-    if (n >= (UINT_MAX / sizeof(XMLCh))) detail::outOfMemory();
+    if (n >= (UINT_MAX / sizeof(XMLCh))) internal::outOfMemory();
     XMLCh* copy = static_cast<XMLCh*>(checkedAlloc((n + 1) * sizeof(XMLCh)));
     std::memcpy(copy, s, n * sizeof(XMLCh));
     copy[n] = 0;

@@ -19,14 +19,14 @@ const XMLCh kFalse[] = u"false";
 // The text under construction: a C-heap block that grows by doubling plus what is needed.
 class Builder {
 public:
-    Builder() : text_(static_cast<XMLCh*>(detail::heapAlloc(128 * sizeof(XMLCh)))), length_(0),
+    Builder() : text_(static_cast<XMLCh*>(internal::heapAlloc(128 * sizeof(XMLCh)))), length_(0),
                 capacity_(128) {}
     ~Builder() { std::free(text_); }
 
     void reserve(std::size_t k) {
         if (length_ + k < capacity_) return;
         std::size_t capacity = 2 * capacity_ + k;
-        XMLCh* text = static_cast<XMLCh*>(detail::heapAlloc(capacity * sizeof(XMLCh)));
+        XMLCh* text = static_cast<XMLCh*>(internal::heapAlloc(capacity * sizeof(XMLCh)));
         std::memcpy(text, text_, length_ * sizeof(XMLCh));
         std::free(text_);
         text_ = text;
@@ -49,7 +49,7 @@ public:
     XMLCh* finish() {
         if (length_ + 1 >= capacity_) {
             std::size_t capacity = 2 * capacity_ + 1;
-            XMLCh* text = static_cast<XMLCh*>(detail::heapAlloc(capacity * sizeof(XMLCh)));
+            XMLCh* text = static_cast<XMLCh*>(internal::heapAlloc(capacity * sizeof(XMLCh)));
             std::memcpy(text, text_, length_ * sizeof(XMLCh));
             std::free(text_);
             text_ = text;
@@ -148,7 +148,7 @@ Format::Format(const char* format, ...) : text_(nullptr), narrow_(nullptr) {
 
 Format::Format(const Format& other) : text_(nullptr), narrow_(nullptr) {
     std::size_t n = internal::length(other.text_) + 1;
-    text_ = static_cast<XMLCh*>(detail::heapAlloc(n * sizeof(XMLCh)));
+    text_ = static_cast<XMLCh*>(internal::heapAlloc(n * sizeof(XMLCh)));
     std::memcpy(text_, other.text_, n * sizeof(XMLCh));
 }
 
@@ -160,7 +160,7 @@ Format::~Format() {
 const char* Format::c_str() const {
     if (!narrow_) {
         std::size_t n = internal::length(text_);
-        char* narrow = static_cast<char*>(detail::heapAlloc(n + 1));
+        char* narrow = static_cast<char*>(internal::heapAlloc(n + 1));
         for (std::size_t i = 0; i <= n; ++i) narrow[i] = narrowUnit(text_[i]);
         narrow_ = narrow;
     }

@@ -81,7 +81,7 @@ StringBuffer::~StringBuffer() {
 
 void StringBuffer::grow(unsigned int n) {
     std::size_t capacity = std::size_t(n) + 2 * std::size_t(capacity_);
-    if (capacity >= UINT32_MAX / sizeof(XMLCh)) detail::outOfMemory();
+    if (capacity >= UINT32_MAX / sizeof(XMLCh)) internal::outOfMemory();
     XMLCh* buffer = static_cast<XMLCh*>(internal::checkedAlloc(sizeof(XMLCh) * capacity));
     std::memcpy(buffer, buffer_, sizeof(XMLCh) * length_);
     utfree(buffer_);

@@ -12,6 +12,18 @@
 namespace Ambrite {
 namespace XML {
 
+namespace {
+
+// a - b as an ordering: the difference where an int holds it, INT_MIN or INT_MAX beyond.
+int clampedDifference(unsigned int a, unsigned int b) {
+    const long long difference = static_cast<long long>(a) - b;
+    if (difference < INT_MIN) return INT_MIN;
+    if (difference > INT_MAX) return INT_MAX;
+    return static_cast<int>(difference);
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------------------------
 // Block
 
@@ -45,12 +57,7 @@ Block::~Block() {
 Block* Block::clone() const { return new Block(data_, length_, Copy); }
 
 int Block::cmp(const Block* other) const {
-    if (length_ != other->length_) {
-        long long difference = static_cast<long long>(length_) - other->length_;
-        if (difference < INT_MIN) return INT_MIN;
-        if (difference > INT_MAX) return INT_MAX;
-        return static_cast<int>(difference);
-    }
+    if (length_ != other->length_) return clampedDifference(length_, other->length_);
     for (unsigned int i = 0; i < length_; ++i) {
         if (data_[i] != other->data_[i]) return data_[i] < other->data_[i] ? -1 : 1;
     }
@@ -85,7 +92,7 @@ std::istream& operator>>(std::istream& in, Block*& block) {
             if (got == 0) break;
         }
         if (in.fail()) throw Exception(3, Format("Read error: %s", std::strerror(errno)));
-        if (filled > UINT_MAX) detail::outOfMemory();
+        if (filled > UINT_MAX) internal::outOfMemory();
         block = new Block(buffer, static_cast<unsigned int>(filled), utfree);
     } catch (const std::ios_base::failure&) {
         // A stream whose exception mask includes badbit throws from setstate.
@@ -116,10 +123,7 @@ BigDecimal* BigDecimal::clone() const {
 }
 
 int BigDecimal::cmp(const BigDecimal* other) const {
-    if (scale_ != other->scale_) {
-        return scale_ < other->scale_ ? -static_cast<int>(other->scale_ - scale_)
-                                      : static_cast<int>(scale_ - other->scale_);
-    }
+    if (scale_ != other->scale_) return clampedDifference(scale_, other->scale_);
     return value_->cmp(other->value_);
 }
 

@@ -1,6 +1,6 @@
 #include <ambrite/xml/nodeset.h>
 
-#include "nodeset/tree.h"
+#include "nodeset/internal.h"
 
 #include <xercesc/dom/DOMNamedNodeMap.hpp>
 
@@ -43,13 +43,18 @@ const NodeTreeFilter* asTreeFilter(const NodeSet::Filter* f) {
 
 }  // namespace
 
+struct NodeSetIterator::Walk : Allocated {
+    explicit Walk(DOMNode* root) : walker(root) {}
+    internal::Walker<> walker;
+};
+
 NodeSetIterator::NodeSetIterator(const NodeSet* nodeSet)
     : root_(nodeSet->root()),
       treeSet_(4),
       notTreeSet_(4),
       filter_(nullptr),
       next_(nullptr),
-      cursor_(nullptr),
+      walk_(nullptr),
       phase_(ENTER),
       attrIndex_(0),
       apex_(nullptr) {
@@ -103,9 +108,8 @@ NodeSetIterator::NodeSetIterator(const NodeSet* nodeSet)
             if (internal::withinAny(*it, notTreeSet_)) it.remove();
         }
     }
+    if (treeSet_.size()) walk_ = new Walk(root_);
     filter_ = residual.release();
-
-    if (treeSet_.size()) cursor_ = root_;
     step();
 }
 
@@ -113,14 +117,21 @@ NodeSetIterator::NodeSetIterator(const NodeSetIterator& other)
     : root_(other.root_),
       treeSet_(other.treeSet_),
       notTreeSet_(other.notTreeSet_),
-      filter_(other.filter_->clone()),
+      filter_(nullptr),
       next_(other.next_),
-      cursor_(other.cursor_),
+      walk_(nullptr),
       phase_(other.phase_),
       attrIndex_(other.attrIndex_),
-      apex_(other.apex_) {}
+      apex_(other.apex_) {
+    std::unique_ptr<NodeSet::Filter> filter(other.filter_->clone());
+    if (other.walk_) walk_ = new Walk(*other.walk_);
+    filter_ = filter.release();
+}
 
-NodeSetIterator::~NodeSetIterator() { delete filter_; }
+NodeSetIterator::~NodeSetIterator() {
+    delete walk_;
+    delete filter_;
+}
 
 DOMNode* NodeSetIterator::next() {
     DOMNode* node = next_;
@@ -128,28 +139,30 @@ DOMNode* NodeSetIterator::next() {
     return node;
 }
 
-// Walks the root's subtree in document order without recursion, skipping excluded subtrees
-// whole, and stops at the next node that lies below a tree-set member and passes the residual.
+// Walks the root's subtree in document order, skipping excluded subtrees whole, and stops at
+// the next node that lies below a tree-set member and passes the residual.
 void NodeSetIterator::step() {
     next_ = nullptr;
-    while (cursor_) {
+    while (walk_) {
+        internal::Walker<>& walker = walk_->walker;
+        DOMNode* node = walker.node();
         switch (phase_) {
             case ENTER:
-                if (notTreeSet_.contains(cursor_)) {
-                    phase_ = LEAVE;
+                if (notTreeSet_.contains(node)) {
+                    phase_ = DONE;
                     break;
                 }
-                if (!apex_ && treeSet_.contains(cursor_)) apex_ = cursor_;
+                if (!apex_ && treeSet_.contains(node)) apex_ = node;
                 phase_ = ATTRIBUTES;
                 attrIndex_ = 0;
-                if (apex_ && filter_->accept(cursor_)) {
-                    next_ = cursor_;
+                if (apex_ && filter_->accept(node)) {
+                    next_ = node;
                     return;
                 }
                 break;
-            case ATTRIBUTES: {
-                if (cursor_->getNodeType() == DOMNode::ELEMENT_NODE) {
-                    xercesc::DOMNamedNodeMap* attributes = cursor_->getAttributes();
+            case ATTRIBUTES:
+                if (node->getNodeType() == DOMNode::ELEMENT_NODE) {
+                    xercesc::DOMNamedNodeMap* attributes = node->getAttributes();
                     XMLSize_t count = attributes ? attributes->getLength() : 0;
                     while (attrIndex_ < count) {
                         DOMNode* a = attributes->item(attrIndex_++);
@@ -162,29 +175,21 @@ void NodeSetIterator::step() {
                 }
                 // An attribute root stands alone: the text nodes holding its value are not
                 // walked.
-                DOMNode* child = cursor_->getNodeType() == DOMNode::ATTRIBUTE_NODE
-                                     ? nullptr
-                                     : cursor_->getFirstChild();
-                if (child) {
-                    cursor_ = child;
+                if (node->getNodeType() != DOMNode::ATTRIBUTE_NODE && walker.descend()) {
+                    walker.next();
                     phase_ = ENTER;
                 } else {
-                    phase_ = LEAVE;
+                    phase_ = DONE;
                 }
                 break;
-            }
-            case LEAVE:
-                if (cursor_ == root_) {
-                    cursor_ = nullptr;
+            case DONE:
+                if (node == apex_) apex_ = nullptr;
+                if (!walker.next()) {
+                    delete walk_;
+                    walk_ = nullptr;
                     break;
                 }
-                if (cursor_ == apex_) apex_ = nullptr;
-                if (DOMNode* sibling = cursor_->getNextSibling()) {
-                    cursor_ = sibling;
-                    phase_ = ENTER;
-                } else {
-                    cursor_ = cursor_->getParentNode();
-                }
+                phase_ = walker.entering() ? ENTER : DONE;
                 break;
         }
     }

@@ -1,6 +1,6 @@
 #include <ambrite/xml/nodeset.h>
 
-#include "nodeset/tree.h"
+#include "nodeset/internal.h"
 
 #include <memory>
 

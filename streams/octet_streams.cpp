@@ -32,7 +32,7 @@ void BufferSink::write(const unsigned char* bytes, unsigned int count) {
     assert(data_ && "BufferSink written after release()");
     std::size_t needed = static_cast<std::size_t>(length_) + count;
     if (needed > capacity_) {
-        if (needed > UINT_MAX) detail::outOfMemory();
+        if (needed > UINT_MAX) internal::outOfMemory();
         // Doubling plus the request keeps appends amortised linear; the size type caps it.
         std::size_t grown =
             static_cast<std::size_t>(count) + 2 * static_cast<std::size_t>(capacity_);

@@ -1,11 +1,9 @@
 #include <ambrite/xml/streams.h>
 
 #include <climits>
-#include <cstdint>
-#include <cstring>
 
 #include "foundation/internal.h"
-#include "streams/utf8.h"
+#include "streams/internal.h"
 
 namespace Ambrite {
 namespace XML {
@@ -25,16 +23,6 @@ void CharacterSink::write(const XMLCh* text) {
 namespace {
 
 const XMLCh kUTF8[] = {u'U', u'T', u'F', u'-', u'8', 0};
-
-using utf8::isHighSurrogate;
-using utf8::isLowSurrogate;
-using utf8::put2;
-using utf8::put3;
-using utf8::putPair;
-
-// Bits that are set in at least one of four units packed into a word when any of them is not
-// ASCII; the byte order of the packing does not matter for this test.
-const std::uint64_t kNonASCII = 0xFF80FF80FF80FF80ull;
 
 }  // namespace
 
@@ -70,52 +58,11 @@ void UTF8Sink::write(const XMLCh* text, unsigned int count) {
 }
 
 void UTF8Sink::encode(const XMLCh* text, unsigned int count) {
-    const XMLCh* p = text;
-    const XMLCh* end = text + count;
-    unsigned char* out = bytes_ + byteCount_;
-    if (pendingHigh_ && p < end) {
-        if (isLowSurrogate(*p)) {
-            out = putPair(out, pendingHigh_, *p);
-            ++p;
-        } else {
-            out = put3(out, pendingHigh_);
-        }
-        pendingHigh_ = 0;
-    }
-    while (p < end) {
-        unsigned int u = *p;
-        if (u < 0x80) {
-            // Markup and most text are ASCII: copy four units per test while they are.
-            while (end - p >= 4) {
-                std::uint64_t word;
-                std::memcpy(&word, p, sizeof word);
-                if (word & kNonASCII) break;
-                out[0] = static_cast<unsigned char>(p[0]);
-                out[1] = static_cast<unsigned char>(p[1]);
-                out[2] = static_cast<unsigned char>(p[2]);
-                out[3] = static_cast<unsigned char>(p[3]);
-                out += 4;
-                p += 4;
-            }
-            while (p < end && *p < 0x80) *out++ = static_cast<unsigned char>(*p++);
-            continue;
-        }
-        ++p;
-        if (u < 0x800) {
-            out = put2(out, u);
-        } else if (!isHighSurrogate(static_cast<XMLCh>(u))) {
-            out = put3(out, u);
-        } else if (p == end) {
-            // The partner may come with the next unit; until then the high surrogate is held
-            // back so that no chunk ends in the middle of a character.
-            pendingHigh_ = static_cast<XMLCh>(u);
-        } else if (isLowSurrogate(*p)) {
-            out = putPair(out, u, *p);
-            ++p;
-        } else {
-            out = put3(out, u);
-        }
-    }
+    // A high surrogate ending a chunk is held back so that no chunk ends inside a character.
+    internal::Utf8Encoder encoder(pendingHigh_);
+    unsigned char* out =
+        encoder.encode<internal::kNoEscapes>(bytes_ + byteCount_, text, count);
+    pendingHigh_ = static_cast<XMLCh>(encoder.held());
     byteCount_ = static_cast<unsigned int>(out - bytes_);
 }
 
@@ -126,10 +73,9 @@ void UTF8Sink::emit() {
 
 void UTF8Sink::flush() {
     // Nothing can pair with a held-back high surrogate any more: it is written on its own.
-    if (pendingHigh_) {
-        byteCount_ = static_cast<unsigned int>(put3(bytes_ + byteCount_, pendingHigh_) - bytes_);
-        pendingHigh_ = 0;
-    }
+    internal::Utf8Encoder encoder(pendingHigh_);
+    byteCount_ = static_cast<unsigned int>(encoder.finish(bytes_ + byteCount_) - bytes_);
+    pendingHigh_ = 0;
     emit();
     room_ = bufferSize_;
 }

@@ -6,7 +6,7 @@
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/util/BinInputStream.hpp>
 
-#include "dom/dom_internal.h"
+#include "dom/internal.h"
 #include "streams/stream_doubles.h"
 
 using namespace amxml_test;

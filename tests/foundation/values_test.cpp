@@ -133,6 +133,9 @@ TEST(BigDecimal, CmpByScaleThenLengthThenUnsignedBytes) {
         {"01", 2, "02", 2, -1},       {"01", 2, "01", 5, -3},      {"01", 5, "02", 2, 3},
         {"FFFF", 0, "000000", 0, -1}, {"000000", 0, "FF", 0, 2},   {"0102", 0, "0103", 0, -1},
         {"0102", 0, "0102", 0, 0},    {"80", 0, "7F", 0, 1},
+        // Scales 2^31 and more apart: clamped, neither negated out of range nor wrapped.
+        {"01", 0, "01", 0x80000000u, INT_MIN}, {"01", 0x80000000u, "01", 0, INT_MAX},
+        {"01", 0, "01", UINT_MAX, INT_MIN},    {"01", UINT_MAX, "01", 0, INT_MAX},
     };
     for (const Case& c : kCases) {
         BigDecimal a(block(hex(c.a)), c.scaleA), b(block(hex(c.b)), c.scaleB);

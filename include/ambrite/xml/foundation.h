@@ -194,11 +194,12 @@ private:
     int index_;
 };
 
-namespace detail {
-[[noreturn]] void outOfMemory();
-void* heapAlloc(std::size_t bytes);
-void heapFree(void* block);
-}  // namespace detail
+// The C-heap allocation behind the containers' inline code; not for callers.
+namespace internal {
+[[noreturn]] AMXML_API void outOfMemory();
+AMXML_API void* heapAlloc(std::size_t bytes);
+AMXML_API void heapFree(void* block);
+}  // namespace internal
 
 /// A set held as a sorted array searched by bisection. Elements are copied bitwise, so T must be
 /// trivially copyable (pointers and pairs of them); the set never owns what they point to.
@@ -216,7 +217,7 @@ public:
         if (this != &o) {
             unsigned int capacity = o.capacity_ ? o.capacity_ : 1;
             T* items = allocate(capacity);
-            detail::heapFree(items_);
+            internal::heapFree(items_);
             items_ = items;
             capacity_ = capacity;
             size_ = o.size_;
@@ -224,7 +225,7 @@ public:
         }
         return *this;
     }
-    ~MySet() { detail::heapFree(items_); }
+    ~MySet() { internal::heapFree(items_); }
 
     /// Index of the first element not less than x (lower bound).
     unsigned int search(const T& x) const {
@@ -253,7 +254,7 @@ public:
             T* items = allocate(capacity_ * 2);
             copyItems(items, items_, i);
             copyItems(items + i + 1, items_ + i, size_ - i);
-            detail::heapFree(items_);
+            internal::heapFree(items_);
             items_ = items;
             capacity_ *= 2;
         } else {
@@ -276,7 +277,7 @@ public:
     iterator end() const { return iterator(items_, static_cast<int>(size_)); }
 
 private:
-    static T* allocate(unsigned int n) { return static_cast<T*>(detail::heapAlloc(sizeof(T) * n)); }
+    static T* allocate(unsigned int n) { return static_cast<T*>(internal::heapAlloc(sizeof(T) * n)); }
     static void copyItems(T* to, const T* from, unsigned int n) {
         if (n) std::memcpy(static_cast<void*>(to), static_cast<const void*>(from), sizeof(T) * n);
     }

@@ -43,7 +43,7 @@ public:
     };
 
     NodeHashSet();
-    /// bucketCount must be a power of two.
+    /// Starts with bucketCount buckets, rounded up to a power of two (at least one).
     explicit NodeHashSet(unsigned int bucketCount);
     NodeHashSet(const NodeHashSet& other);
     NodeHashSet& operator=(const NodeHashSet& other);
@@ -252,9 +252,10 @@ public:
     DOMNode* next();
 
 private:
-    // Where the walk stands at cursor_: about to visit it, inside its attributes, or done with
-    // its subtree.
-    enum Phase { ENTER, ATTRIBUTES, LEAVE };
+    // Where the walk stands at its current node: about to visit it, inside its attributes, or
+    // done with its subtree.
+    enum Phase { ENTER, ATTRIBUTES, DONE };
+    struct Walk;
 
     void step();
 
@@ -263,9 +264,10 @@ private:
     NodeHashSet notTreeSet_;
     NodeSet::Filter* filter_;
     DOMNode* next_;
-    // Walk state: the current node (null when exhausted), the next of its attributes to look at,
-    // and the tree-set member whose subtree the walk is inside (null outside such subtrees).
-    DOMNode* cursor_;
+    // Walk state: the walk of the root's subtree (null when exhausted), the next attribute of
+    // its node to look at, and the tree-set member whose subtree the walk is inside (null
+    // outside such subtrees).
+    Walk* walk_;
     Phase phase_;
     unsigned int attrIndex_;
     DOMNode* apex_;

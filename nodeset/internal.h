@@ -1,23 +1,14 @@
-// Parent links and subtree tests shared by the node-set sources.
-#ifndef AMBRITE_XML_NODESET_TREE_H
-#define AMBRITE_XML_NODESET_TREE_H
+// Private to the library: subtree tests over node sets and hash sets.
+#ifndef AMBRITE_XML_NODESET_INTERNAL_H
+#define AMBRITE_XML_NODESET_INTERNAL_H
 
 #include <ambrite/xml/nodeset.h>
 
-#include <xercesc/dom/DOMAttr.hpp>
-#include <xercesc/dom/DOMElement.hpp>
-#include <xercesc/dom/DOMNode.hpp>
+#include "dom/internal.h"
 
 namespace Ambrite {
 namespace XML {
 namespace internal {
-
-/// The owner element of an attribute, otherwise the DOM parent; null at the top.
-inline DOMNode* parentOf(DOMNode* n) {
-    if (n->getNodeType() == DOMNode::ATTRIBUTE_NODE)
-        return static_cast<xercesc::DOMAttr*>(n)->getOwnerElement();
-    return n->getParentNode();
-}
 
 /// Whether n is apex or lies below it (an attribute through its owner element).
 inline bool within(DOMNode* n, const DOMNode* apex) {

@@ -1,0 +1,224 @@
+// Private to the library: the parser's bounds, the escape tables of canonical XML, and the one
+// document-order walk over Xerces-C trees that every subsystem uses.
+#ifndef AMBRITE_XML_DOM_INTERNAL_H
+#define AMBRITE_XML_DOM_INTERNAL_H
+
+#include <ambrite/xml/dom.h>
+
+#include <xercesc/dom/DOMAttr.hpp>
+#include <xercesc/dom/DOMDocument.hpp>
+#include <xercesc/dom/DOMElement.hpp>
+#include <xercesc/dom/DOMNode.hpp>
+
+#include <cstddef>
+#include <vector>
+
+#include "streams/internal.h"
+
+XERCES_CPP_NAMESPACE_BEGIN
+class DOMImplementation;
+XERCES_CPP_NAMESPACE_END
+
+namespace Ambrite {
+namespace XML {
+namespace internal {
+
+// ---------------------------------------------------------------------------------------------
+// Parsing
+
+/// The library's Exception for a Xerces-C DOMException: id 1000 + code, DOMUtil::format text.
+AMXML_API Exception convert(const xercesc::DOMException& e);
+
+/// The DOM implementation of the load-and-save interface; Exception 10 when there is none.
+xercesc::DOMImplementation* domImplementation();
+
+/// Tells the parse running on this thread, if any, that its input delivered `bytes` more bytes.
+void delivered(std::size_t bytes);
+
+/// Most entity expansions one parse may perform before it fails.
+constexpr unsigned int kEntityExpansionLimit = 10000;
+/// Most UTF-16 units one parse may produce beyond its input: entity replacement text, DTD
+/// default attribute values and attribute values longer than the bytes read.
+constexpr unsigned long long kExpansionTextLimit = 10000000;
+/// Deepest nesting of elements and entity references one parse accepts.
+constexpr unsigned int kDepthLimit = 120000;
+/// The scanner looks a namespace prefix up through every open element, so an element and each
+/// of its prefixed attributes (xml: and xmlns: aside) cost its depth; one parse may spend a
+/// fixed allowance (a 120,000-deep chain needs 7.2e9) plus a multiple of the bytes read.
+constexpr unsigned long long kNestingCostBase = 8ull << 30;
+constexpr unsigned long long kNestingCostPerByte = 256;
+/// Memory one parse may hold: a fixed allowance plus a multiple of the bytes read.
+constexpr unsigned long long kParseMemoryBase = 128ull << 20;
+constexpr unsigned long long kParseMemoryPerByte = 256;
+/// Memory one parse may request in all, as a multiple of what it may hold: every entity
+/// expansion takes a reader with some 160 KB of buffers, also those the scanner does not count.
+constexpr unsigned long long kParseMemoryTurnover = 32;
+
+/// Blocks that parsers and their documents hold through the library's Xerces-C memory manager.
+AMXML_API std::size_t parseMemoryBlocks();
+
+// ---------------------------------------------------------------------------------------------
+// Escaping
+
+constexpr Escapes attributeEscapes() {
+    Escapes e = {};
+    e.entries[0x09] = u"&#x9;";
+    e.entries[0x0A] = u"&#xA;";
+    e.entries[0x0D] = u"&#xD;";
+    e.entries[u'"'] = u"&quot;";
+    e.entries[u'&'] = u"&amp;";
+    e.entries[u'<'] = u"&lt;";
+    e.special = specialBits(e);
+    return e;
+}
+
+constexpr Escapes textEscapes() {
+    Escapes e = {};
+    e.entries[0x0D] = u"&#xD;";
+    e.entries[u'&'] = u"&amp;";
+    e.entries[u'<'] = u"&lt;";
+    e.entries[u'>'] = u"&gt;";
+    e.special = specialBits(e);
+    return e;
+}
+
+/// The references of canonical XML in attribute values and in character data.
+inline constexpr Escapes kAttributeEscapes = attributeEscapes();
+inline constexpr Escapes kTextEscapes = textEscapes();
+
+/// Calls run(text, n) for every run of plain units of s[0, n) and replacement(text) for every
+/// unit the table replaces; a run before a replacement is reported even when empty.
+template <const Escapes& E, class Run, class Replacement>
+inline void escape(const XMLCh* s, std::size_t n, Run run, Replacement replacement) {
+    const XMLCh* end = s + n;
+    for (;;) {
+        const XMLCh* special = nextSpecial<E>(s, end);
+        if (special == end) break;
+        run(s, static_cast<std::size_t>(special - s));
+        replacement(E.entries[*special]);
+        s = special + 1;
+    }
+    if (s != end) run(s, static_cast<std::size_t>(end - s));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Walking the tree
+
+/// The owner element of an attribute, otherwise the DOM parent; null at the top.
+inline DOMNode* parentOf(DOMNode* n) {
+    if (n->getNodeType() == DOMNode::ATTRIBUTE_NODE)
+        return static_cast<xercesc::DOMAttr*>(n)->getOwnerElement();
+    return n->getParentNode();
+}
+
+struct NoData {};
+
+/// A walk of a subtree in document order, without recursion: every node is entered, and a node
+/// whose children the caller chose to walk (descend()) is left once they are done. The open
+/// nodes are kept on the walk's own stack with the caller's data, so nothing is looked up
+/// through parent links. Attributes are not walked. With `transparent`, entity reference nodes
+/// are neither entered nor left: their children are walked as children of their parent, as the
+/// XPath data model sees them.
+template <class Data = NoData, bool transparent = false>
+class Walker {
+public:
+    explicit Walker(DOMNode* root) : root_(root), node_(root), child_(nullptr), entering_(true) {}
+
+    DOMNode* node() const { return node_; }
+    /// True when node() is being entered, false when it is being left.
+    bool entering() const { return entering_; }
+    /// While entering: walk the children of node() next, keeping `data` for when it is left.
+    /// False, and the node is done, when it has no children.
+    bool descend(const Data& data = Data()) {
+        DOMNode* child = node_->getFirstChild();
+        if (!child) return false;
+        frames_.push_back(Frame{node_, data, false});
+        child_ = child;
+        return true;
+    }
+    /// Whether descend() took the walk into the children of the node being entered.
+    bool descended() const { return child_ != nullptr; }
+    /// The data given to descend() for the innermost open node: while entering, the parent's
+    /// (depth() > 0); while leaving, the node's own.
+    Data& data() { return frames_.back().data; }
+    /// The nodes open around node(): 0 for the root.
+    std::size_t depth() const { return frames_.size() - (entering_ ? 0 : 1); }
+    /// Moves to the next event; false when the walk is over.
+    bool next() {
+        for (;;) {
+            if (child_) {
+                node_ = child_;
+                child_ = nullptr;
+                entering_ = true;
+            } else {
+                if (!entering_) frames_.pop_back();
+                if (node_ == root_) return false;
+                if (DOMNode* sibling = node_->getNextSibling()) {
+                    node_ = sibling;
+                    entering_ = true;
+                } else {
+                    node_ = frames_.back().node;
+                    entering_ = false;
+                    if (transparent && frames_.back().hidden) continue;
+                    return true;
+                }
+            }
+            if (transparent && node_->getNodeType() == DOMNode::ENTITY_REFERENCE_NODE) {
+                if (DOMNode* child = node_->getFirstChild()) {
+                    frames_.push_back(Frame{node_, Data(), true});
+                    child_ = child;
+                }
+                continue;
+            }
+            return true;
+        }
+    }
+
+private:
+    struct Frame {
+        DOMNode* node;
+        Data data;
+        bool hidden;  // an entity reference walked through
+    };
+
+    DOMNode* root_;
+    DOMNode* node_;
+    DOMNode* child_;  // where the walk goes next after descend()
+    bool entering_;
+    std::vector<Frame> frames_;
+};
+
+/// Where a walk stands relative to the document element, which decides the line breaks around
+/// comments and processing instructions at document level.
+class DocumentLevel {
+public:
+    /// For a walk starting at top.
+    explicit DocumentLevel(DOMNode* top);
+    /// Entering a node of the walk.
+    void enter(DOMNode* n) {
+        if (position_ == NOT_AT_DOCUMENT_LEVEL && n->getNodeType() == DOMNode::DOCUMENT_NODE) {
+            position_ = BEFORE_ELEMENT;
+        } else if (position_ == BEFORE_ELEMENT && n->getNodeType() == DOMNode::ELEMENT_NODE) {
+            position_ = IN_ELEMENT;
+        }
+    }
+    /// Done with a node and everything below it.
+    void done(DOMNode* n) {
+        if (position_ == IN_ELEMENT && n == documentElement_) position_ = AFTER_ELEMENT;
+    }
+    /// A comment or processing instruction after the document element starts a line.
+    bool lineBefore() const { return position_ == AFTER_ELEMENT; }
+    /// One before it ends a line.
+    bool lineAfter() const { return position_ == BEFORE_ELEMENT; }
+
+private:
+    enum Position { NOT_AT_DOCUMENT_LEVEL, BEFORE_ELEMENT, IN_ELEMENT, AFTER_ELEMENT };
+    Position position_;
+    DOMNode* documentElement_;
+};
+
+}  // namespace internal
+}  // namespace XML
+}  // namespace Ambrite
+
+#endif
