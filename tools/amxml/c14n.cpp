@@ -3,6 +3,7 @@
 #include <ambrite/xml/c14n.h>
 #include <ambrite/xml/dom.h>
 
+#include "dom/internal.h"
 #include "tool.h"
 
 #include <xercesc/dom/DOMDocument.hpp>
@@ -65,9 +66,19 @@ DOMNode* locate(DOMDocument* document, const std::string& locator) {
             throw UsageError{"invalid locator '" + locator + "' (expecting /1/2/...)"};
         }
         long index = std::stol(step);
-        DOMNode* child = node->getFirstChild();
-        for (; child; child = child->getNextSibling()) {
-            if (child->getNodeType() == DOMNode::ELEMENT_NODE && --index == 0) break;
+        // Children as the XPath data model sees them: those of an entity reference belong to
+        // its parent.
+        Ambrite::XML::internal::Walker<Ambrite::XML::internal::NoData, true> children(node);
+        DOMNode* child = nullptr;
+        if (children.descend()) {
+            while (children.next()) {
+                DOMNode* n = children.node();
+                if (children.entering() && n->getNodeType() == DOMNode::ELEMENT_NODE &&
+                    --index == 0) {
+                    child = n;
+                    break;
+                }
+            }
         }
         if (!child) return nullptr;
         node = child;
