@@ -27,7 +27,7 @@ namespace internal {
 // Parsing
 
 /// The library's Exception for a Xerces-C DOMException: id 1000 + code, DOMUtil::format text.
-AMXML_API Exception convert(const xercesc::DOMException& e);
+Exception convert(const xercesc::DOMException& e);
 
 /// The DOM implementation of the load-and-save interface; Exception 10 when there is none.
 xercesc::DOMImplementation* domImplementation();
@@ -55,7 +55,7 @@ constexpr unsigned long long kParseMemoryPerByte = 256;
 constexpr unsigned long long kParseMemoryTurnover = 32;
 
 /// Blocks that parsers and their documents hold through the library's Xerces-C memory manager.
-AMXML_API std::size_t parseMemoryBlocks();
+std::size_t parseMemoryBlocks();
 
 // ---------------------------------------------------------------------------------------------
 // Escaping

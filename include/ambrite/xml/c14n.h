@@ -14,7 +14,7 @@ typedef MyMap<DOMNode*, const NodeSet*, BasicComparator<DOMNode*>> ReplacementMa
 typedef MySet<const XMLCh*, StringComparator> PrefixSet;
 
 /// The optional settings of one canonicalization run.
-class CanonicalizerParameters : public Allocated {
+class AMXML_API CanonicalizerParameters : public Allocated {
 public:
     CanonicalizerParameters();
     CanonicalizerParameters(const CanonicalizerParameters& other);
@@ -49,7 +49,7 @@ private:
 };
 
 /// Writes the canonical form of a node set.
-class DOMCanonicalizer {
+class AMXML_API DOMCanonicalizer {
 public:
     /// Any other value behaves as CANONICAL; the fixed type makes every int a valid Mode.
     enum Mode : int {

@@ -20,10 +20,10 @@ namespace XML {
 using xercesc::DOMAttr;
 using xercesc::DOMElement;
 
-class DOMUtil {
+class AMXML_API DOMUtil {
 public:
     /// Starts Xerces-C on construction and stops it on destruction; one Initialize per holder.
-    class Init {
+    class AMXML_API Init {
     public:
         /// Throws Exception 8 "Initialization failed".
         Init();
@@ -70,28 +70,28 @@ public:
     static int compareSiblings(DOMNode* a, DOMNode* b);
 };
 
-struct ParserRelease {
+struct AMXML_API ParserRelease {
     void operator()(xercesc::DOMLSParser* parser) const;
 };
 
-struct DocumentRelease {
+struct AMXML_API DocumentRelease {
     /// `document` must not be null.
     void operator()(DOMDocument* document) const;
 };
 
 /// Makes attr the element's ID attribute unless it already is one.
-void AMXML_Element_setIdAttributeNode(DOMElement* element, DOMAttr* attr);
+AMXML_API void AMXML_Element_setIdAttributeNode(DOMElement* element, DOMAttr* attr);
 
 /// Writes an attribute value with the references canonical XML prescribes (tab, LF, CR, '"',
 /// '&', '<').
-void escapeAttr(const XMLCh* value, CharacterSink& out);
+AMXML_API void escapeAttr(const XMLCh* value, CharacterSink& out);
 /// Writes character data with the references canonical XML prescribes (CR, '&', '<', '>').
-void escapeText(const XMLCh* value, CharacterSink& out);
+AMXML_API void escapeText(const XMLCh* value, CharacterSink& out);
 
 /// A plain, non-pretty-printing XML writer.
-class DOMSerializer {
+class AMXML_API DOMSerializer {
 public:
-    class Parameters {
+    class AMXML_API Parameters {
     public:
         /// Copies the strings; any of them may be null.
         Parameters(bool preamble, const XMLCh* systemID, const XMLCh* publicID,
@@ -121,7 +121,7 @@ public:
 
 /// Operations on URI strings. Every string given is the caller's to free with utfree; every
 /// failure is Exception 12.
-class URIUtil {
+class AMXML_API URIUtil {
 public:
     /// The current directory as a file: URI ending in "/".
     static XMLCh* cwd();

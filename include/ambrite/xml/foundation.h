@@ -33,7 +33,7 @@ using xercesc::DOMNode;
 // Memory allocation
 
 /// A replaceable source of memory for everything the library allocates.
-class Allocator {
+class AMXML_API Allocator {
 public:
     virtual ~Allocator() = 0;
     virtual void* alloc(unsigned int size) = 0;
@@ -41,27 +41,27 @@ public:
 };
 
 /// Allocates through the installed allocator; the default one gives null when memory runs out.
-void* utalloc(unsigned int size);
+AMXML_API void* utalloc(unsigned int size);
 /// Releases a block from utalloc; the pointer reaches the installed allocator unchanged.
-void utfree(void* block);
+AMXML_API void utfree(void* block);
 /// Installs `a` (not adopted); throws Exception 18 once anything has been allocated.
-void allocator(Allocator* a);
+AMXML_API void allocator(Allocator* a);
 
 /// Mix-in that routes a class's objects through utalloc/utfree. A failed allocation throws
 /// Exception 18 "Out of memory" instead of constructing into null.
-class Allocated {
+class AMXML_API Allocated {
 public:
     static void* operator new(std::size_t size);
     static void operator delete(void* block) noexcept;
 };
 
 /// Releases memory that came from the C heap (malloc).
-struct FreeDelete {
+struct AMXML_API FreeDelete {
     void operator()(void* p) const;
 };
 
 /// Releases memory that came from utalloc.
-struct AMXMLDelete {
+struct AMXML_API AMXMLDelete {
     void operator()(void* p) const;
 };
 
@@ -69,7 +69,7 @@ struct AMXMLDelete {
 // Wide strings
 
 /// Static operations on null-terminated XMLCh strings, compared by unsigned code-unit value.
-class StringUtil {
+class AMXML_API StringUtil {
 public:
     /// Copies exactly n units and stores a terminator at destination[n].
     static XMLCh* ncopy(XMLCh* destination, const XMLCh* source, unsigned int n);
@@ -89,12 +89,12 @@ public:
 };
 
 /// Less-than on XMLCh strings; a null string sorts before every other string.
-struct StringComparator {
+struct AMXML_API StringComparator {
     bool operator()(const XMLCh* a, const XMLCh* b) const;
 };
 
 /// A growable buffer in which strings are assembled.
-class StringBuffer {
+class AMXML_API StringBuffer {
 public:
     explicit StringBuffer(unsigned int capacity = 16);
     ~StringBuffer();
@@ -127,7 +127,7 @@ private:
 /// %s/%w (const char*), %X (const DOMNode*, its node name), %b (bool), %d, %x, %c (int), %%.
 /// Arguments are read by the type their directive names: convert a DOMDocument* or DOMElement*
 /// to const DOMNode* before passing it to %X.
-class Format {
+class AMXML_API Format {
 public:
     explicit Format(const char* format, ...);
     Format(const Format& other);
@@ -145,7 +145,7 @@ private:
     mutable char* narrow_;
 };
 
-std::ostream& operator<<(std::ostream& out, const Format& f);
+AMXML_API std::ostream& operator<<(std::ostream& out, const Format& f);
 
 // ---------------------------------------------------------------------------------------------
 // Sorted containers
@@ -308,7 +308,7 @@ public:
 
 /// The one exception type of the library: an id naming the failure family, a message and a
 /// trace of the places that threw and re-threw it.
-class Exception {
+class AMXML_API Exception {
 public:
     typedef MyPair<const char*, unsigned int> Place;
 
@@ -332,13 +332,13 @@ private:
     Format message_;
 };
 
-std::ostream& operator<<(std::ostream& out, const Exception& e);
+AMXML_API std::ostream& operator<<(std::ostream& out, const Exception& e);
 
 // ---------------------------------------------------------------------------------------------
 // Value types
 
 /// A byte buffer that owns its bytes (freed with its release function) or borrows them.
-class Block : public Allocated {
+class AMXML_API Block : public Allocated {
 public:
     enum Op { Copy = 0, Reference = 1 };
 
@@ -365,10 +365,10 @@ private:
 };
 
 /// Reads the whole stream into a new Block; throws Exception 3 on a read error.
-std::istream& operator>>(std::istream& in, Block*& block);
+AMXML_API std::istream& operator>>(std::istream& in, Block*& block);
 
 /// An unscaled big-endian two's-complement value and a decimal scale.
-class BigDecimal : public Allocated {
+class AMXML_API BigDecimal : public Allocated {
 public:
     /// Adopts value.
     BigDecimal(Block* value, unsigned int scale);
@@ -388,10 +388,10 @@ private:
 };
 
 /// Prints the signed decimal value, with the decimal point `scale` digits from the right.
-std::ostream& operator<<(std::ostream& out, const BigDecimal& d);
+AMXML_API std::ostream& operator<<(std::ostream& out, const BigDecimal& d);
 
 /// A BigDecimal of scale 0 whose bytes are normalised to the shortest two's-complement form.
-class BigInteger : public BigDecimal {
+class AMXML_API BigInteger : public BigDecimal {
 public:
     BigInteger(const unsigned char* bytes, unsigned int length);
     /// Bits of the two's-complement value without the sign bit.
@@ -402,7 +402,7 @@ public:
 };
 
 /// A namespace URI (may be null) and a local name.
-class QualifiedName : public Allocated {
+class AMXML_API QualifiedName : public Allocated {
 public:
     /// With copy true both strings are private copies; otherwise the caller's strings are used.
     QualifiedName(const XMLCh* namespaceURI, const XMLCh* localName, bool copy);
@@ -423,14 +423,14 @@ private:
     bool owned_;
 };
 
-std::ostream& operator<<(std::ostream& out, const QualifiedName& name);
+AMXML_API std::ostream& operator<<(std::ostream& out, const QualifiedName& name);
 
-struct QualifiedNameComparator {
+struct AMXML_API QualifiedNameComparator {
     bool operator()(const QualifiedName* a, const QualifiedName* b) const;
 };
 
 /// An empty placeholder value.
-class Calendar {
+class AMXML_API Calendar {
 public:
     Calendar() {}
     Calendar(const Calendar&) {}
@@ -440,10 +440,10 @@ public:
     virtual Calendar* clone() const;
 };
 
-std::ostream& operator<<(std::ostream& out, const Calendar& c);
+AMXML_API std::ostream& operator<<(std::ostream& out, const Calendar& c);
 
 /// A pass phrase that wipes itself and can be handed along an input stream.
-class PassPhrase {
+class AMXML_API PassPhrase {
 public:
     /// Latin-1: each byte zero-extended. A null text is taken as empty.
     explicit PassPhrase(const char* text);
@@ -462,10 +462,10 @@ private:
 };
 
 /// Attaches a copy of the pass phrase to the stream for a later PassPhrase::extract.
-std::istream& operator>>(std::istream& in, const PassPhrase& p);
+AMXML_API std::istream& operator>>(std::istream& in, const PassPhrase& p);
 
 /// A plain (non-atomic) shared counter; the holder whose dec() reaches 0 deletes it.
-class RefCount : public Allocated {
+class AMXML_API RefCount : public Allocated {
 public:
     explicit RefCount(unsigned int initial = 0) : count_(initial) {}
     virtual ~RefCount();
@@ -487,7 +487,7 @@ private:
 };
 
 /// A RefCount that owns a DOM document and releases it when destroyed.
-class DocumentRefCount : public RefCount {
+class AMXML_API DocumentRefCount : public RefCount {
 public:
     DocumentRefCount(DOMDocument* document, unsigned int initial);
     ~DocumentRefCount() override;
@@ -502,7 +502,7 @@ private:
 
 /// An allocator that records every live block, aborts on allocation failure or a bad free, and
 /// reports blocks still live when destroyed. Install it first thing in the process.
-class DebugAllocator : public Allocator {
+class AMXML_API DebugAllocator : public Allocator {
 public:
     /// Reports to std::clog. Installs itself; throws Exception 18 after the first allocation.
     DebugAllocator();

@@ -12,9 +12,9 @@ namespace Ambrite {
 namespace XML {
 
 /// An unordered set of node identities (pointers), never dereferenced or owned.
-class NodeHashSet {
+class AMXML_API NodeHashSet {
 public:
-    class iterator {
+    class AMXML_API iterator {
     public:
         iterator() : buckets_(nullptr), counts_(nullptr), size_(nullptr), bucketCount_(0),
                      bucket_(0), position_(0) {}
@@ -85,10 +85,10 @@ private:
 
 /// A DOM subtree (the root) plus a filter selecting nodes within it, optionally keeping its
 /// document alive through a shared RefCount.
-class NodeSet : public Allocated {
+class AMXML_API NodeSet : public Allocated {
 public:
     /// A predicate over nodes. Filters own their operands and never own DOM nodes.
-    class Filter : public Allocated {
+    class AMXML_API Filter : public Allocated {
     public:
         enum Type {
             CONSTANT_FILTER = 0,
@@ -138,7 +138,7 @@ private:
     bool namespaceExpanded_;
 };
 
-class ConstantFilter : public NodeSet::Filter {
+class AMXML_API ConstantFilter : public NodeSet::Filter {
 public:
     explicit ConstantFilter(bool constant) : Filter(CONSTANT_FILTER), constant_(constant) {}
     bool accept(DOMNode* node) const override;
@@ -149,7 +149,7 @@ private:
     bool constant_;
 };
 
-class NodeTypeFilter : public NodeSet::Filter {
+class AMXML_API NodeTypeFilter : public NodeSet::Filter {
 public:
     /// Accepts nodes of this DOM node type (1 element, 2 attribute, 3 text, ...).
     explicit NodeTypeFilter(short nodeType) : Filter(NODE_TYPE_FILTER), nodeType_(nodeType) {}
@@ -163,7 +163,7 @@ private:
 };
 
 /// Accepts the subtrees of its roots, attributes included; an attribute root stands alone.
-class NodeTreeFilter : public NodeSet::Filter {
+class AMXML_API NodeTreeFilter : public NodeSet::Filter {
 public:
     explicit NodeTreeFilter(DOMNode* root);
     explicit NodeTreeFilter(const NodeHashSet& roots);
@@ -176,7 +176,7 @@ private:
 };
 
 /// Accepts exactly its members.
-class NodeSetFilter : public NodeSet::Filter {
+class AMXML_API NodeSetFilter : public NodeSet::Filter {
 public:
     explicit NodeSetFilter(const NodeHashSet& set);
     bool accept(DOMNode* node) const override;
@@ -187,7 +187,7 @@ private:
     NodeHashSet set_;
 };
 
-class NotFilter : public NodeSet::Filter {
+class AMXML_API NotFilter : public NodeSet::Filter {
 public:
     /// Adopts filter.
     explicit NotFilter(NodeSet::Filter* filter);
@@ -200,7 +200,7 @@ private:
     NodeSet::Filter* filter_;
 };
 
-class AndFilter : public NodeSet::Filter {
+class AMXML_API AndFilter : public NodeSet::Filter {
 public:
     /// Adopts both; when one is null the other is destroyed at once and nothing is accepted.
     AndFilter(NodeSet::Filter* first, NodeSet::Filter* second);
@@ -216,7 +216,7 @@ private:
     NodeSet::Filter* second_;
 };
 
-class OrFilter : public NodeSet::Filter {
+class AMXML_API OrFilter : public NodeSet::Filter {
 public:
     /// Adopts both; when one is null the other is destroyed at once and nothing is accepted.
     OrFilter(NodeSet::Filter* first, NodeSet::Filter* second);
@@ -234,7 +234,7 @@ private:
 
 /// Takes a node set apart into the apexes of selected subtrees (tree set), of excluded subtrees
 /// (not-tree set) and a residual filter, and yields its nodes in document order.
-class NodeSetIterator : public Allocated {
+class AMXML_API NodeSetIterator : public Allocated {
 public:
     explicit NodeSetIterator(const NodeSet* nodeSet);
     NodeSetIterator(const NodeSetIterator& other);
@@ -274,7 +274,7 @@ private:
 };
 
 /// Data flowing between processing steps: an octet stream or a node set.
-class Data : public Allocated {
+class AMXML_API Data : public Allocated {
 public:
     enum Type { OCTET_DATA = 0, NODE_SET_DATA = 1 };
 
@@ -294,7 +294,7 @@ private:
     Type type_;
 };
 
-class NodeSetData : public Data {
+class AMXML_API NodeSetData : public Data {
 public:
     /// Adopts nodeSet.
     explicit NodeSetData(NodeSet* nodeSet);

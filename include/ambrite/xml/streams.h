@@ -10,7 +10,7 @@ namespace Ambrite {
 namespace XML {
 
 /// Something that can be read from until it is empty.
-class OctetSource : public Allocated {
+class AMXML_API OctetSource : public Allocated {
 public:
     virtual ~OctetSource() = 0;
     /// Stores at most max bytes into buffer and gives their number; 0 once exhausted.
@@ -19,7 +19,7 @@ public:
 };
 
 /// Something that can be written to and then closed.
-class OctetSink : public Allocated {
+class AMXML_API OctetSink : public Allocated {
 public:
     virtual ~OctetSink() = 0;
     virtual void write(const unsigned char* bytes, unsigned int count) = 0;
@@ -27,7 +27,7 @@ public:
 };
 
 /// An in-memory sink; the bytes stay available after close().
-class BufferSink : public OctetSink {
+class AMXML_API BufferSink : public OctetSink {
 public:
     explicit BufferSink(unsigned int capacity = 4096);
     ~BufferSink() override;
@@ -51,7 +51,7 @@ private:
 };
 
 /// An in-memory pipe: what is written can be read back; nothing read is discarded.
-class OctetSinkSource : public OctetSink, public OctetSource {
+class AMXML_API OctetSinkSource : public OctetSink, public OctetSource {
 public:
     explicit OctetSinkSource(unsigned int capacity = 4096);
     ~OctetSinkSource() override;
@@ -67,7 +67,7 @@ private:
 };
 
 /// Reads the bytes of a Block, which it owns.
-class BlockSource : public OctetSource {
+class AMXML_API BlockSource : public OctetSource {
 public:
     /// Adopts block.
     explicit BlockSource(Block* block);
@@ -86,7 +86,7 @@ private:
 };
 
 /// The concatenation of several sources, which it owns.
-class SequenceSource : public OctetSource {
+class AMXML_API SequenceSource : public OctetSource {
 public:
     /// Adopts every source in the vector.
     explicit SequenceSource(const std::vector<OctetSource*>& sources);
@@ -104,7 +104,7 @@ private:
     std::vector<OctetSource*>::iterator current_;
 };
 
-class IO {
+class AMXML_API IO {
 public:
     /// Copies source into sink through a scratch buffer, then closes the source (not the sink).
     /// When the copy throws, the source is left open.
@@ -112,7 +112,7 @@ public:
 };
 
 /// Sink of a message digest, supplied by cryptographic providers.
-class DigestSink : public OctetSink {
+class AMXML_API DigestSink : public OctetSink {
 public:
     DigestSink();
     ~DigestSink() override = 0;
@@ -121,7 +121,7 @@ public:
 };
 
 /// Sink of data to be signed, supplied by cryptographic providers.
-class SignSink : public OctetSink {
+class AMXML_API SignSink : public OctetSink {
 public:
     SignSink();
     ~SignSink() override = 0;
@@ -130,7 +130,7 @@ public:
 };
 
 /// Sink of signed data to be verified, supplied by cryptographic providers.
-class VerifySink : public OctetSink {
+class AMXML_API VerifySink : public OctetSink {
 public:
     VerifySink();
     ~VerifySink() override = 0;
@@ -139,7 +139,7 @@ public:
 };
 
 /// Receives UTF-16 text.
-class CharacterSink : public Allocated {
+class AMXML_API CharacterSink : public Allocated {
 public:
     virtual ~CharacterSink() = 0;
     /// Writes count code units; a count of 0 writes nothing.
@@ -154,7 +154,7 @@ public:
 /// Encodes UTF-16 as UTF-8 into an octet sink (not owned). A surrogate pair becomes one
 /// four-byte sequence, also across writes and buffer flushes; an unpaired surrogate is written
 /// as its own three-byte sequence.
-class UTF8Sink : public CharacterSink {
+class AMXML_API UTF8Sink : public CharacterSink {
 public:
     UTF8Sink(OctetSink& sink, unsigned int bufferSize = 4096);
     /// Does not flush: units still waiting are dropped.
