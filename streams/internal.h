@@ -132,35 +132,41 @@ public:
             pendingHigh_ = 0;
             o = isLowSurrogate(*p) ? putPair(o, high, *p++) : put3(o, high);
         }
-        while (p < end) {
 #if defined(__SSE2__)
-            // Eight units at a time while they are ASCII and need no reference.
-            bool copied = false;
-            while (end - p >= 8) {
-                __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-                if (_mm_movemask_epi8(stopLanes<E, true>(v))) break;
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(v, v));
+        // Eight units at a time: their bytes are stored as if all were ASCII, and the walk
+        // moves past those that were, up to the first that needs more.
+        bool copied = false;  // the eight units before p went out one byte each
+        while (end - p >= 8) {
+            __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(v, v));
+            int mask = _mm_movemask_epi8(stopLanes<E, true>(v));
+            if (!mask) {
                 o += 8;
                 p += 8;
                 copied = true;
+                continue;
             }
-            if (p == end) break;
-            if (copied && end - p < 8) {
-                // The last few units: the eight ending at `end` overlap units just copied one
-                // byte each, so rewriting those bytes is harmless.
-                std::size_t k = static_cast<std::size_t>(end - p);
-                __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 8));
-                if ((_mm_movemask_epi8(stopLanes<E, true>(v)) >> (2 * (8 - k))) == 0) {
-                    _mm_storel_epi64(reinterpret_cast<__m128i*>(o - (8 - k)),
-                                     _mm_packus_epi16(v, v));
-                    o += k;
-                    break;
-                }
-            }
-#endif
-            const XMLCh* stop = end - p > 8 ? p + 8 : end;
-            while (p < stop) o = encodeUnit<E>(o, p, end);
+            std::size_t k = static_cast<std::size_t>(__builtin_ctz(mask)) / 2;
+            o += k;
+            p += k;
+            // Characters beyond ASCII tend to come in runs (words of a script).
+            do {
+                o = encodeUnit<E>(o, p, end);
+            } while (p < end && *p >= 0x80);
+            copied = false;
         }
+        if (copied && p < end) {
+            // The last few units: the eight ending at `end` overlap units just copied one byte
+            // each, so rewriting those bytes is harmless.
+            std::size_t k = static_cast<std::size_t>(end - p);
+            __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 8));
+            if ((_mm_movemask_epi8(stopLanes<E, true>(v)) >> (2 * (8 - k))) == 0) {
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(o - (8 - k)), _mm_packus_epi16(v, v));
+                return o + k;
+            }
+        }
+#endif
+        while (p < end) o = encodeUnit<E>(o, p, end);
         return o;
     }
 
