@@ -92,7 +92,7 @@ void normalise(XMLCh* s) {
 }
 
 void append(StringBuffer& buffer, const XMLCh* s, std::size_t n) {
-    if (n > UINT_MAX / sizeof(XMLCh) - buffer.length()) throw Exception(18, "Out of memory");
+    if (n > UINT_MAX / sizeof(XMLCh) - buffer.length()) internal::outOfMemory();
     buffer.append(s, static_cast<unsigned int>(n));
 }
 
@@ -199,7 +199,7 @@ char* URIUtil::transcode(const XMLCh* uri) {
 XMLCh* URIUtil::unescape(const XMLCh* uri) {
     if (!uri) uri = kEmpty;
     const std::size_t n = internal::length(uri);
-    if (n + 1 > UINT_MAX / sizeof(XMLCh)) throw Exception(18, "Out of memory");
+    if (n + 1 > UINT_MAX / sizeof(XMLCh)) internal::outOfMemory();
     OwnedString result(static_cast<XMLCh*>(internal::checkedAlloc((n + 1) * sizeof(XMLCh))));
     XMLCh* w = result.get();
     for (const XMLCh* p = uri; *p; ++p) {

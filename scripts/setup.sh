@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages needed to build and test the library. Does nothing when they are
 # all present. Options: --fuzz adds clang and its fuzzer runtime, --bench adds the peer programs'
-# build dependencies.
+# build dependencies, --format adds clang-format.
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config libxerces-c-dev googletest libgtest-dev libbenchmark-dev
@@ -10,7 +10,8 @@ for arg in "$@"; do
     case "$arg" in
         --fuzz) packages+=(clang libclang-rt-14-dev) ;;
         --bench) packages+=(libxml2-dev zlib1g-dev valgrind) ;;
-        *) echo "usage: $0 [--fuzz] [--bench]" >&2; exit 2 ;;
+        --format) packages+=(clang-format) ;;
+        *) echo "usage: $0 [--fuzz] [--bench] [--format]" >&2; exit 2 ;;
     esac
 done
 

@@ -98,6 +98,8 @@ public:
             NOT_FILTER = 4,
             AND_FILTER = 5,
             OR_FILTER = 6,
+            /// Used by the canonicalizer for its own attribute selection; no filter a caller
+            /// creates or receives carries this type.
             ATTR_FILTER = 7
         };
 
