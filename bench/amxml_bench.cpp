@@ -20,10 +20,8 @@
 #include <ambrite/xml/foundation.h>
 #include <ambrite/xml/nodeset.h>
 #include <ambrite/xml/streams.h>
-
 #include <sys/resource.h>
 #include <unistd.h>
-#include <xercesc/dom/DOM.hpp>
 
 #include <cstdio>
 #include <cstring>
@@ -31,6 +29,7 @@
 #include <memory>
 #include <string>
 #include <vector>
+#include <xercesc/dom/DOM.hpp>
 
 #include "bench.h"
 
@@ -207,23 +206,23 @@ bool canonicalize(const Options& o, const Scenario& s, const NodeSet& nodes, std
         }
     }
     if (sink.data()) dump(o.dumpDir, kTool, o.doc, s.name, sink.data(), sink.length());
-    report(kTool, o.doc, s.name, static_cast<long long>(sink.length()), ms.data(), o.reps,
-           inLength, sink.data(), sink.length());
+    report(kTool, o.doc, s.name, static_cast<long long>(sink.length()), ms.data(), o.reps, inLength,
+           sink.data(), sink.length());
     return true;
 }
 
 int run(const Options& o, const unsigned char* data, std::size_t length) {
     DocumentPtr doc = parse(o, data, length, selected(o, "parse"));
 
-    DOMElement* signedElement = findElement(doc.get(), [](DOMElement* e) {
-        return equals(e->getAttribute(u"Id"), u"signed");
-    });
-    DOMElement* signature =
-        signedElement ? findElement(signedElement, [](DOMElement* e) {
-            return equals(e->getNamespaceURI(), kDSig) &&
-                   equals(e->getLocalName(), u"Signature");
-        })
-                      : nullptr;
+    DOMElement* signedElement = findElement(
+        doc.get(), [](DOMElement* e) { return equals(e->getAttribute(u"Id"), u"signed"); });
+    DOMElement* signature = signedElement
+                                ? findElement(signedElement,
+                                              [](DOMElement* e) {
+                                                  return equals(e->getNamespaceURI(), kDSig) &&
+                                                         equals(e->getLocalName(), u"Signature");
+                                              })
+                                : nullptr;
 
     MemorySink sink(!o.rss);
     for (const Scenario& s : kScenarios) {

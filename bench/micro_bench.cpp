@@ -7,9 +7,7 @@
 #include <ambrite/xml/foundation.h>
 #include <ambrite/xml/nodeset.h>
 #include <ambrite/xml/streams.h>
-
 #include <benchmark/benchmark.h>
-#include <xercesc/dom/DOM.hpp>
 
 #include <algorithm>
 #include <cstdint>
@@ -17,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <vector>
+#include <xercesc/dom/DOM.hpp>
 
 using namespace Ambrite::XML;
 using Ambrite::XML::C14n::DOMCanonicalizer;
@@ -61,16 +60,23 @@ std::u16string makeText(const std::vector<std::u16string>& pieces, std::size_t u
     return s;
 }
 
-const std::vector<std::u16string> kAsciiWords = {u"alpha ", u"beta ", u"gamma ", u"delta ",
+const std::vector<std::u16string> kAsciiWords = {u"alpha ", u"beta ",    u"gamma ",  u"delta ",
                                                  u"order ", u"invoice ", u"amount ", u"0123 "};
 const std::vector<std::u16string> kMixedWords = {
-    u"alpha ", u"beta ", u"caf\u00e9 ", u"Gr\u00fc\u00dfe ", u"\u65e5\u672c\u8a9e ",
-    u"\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac ", u"\u20ac 12,50 ", u"\U0001F600 ",
-    u"\U00010348 ", u"order "};
-const std::vector<std::u16string> kTextEscapes = {u"alpha ", u"beta ", u"AT&T ", u"a < b ",
+    u"alpha ",
+    u"beta ",
+    u"caf\u00e9 ",
+    u"Gr\u00fc\u00dfe ",
+    u"\u65e5\u672c\u8a9e ",
+    u"\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac ",
+    u"\u20ac 12,50 ",
+    u"\U0001F600 ",
+    u"\U00010348 ",
+    u"order "};
+const std::vector<std::u16string> kTextEscapes = {u"alpha ", u"beta ",   u"AT&T ", u"a < b ",
                                                   u"x > y ", u"line\r ", u"order "};
-const std::vector<std::u16string> kAttrEscapes = {u"alpha ", u"a & b ", u"<tag> ", u"\"q\" ",
-                                                  u"tab\tsep ", u"line\nfeed ", u"cr\r "};
+const std::vector<std::u16string> kAttrEscapes = {
+    u"alpha ", u"a & b ", u"<tag> ", u"\"q\" ", u"tab\tsep ", u"line\nfeed ", u"cr\r "};
 
 const std::size_t kTextUnits = 4096;
 
@@ -209,8 +215,8 @@ const char* const kTexts[] = {"alpha beta gamma",
                               "\U0001F600 \u20ac 12,50",
                               "order item invoice amount total",
                               "crlf\r\nend"};
-const char* const kAttrValues[] = {"alpha", "a &amp; b", "&lt;tag&gt;", "tab&#9;sep",
-                                   "\u00e9t\u00e9", "it's", "x > y"};
+const char* const kAttrValues[] = {"alpha",         "a &amp; b", "&lt;tag&gt;", "tab&#9;sep",
+                                   "\u00e9t\u00e9", "it's",      "x > y"};
 
 // About 60 KB: records with namespaced and plain attributes out of canonical order, redundant
 // and new namespace declarations, escaped and non-ASCII text, comments, PIs and CDATA, and the
@@ -230,8 +236,8 @@ std::string makeDocument(int records) {
              "\" n=\"1\" b:currency=\"EUR\">" + kTexts[r.next(7)] + "</Item>\n";
         s += "      <a:Lines count=\"3\">";
         for (int i = 0; i < 3; ++i) {
-            s += "<a:Line n=\"" + std::to_string(i) + "\" b:qty=\"" +
-                 std::to_string(r.next(99)) + "\">" + kTexts[r.next(7)] + "</a:Line>";
+            s += "<a:Line n=\"" + std::to_string(i) + "\" b:qty=\"" + std::to_string(r.next(99)) +
+                 "\">" + kTexts[r.next(7)] + "</a:Line>";
         }
         s += "</a:Lines>\n";
         if (k % 4 == 0) s += "      <!-- record " + n + " -->\n";
@@ -267,8 +273,8 @@ struct Fixture {
     DOMElement* signature = nullptr;
 
     Fixture() : text(makeDocument(200)) {
-        BlockSource source(new Block(text.data(), static_cast<unsigned int>(text.size()),
-                                     Block::Reference));
+        BlockSource source(
+            new Block(text.data(), static_cast<unsigned int>(text.size()), Block::Reference));
         document.reset(DOMUtil::parse(&source));
         collect(document.get());
     }
@@ -317,8 +323,14 @@ BENCHMARK(BM_NodeHashSet_Contains)->Arg(1)->Arg(16)->Arg(1024)->Arg(4096);
 // ---------------------------------------------------------------------------------------------
 // Canonicalization of the small document
 
-enum Case { INCL = 0, INCL_COMMENTS = 1, EXCL = 2, EXCL_COMMENTS = 3, INCL_SUBSET = 4,
-            EXCL_SUBSET = 5 };
+enum Case {
+    INCL = 0,
+    INCL_COMMENTS = 1,
+    EXCL = 2,
+    EXCL_COMMENTS = 3,
+    INCL_SUBSET = 4,
+    EXCL_SUBSET = 5
+};
 
 void BM_Canonicalize(benchmark::State& state) {
     const Case c = static_cast<Case>(state.range(0));

@@ -1,12 +1,10 @@
-#include "c14n/internal.h"
-
+#include <cstring>
 #include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/dom/DOMElement.hpp>
 #include <xercesc/dom/DOMNamedNodeMap.hpp>
 #include <xercesc/dom/DOMText.hpp>
 
-#include <cstring>
-
+#include "c14n/internal.h"
 
 namespace Ambrite {
 namespace XML {
@@ -25,8 +23,8 @@ const XMLCh kOmittedMarker[] = u"urn:x-ambrite-xml:c14n:no-default-namespace";
 const XMLCh kApexMarker[] = u"urn:x-ambrite-xml:c14n:above-apex";
 
 // Ids fixed at construction.
-const std::uint32_t kXmlnsId = 0;      // "xmlns"
-const std::uint32_t kXmlnsXmlId = 1;   // "xmlns:xml"
+const std::uint32_t kXmlnsId = 0;       // "xmlns"
+const std::uint32_t kXmlnsXmlId = 1;    // "xmlns:xml"
 const std::uint32_t kXmlnsXmlnsId = 2;  // "xmlns:xmlns"
 
 bool isMarker(const XMLCh* value) { return value == kOmittedMarker || value == kApexMarker; }
@@ -45,9 +43,7 @@ bool hasColon(const XMLCh* s) {
     return false;
 }
 
-bool equals(const XMLCh* s, const XMLCh* literal) {
-    return s && StringUtil::cmp(s, literal) == 0;
-}
+bool equals(const XMLCh* s, const XMLCh* literal) { return s && StringUtil::cmp(s, literal) == 0; }
 
 // The text of an attribute. Xerces keeps it as a text child; asking the attribute itself goes
 // through a dynamic_cast, so the usual single text child is read directly.
@@ -170,8 +166,7 @@ std::uint32_t Axes::declarationId(const XMLCh* prefix, PrefixKind* kind) {
         return kXmlnsId;
     }
     // Xerces pools the names of a document, so one prefix is nearly always one pointer.
-    PrefixCacheEntry& cached =
-        prefixCache_[(reinterpret_cast<std::uintptr_t>(prefix) >> 3) & 0xFF];
+    PrefixCacheEntry& cached = prefixCache_[(reinterpret_cast<std::uintptr_t>(prefix) >> 3) & 0xFF];
     if (cached.prefix == prefix) {
         *kind = cached.kind;
         return cached.id;
@@ -233,8 +228,8 @@ void Axes::bind(std::uint32_t id, const XMLCh* value) {
         return;
     }
     if (kinds_[id] == DECLARATION && !isMarker(value) && !hasColon(value)) {
-        throw Exception(13006, Format("Invalid relative namespace URI: %S=\"%S\"",
-                                      names_[id].c_str(), value));
+        throw Exception(
+            13006, Format("Invalid relative namespace URI: %S=\"%S\"", names_[id].c_str(), value));
     }
     if (!bound) {
         boundAt_[id] = stamp_;
@@ -280,7 +275,8 @@ void Axes::scope(DOMElement* e, bool included, const Selection& attributes) {
         a.namespaceURI = node->getNamespaceURI();
         a.value = attributeValue(node);
         a.id = declarationId(node->getPrefix(), &a.prefix);
-        a.defaultDeclaration = a.prefix == NO_PREFIX && a.name[0] == u'x' && equals(a.name, u"xmlns");
+        a.defaultDeclaration =
+            a.prefix == NO_PREFIX && a.name[0] == u'x' && equals(a.name, u"xmlns");
         a.accepted = -1;
         attributes_.push_back(a);
     }
@@ -328,8 +324,8 @@ void Axes::scope(DOMElement* e, bool included, const Selection& attributes) {
 
 // Entries are kept sorted as they come (a start tag holds a handful); an entry whose key equals
 // an earlier one's replaces it.
-void Axes::add(const XMLCh* keyHead, XMLCh keySeparator, const XMLCh* keyTail,
-               const XMLCh* name, const XMLCh* value) {
+void Axes::add(const XMLCh* keyHead, XMLCh keySeparator, const XMLCh* keyTail, const XMLCh* name,
+               const XMLCh* value) {
     Entry entry = {keyHead, keySeparator, keyTail, name, value};
     std::size_t j = entries_.size();
     int c = 1;
@@ -358,7 +354,8 @@ void Axes::startTag(bool included, bool parentOutput) {
             if (value == rendered) continue;
             if (value == kOmittedMarker) {
                 // No default namespace here, but the output ancestor has one: undeclare it.
-                if (rendered != kOmittedMarker) add(kDeclarationHead, 0, u"xmlns", u"xmlns", kEmpty);
+                if (rendered != kOmittedMarker)
+                    add(kDeclarationHead, 0, u"xmlns", u"xmlns", kEmpty);
             } else if (value && !isMarker(value) && !sameValue(rendered, value)) {
                 add(kDeclarationHead, 0, names_[id].c_str(), names_[id].c_str(), value);
             }

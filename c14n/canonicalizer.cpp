@@ -1,13 +1,11 @@
 #include <ambrite/xml/c14n.h>
+#include <ambrite/xml/dom.h>
 
+#include <vector>
 #include <xercesc/dom/DOMCharacterData.hpp>
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMElement.hpp>
 #include <xercesc/dom/DOMNode.hpp>
-
-#include <vector>
-
-#include <ambrite/xml/dom.h>
 
 #include "c14n/internal.h"
 
@@ -89,19 +87,28 @@ private:
 template <class Out>
 Run<Out>::Run(const NodeSet* nodeSet, Out& out, DOMCanonicalizer::Mode mode,
               const CanonicalizerParameters* parameters, const ActiveReplacement* active)
-    : out_(out), mode_(mode), parameters_(parameters), active_(active),
+    : out_(out),
+      mode_(mode),
+      parameters_(parameters),
+      active_(active),
       comments_(mode == DOMCanonicalizer::CANONICAL_WITH_COMMENTS ||
                 mode == DOMCanonicalizer::EXCLUSIVE_WITH_COMMENTS),
       replacements_(parameters ? parameters->replacementNodeSets() : kNoReplacements),
-      decomposition_(nodeSet), root_(decomposition_.root()),
-      treeSet_(decomposition_.treeSet()), notTreeSet_(decomposition_.notTreeSet()),
-      residual_(decomposition_.filter()), residualAcceptsAll_(acceptsEverything(residual_)),
+      decomposition_(nodeSet),
+      root_(decomposition_.root()),
+      treeSet_(decomposition_.treeSet()),
+      notTreeSet_(decomposition_.notTreeSet()),
+      residual_(decomposition_.filter()),
+      residualAcceptsAll_(acceptsEverything(residual_)),
       inTreeAttributes_(&notTreeSet_, false, residual_),
       outOfTreeAttributes_(&treeSet_, true, residual_),
-      axes_(mode == DOMCanonicalizer::EXCLUSIVE || mode == DOMCanonicalizer::EXCLUSIVE_WITH_COMMENTS,
-            nodeSet->namespaceExpanded(), parameters && parameters->emitNullApexXMLNS(),
-            parameters ? &parameters->unsuppressedNamespacePrefixes() : nullptr),
-      parentOutput_(false), apex_(nullptr), level_(root_) {}
+      axes_(
+          mode == DOMCanonicalizer::EXCLUSIVE || mode == DOMCanonicalizer::EXCLUSIVE_WITH_COMMENTS,
+          nodeSet->namespaceExpanded(), parameters && parameters->emitNullApexXMLNS(),
+          parameters ? &parameters->unsuppressedNamespacePrefixes() : nullptr),
+      parentOutput_(false),
+      apex_(nullptr),
+      level_(root_) {}
 
 // The scope the root inherits: its ancestor elements from the outermost down, none of them
 // output and none of their attributes in the set.
@@ -109,7 +116,8 @@ template <class Out>
 void Run<Out>::inheritAncestorScopes() {
     std::vector<DOMElement*> ancestors;
     for (DOMNode* n = DOMUtil::getParentNode(root_); n; n = n->getParentNode()) {
-        if (n->getNodeType() == DOMNode::ELEMENT_NODE) ancestors.push_back(static_cast<DOMElement*>(n));
+        if (n->getNodeType() == DOMNode::ELEMENT_NODE)
+            ancestors.push_back(static_cast<DOMElement*>(n));
     }
     Axes::Selection none;
     none.kind = Axes::Selection::NONE;
@@ -207,8 +215,7 @@ void Run<Out>::visit(Walk& walk) {
 }
 
 template <class Out>
-void Run<Out>::visitElement(Walk& walk, DOMElement* e, bool inTree, bool excluded,
-                            bool included) {
+void Run<Out>::visitElement(Walk& walk, DOMElement* e, bool inTree, bool excluded, bool included) {
     if (!replacements_.empty()) {
         ReplacementMap::iterator r = replacements_.find(e);
         if (r != replacements_.end()) {

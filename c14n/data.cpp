@@ -1,11 +1,9 @@
-#include <ambrite/xml/nodeset.h>
-
-#include <xercesc/dom/DOMDocument.hpp>
-
-#include <memory>
-
 #include <ambrite/xml/c14n.h>
 #include <ambrite/xml/dom.h>
+#include <ambrite/xml/nodeset.h>
+
+#include <memory>
+#include <xercesc/dom/DOMDocument.hpp>
 
 namespace Ambrite {
 namespace XML {

@@ -85,8 +85,8 @@ public:
     /// Which attributes of an element are in the node set.
     struct Selection {
         enum Kind { ALL, NONE, OUTSIDE, FILTER } kind;
-        const NodeHashSet* set;          // OUTSIDE: those not in this set
-        const NodeSet::Filter* filter;   // FILTER: those it accepts
+        const NodeHashSet* set;         // OUTSIDE: those not in this set
+        const NodeSet::Filter* filter;  // FILTER: those it accepts
     };
 
     /// Applies the bindings of element e to the inherited scope (undone by restore()); throws
@@ -143,7 +143,7 @@ private:
     std::deque<std::u16string> names_;
     std::vector<Kind> kinds_;
     std::vector<bool> unsuppressed_;
-    std::unordered_map<std::u16string_view, std::uint32_t> declarationIds_;  // by prefix
+    std::unordered_map<std::u16string_view, std::uint32_t> declarationIds_;   // by prefix
     std::unordered_map<std::u16string_view, std::uint32_t> xmlAttributeIds_;  // by name
     std::vector<std::uint32_t> xmlAttributes_;
     PrefixCacheEntry prefixCache_[256];
@@ -176,8 +176,10 @@ private:
 class Utf8Out {
 public:
     explicit Utf8Out(OctetSink& sink)
-        : sink_(sink), bufferBlock_(checkedAlloc(kCapacity)),
-          buffer_(static_cast<unsigned char*>(bufferBlock_.get())), length_(0),
+        : sink_(sink),
+          bufferBlock_(checkedAlloc(kCapacity)),
+          buffer_(static_cast<unsigned char*>(bufferBlock_.get())),
+          length_(0),
           namesBlock_(checkedAlloc(kNameCacheSize * sizeof(NameCacheEntry))),
           names_(static_cast<NameCacheEntry*>(namesBlock_.get())) {
         for (std::size_t i = 0; i < kNameCacheSize; ++i) names_[i].name = nullptr;
@@ -198,7 +200,8 @@ public:
     /// the names of a document, so their UTF-8 forms are kept by address and copied.
     template <std::size_t B, std::size_t A>
     void name(const char (&before)[B], const XMLCh* s, const char (&after)[A]) {
-        NameCacheEntry& cached = names_[(reinterpret_cast<std::uintptr_t>(s) >> 4) % kNameCacheSize];
+        NameCacheEntry& cached =
+            names_[(reinterpret_cast<std::uintptr_t>(s) >> 4) % kNameCacheSize];
         if (cached.name != s && !cache(cached, s)) {
             markup(before);
             put<kNoEscapes>(s);
@@ -226,8 +229,8 @@ public:
         while (n) {
             std::size_t chunk = n < kChunk ? n : kChunk;
             if (kCapacity - length_ < Utf8Encoder::room<E>(chunk)) drain();
-            length_ = static_cast<std::size_t>(encoder_.encode<E>(buffer_ + length_, s, chunk) -
-                                               buffer_);
+            length_ =
+                static_cast<std::size_t>(encoder_.encode<E>(buffer_ + length_, s, chunk) - buffer_);
             s += chunk;
             n -= chunk;
         }
@@ -256,8 +259,8 @@ private:
         std::size_t n = length(s);
         if (n == 0 || n > 12 || isHighSurrogate(s[n - 1])) return false;
         Utf8Encoder alone;
-        entry.length = static_cast<std::size_t>(alone.encode<kNoEscapes>(entry.bytes, s, n) -
-                                                entry.bytes);
+        entry.length =
+            static_cast<std::size_t>(alone.encode<kNoEscapes>(entry.bytes, s, n) - entry.bytes);
         entry.name = s;
         return true;
     }
@@ -283,8 +286,10 @@ private:
 class Utf16Out {
 public:
     explicit Utf16Out(CharacterSink& sink)
-        : sink_(sink), bufferBlock_(checkedAlloc(kCapacity * sizeof(XMLCh))),
-          buffer_(static_cast<XMLCh*>(bufferBlock_.get())), length_(0) {}
+        : sink_(sink),
+          bufferBlock_(checkedAlloc(kCapacity * sizeof(XMLCh))),
+          buffer_(static_cast<XMLCh*>(bufferBlock_.get())),
+          length_(0) {}
     Utf16Out(const Utf16Out&) = delete;
     Utf16Out& operator=(const Utf16Out&) = delete;
 

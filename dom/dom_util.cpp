@@ -33,7 +33,8 @@ Exception convert(const xercesc::DOMException& e) {
 
 DOMDocument* DOMUtil::newDocument() {
     try {
-        return internal::domImplementation()->createDocument(xercesc::XMLPlatformUtils::fgMemoryManager);
+        return internal::domImplementation()->createDocument(
+            xercesc::XMLPlatformUtils::fgMemoryManager);
     } catch (const xercesc::DOMException& e) {
         throw internal::convert(e);
     } catch (const xercesc::OutOfMemoryException&) {
@@ -94,7 +95,6 @@ void AMXML_Element_setIdAttributeNode(DOMElement* element, DOMAttr* attr) {
         throw internal::convert(e);
     }
 }
-
 
 namespace internal {
 

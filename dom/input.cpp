@@ -1,10 +1,9 @@
 #include <ambrite/xml/dom.h>
 
+#include <climits>
 #include <xercesc/dom/DOMLSInput.hpp>
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/util/BinInputStream.hpp>
-
-#include <climits>
 
 #include "dom/internal.h"
 #include "foundation/internal.h"

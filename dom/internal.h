@@ -5,13 +5,12 @@
 
 #include <ambrite/xml/dom.h>
 
+#include <cstddef>
+#include <vector>
 #include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMElement.hpp>
 #include <xercesc/dom/DOMNode.hpp>
-
-#include <cstddef>
-#include <vector>
 
 #include "streams/internal.h"
 

@@ -1,5 +1,10 @@
 #include <ambrite/xml/dom.h>
 
+#include <atomic>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 #include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/dom/DOMConfiguration.hpp>
 #include <xercesc/dom/DOMDocument.hpp>
@@ -29,12 +34,6 @@
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
 #include <xercesc/validators/DTD/DTDElementDecl.hpp>
-
-#include <atomic>
-#include <memory>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "dom/internal.h"
 #include "foundation/internal.h"
@@ -171,16 +170,16 @@ private:
     void rebinding(const xercesc::XMLAttr& declaration);
     void defaultedName(const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes, XMLSize_t count,
                        XMLSize_t which);
-    void checkRebound(const XMLCh* prefix,
-                      const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes, XMLSize_t count);
+    void checkRebound(const XMLCh* prefix, const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
+                      XMLSize_t count);
     void checkMemory();
     void expanded(unsigned long long units);
     void fail(const char* message);
 
     unsigned long long serial_ = 0;
     unsigned long long bytesRead_ = 0;
-    unsigned long long allocated_ = 0;  // live bytes of this parse
-    unsigned long long requested_ = 0;  // all bytes it asked for
+    unsigned long long allocated_ = 0;   // live bytes of this parse
+    unsigned long long requested_ = 0;   // all bytes it asked for
     unsigned long long expansion_ = 0;   // units produced by expansion and defaults
     unsigned long long attributes_ = 0;  // units of attribute values given outside entities
     unsigned long long nestingCost_ = 0;
@@ -232,7 +231,7 @@ void BoundedParser::allocating(XMLSize_t bytes, void* previous, XMLSize_t previo
     // The stream refers to the entity's text without owning it; deleting it gives its block
     // back through this manager.
     delete reinterpret_cast<xercesc::BinMemInputStream*>(static_cast<char*>(previous) +
-                                                          objectHeader());
+                                                         objectHeader());
     fail("Parse memory limit exceeded");
 }
 
@@ -262,8 +261,8 @@ void BoundedParser::fail(const char* message) {
         column = locationValue(where->getColumnNumber());
     }
     accounting_ = false;
-    failure_.reset(new Exception(
-        9, Format("Fatal DOM error: Line %d, column %d, offset %d: %s", line, column, -1, message)));
+    failure_.reset(new Exception(9, Format("Fatal DOM error: Line %d, column %d, offset %d: %s",
+                                           line, column, -1, message)));
     throw Exception(*failure_);
 }
 
@@ -385,10 +384,9 @@ void BoundedParser::rebinding(const xercesc::XMLAttr& declaration) {
     while (parent && parent->getNodeType() == xercesc::DOMNode::ENTITY_REFERENCE_NODE) {
         parent = parent->getParentNode();
     }
-    const XMLCh* inForce =
-        parent && parent->getNodeType() == xercesc::DOMNode::ELEMENT_NODE
-            ? parent->lookupNamespaceURI(isDefault ? nullptr : declared)
-            : nullptr;
+    const XMLCh* inForce = parent && parent->getNodeType() == xercesc::DOMNode::ELEMENT_NODE
+                               ? parent->lookupNamespaceURI(isDefault ? nullptr : declared)
+                               : nullptr;
     if (!xercesc::XMLString::equals(inForce ? inForce : u"", declaration.getValue())) {
         rebound_.emplace_back(declared, depth_);
     }
@@ -416,8 +414,9 @@ void BoundedParser::checkRebound(const XMLCh* prefix,
         const std::u16string_view name(used ? used : u"");
         for (const auto& entry : rebound_) {
             if (entry.first == name) {
-                fail("namespace declaration defaulted from the DTD changes the namespace of a "
-                     "name");
+                fail(
+                    "namespace declaration defaulted from the DTD changes the namespace of a "
+                    "name");
             }
         }
     };
@@ -521,9 +520,7 @@ std::size_t parseMemoryBlocks() { return parseMemory.blocks; }
 
 }  // namespace internal
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 xercesc::DOMLSParser* DOMUtil::wellFormedParser() {
     using xercesc::DOMConfiguration;

@@ -1,8 +1,6 @@
 #include <ambrite/xml/dom.h>
 
-#include "dom/internal.h"
-#include "foundation/internal.h"
-
+#include <memory>
 #include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMDocumentType.hpp>
@@ -10,7 +8,8 @@
 #include <xercesc/dom/DOMNamedNodeMap.hpp>
 #include <xercesc/dom/DOMNode.hpp>
 
-#include <memory>
+#include "dom/internal.h"
+#include "foundation/internal.h"
 
 namespace Ambrite {
 namespace XML {

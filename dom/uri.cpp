@@ -1,11 +1,10 @@
 #include <ambrite/xml/dom.h>
-
-#include "foundation/internal.h"
-
 #include <unistd.h>
 
 #include <climits>
 #include <memory>
+
+#include "foundation/internal.h"
 
 namespace Ambrite {
 namespace XML {

@@ -1,7 +1,7 @@
-#include "foundation/internal.h"
-
 #include <climits>
 #include <cstdlib>
+
+#include "foundation/internal.h"
 
 namespace Ambrite {
 namespace XML {

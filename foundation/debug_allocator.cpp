@@ -1,9 +1,9 @@
-#include "foundation/internal.h"
-
 #include <cstdlib>
 #include <iostream>
 #include <map>
 #include <mutex>
+
+#include "foundation/internal.h"
 
 namespace Ambrite {
 namespace XML {

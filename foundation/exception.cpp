@@ -1,7 +1,7 @@
-#include "foundation/internal.h"
-
 #include <ostream>
 #include <string>
+
+#include "foundation/internal.h"
 
 namespace Ambrite {
 namespace XML {
@@ -41,7 +41,8 @@ std::ostream& operator<<(std::ostream& out, const Exception& e) {
     out << ": " << e.what();
     const std::vector<Exception::Place>& where = e.where();
     for (std::size_t i = 0; i < where.size(); ++i) {
-        out << (i == 0 ? " (in " : "; called from ") << where[i].key << " line " << std::to_string(where[i].value);
+        out << (i == 0 ? " (in " : "; called from ") << where[i].key << " line "
+            << std::to_string(where[i].value);
     }
     if (!where.empty()) out << ')';
     return out;

@@ -1,11 +1,10 @@
-#include "foundation/internal.h"
-
-#include <xercesc/dom/DOMNode.hpp>
-
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <ostream>
+#include <xercesc/dom/DOMNode.hpp>
+
+#include "foundation/internal.h"
 
 namespace Ambrite {
 namespace XML {
@@ -19,8 +18,10 @@ const XMLCh kFalse[] = u"false";
 // The text under construction: a C-heap block that grows by doubling plus what is needed.
 class Builder {
 public:
-    Builder() : text_(static_cast<XMLCh*>(internal::heapAlloc(128 * sizeof(XMLCh)))), length_(0),
-                capacity_(128) {}
+    Builder()
+        : text_(static_cast<XMLCh*>(internal::heapAlloc(128 * sizeof(XMLCh)))),
+          length_(0),
+          capacity_(128) {}
     ~Builder() { std::free(text_); }
 
     void reserve(std::size_t k) {

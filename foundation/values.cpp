@@ -1,5 +1,3 @@
-#include "foundation/internal.h"
-
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -8,6 +6,8 @@
 #include <mutex>
 #include <ostream>
 #include <string>
+
+#include "foundation/internal.h"
 
 namespace Ambrite {
 namespace XML {
@@ -206,7 +206,8 @@ BigDecimal* BigInteger::clone() const { return new BigInteger(value()->data(), v
 // QualifiedName
 
 QualifiedName::QualifiedName(const XMLCh* namespaceURI, const XMLCh* localName, bool copy)
-    : namespaceURI_(const_cast<XMLCh*>(namespaceURI)), localName_(const_cast<XMLCh*>(localName)),
+    : namespaceURI_(const_cast<XMLCh*>(namespaceURI)),
+      localName_(const_cast<XMLCh*>(localName)),
       owned_(copy) {
     if (copy) {
         namespaceURI_ = StringUtil::dup(namespaceURI);

@@ -10,11 +10,6 @@
 #include <ambrite/xml/dom.h>
 #include <ambrite/xml/nodeset.h>
 
-#include <xercesc/dom/DOMDocument.hpp>
-#include <xercesc/dom/DOMDocumentType.hpp>
-#include <xercesc/dom/DOMElement.hpp>
-#include <xercesc/dom/DOMNode.hpp>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +17,10 @@
 #include <memory>
 #include <string>
 #include <vector>
+#include <xercesc/dom/DOMDocument.hpp>
+#include <xercesc/dom/DOMDocumentType.hpp>
+#include <xercesc/dom/DOMElement.hpp>
+#include <xercesc/dom/DOMNode.hpp>
 
 using namespace Ambrite::XML;
 using C14n::CanonicalizerParameters;
@@ -106,10 +105,10 @@ void subtree(DOMDocument* document, unsigned char apexPick, unsigned char exclud
     std::vector<DOMNode*> below = elements(apex, 4096);
     DOMNode* excluded = below[excludedPick % below.size()];
     for (int m = 0; m < 4; ++m) {
-        NodeSet set(document,
-                    new AndFilter(new NodeTreeFilter(apex),
-                                  new NotFilter(new NodeTreeFilter(excluded))),
-                    nullptr, false);
+        NodeSet set(
+            document,
+            new AndFilter(new NodeTreeFilter(apex), new NotFilter(new NodeTreeFilter(excluded))),
+            nullptr, false);
         std::string out;
         bool ok = canonical(set, static_cast<DOMCanonicalizer::Mode>(m), parameters, out);
         // The same subset with the apex as the root of the node set. Only the output is

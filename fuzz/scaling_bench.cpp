@@ -10,15 +10,14 @@
 #include <ambrite/xml/dom.h>
 #include <ambrite/xml/nodeset.h>
 
-#include <xercesc/dom/DOMDocument.hpp>
-#include <xercesc/dom/DOMElement.hpp>
-#include <xercesc/dom/DOMNode.hpp>
-
 #include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
+#include <xercesc/dom/DOMDocument.hpp>
+#include <xercesc/dom/DOMElement.hpp>
+#include <xercesc/dom/DOMNode.hpp>
 
 using namespace Ambrite::XML;
 using C14n::DOMCanonicalizer;
@@ -66,8 +65,8 @@ void run(const Shape& shape, std::size_t base) {
     for (std::size_t scale : {1, 4, 16}) {
         const std::size_t n = base * scale;
         std::string xml = shape.document(n);
-        BlockSource source(new Block(xml.data(), static_cast<unsigned int>(xml.size()),
-                                     Block::Reference));
+        BlockSource source(
+            new Block(xml.data(), static_cast<unsigned int>(xml.size()), Block::Reference));
         std::unique_ptr<DOMDocument, Release> d(DOMUtil::parse(&source));
         DOMNode* apex = shape.apex(d.get(), n);
         DOMNode* excluded = shape.excluded(d.get(), n);
@@ -86,10 +85,11 @@ void run(const Shape& shape, std::size_t base) {
                 BufferSink sink(1 << 20);
                 DOMCanonicalizer::canonicalize(&set, &sink, mode, nullptr);
             });
-            std::printf("%-22s %-9s n=%8zu  subset %8.4f s (%6.1f ns/node)  whole %8.4f s "
-                        "(%6.1f ns/node)\n",
-                        shape.name, m ? "exclusive" : "inclusive", n, subset, subset * 1e9 / n,
-                        whole, whole * 1e9 / n);
+            std::printf(
+                "%-22s %-9s n=%8zu  subset %8.4f s (%6.1f ns/node)  whole %8.4f s "
+                "(%6.1f ns/node)\n",
+                shape.name, m ? "exclusive" : "inclusive", n, subset, subset * 1e9 / n, whole,
+                whole * 1e9 / n);
         }
         double serialize = seconds([&] {
             BufferSink sink(1 << 20);
@@ -105,14 +105,12 @@ void run(const Shape& shape, std::size_t base) {
 int main() {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     DOMUtil::Init init;
-    const Shape deep = {
-        "deep",
-        [](std::size_t n) { return repeat("<e a=\"1\">", n) + repeat("</e>", n); },
-        [](DOMDocument* d, std::size_t) { return down(d, 1); },
-        [](DOMDocument* d, std::size_t n) { return down(d, n / 2); }};
+    const Shape deep = {"deep",
+                        [](std::size_t n) { return repeat("<e a=\"1\">", n) + repeat("</e>", n); },
+                        [](DOMDocument* d, std::size_t) { return down(d, 1); },
+                        [](DOMDocument* d, std::size_t n) { return down(d, n / 2); }};
     const Shape wide = {
-        "wide",
-        [](std::size_t n) { return "<r>" + repeat("<c a=\"1\">t</c>", n) + "</r>"; },
+        "wide", [](std::size_t n) { return "<r>" + repeat("<c a=\"1\">t</c>", n) + "</r>"; },
         [](DOMDocument* d, std::size_t) { return down(d, 0); },
         [](DOMDocument* d, std::size_t n) {
             DOMNode* c = d->getDocumentElement()->getFirstChild();
@@ -122,25 +120,24 @@ int main() {
     // Adversarial shapes: prefixed elements each holding an unprefixed one (the serializer
     // looks for the default namespace in force), and elements each declaring a new prefix
     // (canonical scopes are copied when a binding changes).
-    const Shape prefixed = {
-        "deep-prefixed",
-        [](std::size_t n) {
-            return "<p:e xmlns:p=\"urn:p\" xmlns=\"urn:d\"><e xmlns=\"\">" +
-                   repeat("<p:e>", n) + repeat("<e/></p:e>", n) + "</e></p:e>";
-        },
-        [](DOMDocument* d, std::size_t) { return down(d, 1); },
-        [](DOMDocument* d, std::size_t n) { return down(d, n / 2); }};
-    const Shape declaring = {
-        "deep-declaring",
-        [](std::size_t n) {
-            std::string xml;
-            for (std::size_t i = 0; i < n; ++i) {
-                xml += "<e xmlns:p" + std::to_string(i) + "=\"urn:" + std::to_string(i) + "\">";
-            }
-            return xml + repeat("</e>", n);
-        },
-        [](DOMDocument* d, std::size_t) { return down(d, 1); },
-        [](DOMDocument* d, std::size_t n) { return down(d, n / 2); }};
+    const Shape prefixed = {"deep-prefixed",
+                            [](std::size_t n) {
+                                return "<p:e xmlns:p=\"urn:p\" xmlns=\"urn:d\"><e xmlns=\"\">" +
+                                       repeat("<p:e>", n) + repeat("<e/></p:e>", n) + "</e></p:e>";
+                            },
+                            [](DOMDocument* d, std::size_t) { return down(d, 1); },
+                            [](DOMDocument* d, std::size_t n) { return down(d, n / 2); }};
+    const Shape declaring = {"deep-declaring",
+                             [](std::size_t n) {
+                                 std::string xml;
+                                 for (std::size_t i = 0; i < n; ++i) {
+                                     xml += "<e xmlns:p" + std::to_string(i) +
+                                            "=\"urn:" + std::to_string(i) + "\">";
+                                 }
+                                 return xml + repeat("</e>", n);
+                             },
+                             [](DOMDocument* d, std::size_t) { return down(d, 1); },
+                             [](DOMDocument* d, std::size_t n) { return down(d, n / 2); }};
     run(deep, 5000);
     run(wide, 62500);
     run(prefixed, 1000);

@@ -1,8 +1,8 @@
 #include <ambrite/xml/nodeset.h>
 
-#include "nodeset/internal.h"
-
 #include <memory>
+
+#include "nodeset/internal.h"
 
 namespace Ambrite {
 namespace XML {

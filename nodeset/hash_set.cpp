@@ -1,9 +1,9 @@
 #include <ambrite/xml/nodeset.h>
 
-#include "foundation/internal.h"
-
 #include <cassert>
 #include <cstring>
+
+#include "foundation/internal.h"
 
 namespace Ambrite {
 namespace XML {

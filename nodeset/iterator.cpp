@@ -1,11 +1,10 @@
 #include <ambrite/xml/nodeset.h>
 
-#include "nodeset/internal.h"
-
-#include <xercesc/dom/DOMNamedNodeMap.hpp>
-
 #include <memory>
 #include <vector>
+#include <xercesc/dom/DOMNamedNodeMap.hpp>
+
+#include "nodeset/internal.h"
 
 namespace Ambrite {
 namespace XML {

@@ -75,7 +75,9 @@ inline __m128i specialLanes(__m128i v, std::index_sequence<U...>) {
     __m128i lanes = _mm_setzero_si128();
     // The table is a constant, so only the comparisons for its entries remain.
     ((void)(((E.special >> U) & 1)
-                ? (lanes = _mm_or_si128(lanes, _mm_cmpeq_epi16(v, _mm_set1_epi16(static_cast<short>(U)))), 0)
+                ? (lanes = _mm_or_si128(lanes,
+                                        _mm_cmpeq_epi16(v, _mm_set1_epi16(static_cast<short>(U)))),
+                   0)
                 : 0),
      ...);
     return lanes;
@@ -101,7 +103,8 @@ inline const XMLCh* nextSpecial(const XMLCh* p, const XMLCh* end) {
 #if defined(__SSE2__)
     for (; end - p >= 8; p += 8) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        if (int mask = _mm_movemask_epi8(stopLanes<E, false>(v))) return p + __builtin_ctz(mask) / 2;
+        if (int mask = _mm_movemask_epi8(stopLanes<E, false>(v)))
+            return p + __builtin_ctz(mask) / 2;
     }
 #endif
     while (p < end && !isSpecial<E>(*p)) ++p;

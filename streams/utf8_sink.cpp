@@ -60,8 +60,7 @@ void UTF8Sink::write(const XMLCh* text, unsigned int count) {
 void UTF8Sink::encode(const XMLCh* text, unsigned int count) {
     // A high surrogate ending a chunk is held back so that no chunk ends inside a character.
     internal::Utf8Encoder encoder(pendingHigh_);
-    unsigned char* out =
-        encoder.encode<internal::kNoEscapes>(bytes_ + byteCount_, text, count);
+    unsigned char* out = encoder.encode<internal::kNoEscapes>(bytes_ + byteCount_, text, count);
     pendingHigh_ = static_cast<XMLCh>(encoder.held());
     byteCount_ = static_cast<unsigned int>(out - bytes_);
 }

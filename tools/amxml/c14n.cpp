@@ -3,18 +3,17 @@
 #include <ambrite/xml/c14n.h>
 #include <ambrite/xml/dom.h>
 
-#include "dom/internal.h"
-#include "tool.h"
-
-#include <xercesc/dom/DOMDocument.hpp>
-#include <xercesc/dom/DOMElement.hpp>
-#include <xercesc/util/TransService.hpp>
-
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
+#include <xercesc/dom/DOMDocument.hpp>
+#include <xercesc/dom/DOMElement.hpp>
+#include <xercesc/util/TransService.hpp>
+
+#include "dom/internal.h"
+#include "tool.h"
 
 namespace amxml {
 
@@ -126,25 +125,28 @@ int c14nCommand(int argc, char** argv) {
         std::string prefixes, apex, value;
         std::vector<std::string> excludes;
         const char* input;
-        bool run = parseArguments(argc, argv, kUsage, [&](int& i) {
-            if (std::strcmp(argv[i], "--comments") == 0) {
-                comments = true;
-            } else if (std::strcmp(argv[i], "--exclusive") == 0) {
-                exclusive = true;
-            } else if (optionValue(argc, argv, i, "--prefixes", value)) {
-                prefixes += " " + value;
-                havePrefixes = true;
-            } else if (optionValue(argc, argv, i, "--apex", value)) {
-                if (!apex.empty()) throw UsageError{"only one --apex may be given"};
-                apex = value;
-                if (apex.empty()) throw UsageError{"invalid locator '' (expecting /1/2/...)"};
-            } else if (optionValue(argc, argv, i, "--exclude", value)) {
-                excludes.push_back(value);
-            } else {
-                return false;
-            }
-            return true;
-        }, input);
+        bool run = parseArguments(
+            argc, argv, kUsage,
+            [&](int& i) {
+                if (std::strcmp(argv[i], "--comments") == 0) {
+                    comments = true;
+                } else if (std::strcmp(argv[i], "--exclusive") == 0) {
+                    exclusive = true;
+                } else if (optionValue(argc, argv, i, "--prefixes", value)) {
+                    prefixes += " " + value;
+                    havePrefixes = true;
+                } else if (optionValue(argc, argv, i, "--apex", value)) {
+                    if (!apex.empty()) throw UsageError{"only one --apex may be given"};
+                    apex = value;
+                    if (apex.empty()) throw UsageError{"invalid locator '' (expecting /1/2/...)"};
+                } else if (optionValue(argc, argv, i, "--exclude", value)) {
+                    excludes.push_back(value);
+                } else {
+                    return false;
+                }
+                return true;
+            },
+            input);
         if (!run) return int(SUCCESS);
 
         auto document = parseInput(input);
@@ -177,11 +179,11 @@ int c14nCommand(int argc, char** argv) {
                 }
             }
         }
-        DOMCanonicalizer::Mode mode =
-            exclusive ? (comments ? DOMCanonicalizer::EXCLUSIVE_WITH_COMMENTS
-                                  : DOMCanonicalizer::EXCLUSIVE)
-                      : (comments ? DOMCanonicalizer::CANONICAL_WITH_COMMENTS
-                                  : DOMCanonicalizer::CANONICAL);
+        DOMCanonicalizer::Mode mode = exclusive
+                                          ? (comments ? DOMCanonicalizer::EXCLUSIVE_WITH_COMMENTS
+                                                      : DOMCanonicalizer::EXCLUSIVE)
+                                          : (comments ? DOMCanonicalizer::CANONICAL_WITH_COMMENTS
+                                                      : DOMCanonicalizer::CANONICAL);
         StdoutSink out;
         DOMCanonicalizer::canonicalize(&nodes, &out, mode, &parameters);
         out.close();

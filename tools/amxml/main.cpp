@@ -2,11 +2,11 @@
 // is listed in kCommands below.
 #include <ambrite/xml/dom.h>
 
-#include "tool.h"
-
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+
+#include "tool.h"
 
 namespace {
 

@@ -2,15 +2,14 @@
 // library's serializer, as UTF-8 on standard output.
 #include <ambrite/xml/dom.h>
 
-#include "tool.h"
-
-#include <xercesc/dom/DOMDocument.hpp>
-#include <xercesc/dom/DOMDocumentType.hpp>
-
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <xercesc/dom/DOMDocument.hpp>
+#include <xercesc/dom/DOMDocumentType.hpp>
+
+#include "tool.h"
 
 namespace amxml {
 
@@ -35,11 +34,14 @@ int serializeCommand(int argc, char** argv) {
     return runCommand("serialize", kUsage, [argc, argv]() {
         bool declaration = true;
         const char* input;
-        bool run = parseArguments(argc, argv, kUsage, [&](int& i) {
-            if (std::strcmp(argv[i], "--no-declaration") != 0) return false;
-            declaration = false;
-            return true;
-        }, input);
+        bool run = parseArguments(
+            argc, argv, kUsage,
+            [&](int& i) {
+                if (std::strcmp(argv[i], "--no-declaration") != 0) return false;
+                declaration = false;
+                return true;
+            },
+            input);
         if (!run) return int(SUCCESS);
 
         auto document = parseInput(input);

@@ -34,7 +34,9 @@ public:
     /// Adds a prefix that exclusive canonicalization treats inclusively; null means the default
     /// namespace. The string is copied.
     void unsuppressedNamespacePrefix(const XMLCh* prefix);
-    const PrefixSet& unsuppressedNamespacePrefixes() const { return unsuppressedNamespacePrefixes_; }
+    const PrefixSet& unsuppressedNamespacePrefixes() const {
+        return unsuppressedNamespacePrefixes_;
+    }
 
     /// A new, independent copy.
     CanonicalizerParameters* clone() const;

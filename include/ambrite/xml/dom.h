@@ -58,7 +58,7 @@ public:
     /// An input over `source` (adopted when `adopt`), for callers that drive a parser themselves;
     /// the caller releases it with release(). The system id is copied.
     static xercesc::DOMLSInput* inputSourceAdapter(OctetSource* source, bool adopt,
-                                                  const XMLCh* systemId);
+                                                   const XMLCh* systemId);
     /// "NAME: message" for a Xerces-C DOMException.
     static Format format(const xercesc::DOMException& e);
 

@@ -3,13 +3,12 @@
 #ifndef AMBRITE_XML_FOUNDATION_H
 #define AMBRITE_XML_FOUNDATION_H
 
-#include <xercesc/util/XercesDefs.hpp>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <iosfwd>
 #include <vector>
+#include <xercesc/util/XercesDefs.hpp>
 
 XERCES_CPP_NAMESPACE_BEGIN
 class DOMNode;
@@ -277,7 +276,9 @@ public:
     iterator end() const { return iterator(items_, static_cast<int>(size_)); }
 
 private:
-    static T* allocate(unsigned int n) { return static_cast<T*>(internal::heapAlloc(sizeof(T) * n)); }
+    static T* allocate(unsigned int n) {
+        return static_cast<T*>(internal::heapAlloc(sizeof(T) * n));
+    }
     static void copyItems(T* to, const T* from, unsigned int n) {
         if (n) std::memcpy(static_cast<void*>(to), static_cast<const void*>(from), sizeof(T) * n);
     }

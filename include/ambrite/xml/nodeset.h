@@ -16,8 +16,13 @@ class AMXML_API NodeHashSet {
 public:
     class AMXML_API iterator {
     public:
-        iterator() : buckets_(nullptr), counts_(nullptr), size_(nullptr), bucketCount_(0),
-                     bucket_(0), position_(0) {}
+        iterator()
+            : buckets_(nullptr),
+              counts_(nullptr),
+              size_(nullptr),
+              bucketCount_(0),
+              bucket_(0),
+              position_(0) {}
         DOMNode*& operator*() const { return buckets_[bucket_][position_]; }
         iterator& operator++();
         bool operator!=(const iterator& o) const {
@@ -31,8 +36,12 @@ public:
         friend class NodeHashSet;
         iterator(DOMNode*** buckets, std::uint32_t* counts, std::uint32_t* size,
                  std::uint32_t bucketCount, std::uint32_t bucket, std::int64_t position)
-            : buckets_(buckets), counts_(counts), size_(size), bucketCount_(bucketCount),
-              bucket_(bucket), position_(position) {}
+            : buckets_(buckets),
+              counts_(counts),
+              size_(size),
+              bucketCount_(bucketCount),
+              bucket_(bucket),
+              position_(position) {}
 
         DOMNode*** buckets_;
         std::uint32_t* counts_;

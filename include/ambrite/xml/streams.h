@@ -179,7 +179,7 @@ private:
     unsigned int room_;        // units still taken in before the next chunk is handed on
     unsigned char* bytes_;     // encoded bytes waiting: 3 x bufferSize_ + 4
     unsigned int byteCount_;
-    XMLCh pendingHigh_;        // a high surrogate whose partner has not arrived yet, or 0
+    XMLCh pendingHigh_;  // a high surrogate whose partner has not arrived yet, or 0
 };
 
 }  // namespace XML
