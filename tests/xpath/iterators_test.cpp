@@ -1,7 +1,5 @@
 #include "xpath/xpath_test.h"
 
-using namespace xpath_test;
-
 namespace {
 
 const char kDocument[] =

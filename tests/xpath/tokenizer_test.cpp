@@ -1,7 +1,5 @@
 #include "xpath/xpath_test.h"
 
-using namespace xpath_test;
-
 namespace {
 
 // Every token as its type letter and text, up to the end of the input.
@@ -10,11 +8,6 @@ std::string tokens(XPathTokenizer& t) {
     for (const XMLCh* s = t.next(); s; s = t.next()) out += "IWVQNOL#"[t.type()] + utf8(s) + " ";
     EXPECT_EQ(XPathTokenizer::INVALID, t.type());
     return out;
-}
-
-std::string tokens(const char* text) {
-    XPathTokenizer t(widen(text).c_str());
-    return tokens(t);
 }
 
 }  // namespace
@@ -32,7 +25,10 @@ TEST(XPathTokenizer, CutsTokensOfEveryType) {
         {"and or div mod", "Nand Nor Ndiv Nmod "}, {"$ $1 \t\r\n", "I$ I$ #1 "},
         {"n\xC3\xA9", "Nn I\xC3\x83 I\xC2\xA9 "}, {"12x", "#12 Nx "}, {"", ""}, {"  ", ""}};
     // clang-format on
-    for (const Case& c : cases) EXPECT_EQ(c.expected, tokens(c.expr)) << c.expr;
+    for (const Case& c : cases) {
+        XPathTokenizer t(widen(c.expr).c_str());
+        EXPECT_EQ(c.expected, tokens(t)) << c.expr;
+    }
 }
 
 TEST(XPathTokenizer, ReplaysPushedBackTokensFromItsRing) {

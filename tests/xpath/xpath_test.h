@@ -11,6 +11,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -91,27 +92,19 @@ struct Env {
     std::vector<std::unique_ptr<XPath::Binding>> owned;
 
     explicit Env(const std::string& xml) : doc(parse(xml)) {
-        bind("$none", new XPath::Variable(Nodes()));
+        std::map<std::string, Nodes> byTag{{"none", {}}};
         xercesc::DOMNodeList* all = doc->getElementsByTagName(u"*");
-        for (XMLSize_t i = 0; i < all->getLength(); ++i) {
-            std::string tag = utf8(all->item(i)->getNodeName());
-            if (map.find(widen("$" + tag).c_str()) == map.end())
-                bind("$" + tag, new XPath::Variable(byTag(tag)));
-        }
+        for (XMLSize_t i = 0; i < all->getLength(); ++i)
+            byTag[utf8(all->item(i)->getNodeName())].push_back(all->item(i));
+        for (const auto& t : byTag) bind("$" + t.first, new XPath::Variable(t.second));
     }
     void bind(const std::string& key, XPath::Binding* binding) {
         owned.emplace_back(binding);
         keys.push_back(widen(key));
         map[keys.back().c_str()] = binding;
     }
-    Nodes byTag(const std::string& tag) {
-        xercesc::DOMNodeList* list = doc->getElementsByTagName(widen(tag).c_str());
-        Nodes nodes;
-        for (XMLSize_t i = 0; i < list->getLength(); ++i) nodes.push_back(list->item(i));
-        return nodes;
-    }
-    DOMElement* el(const std::string& tag, std::size_t i = 0) {
-        return static_cast<DOMElement*>(byTag(tag).at(i));
+    DOMElement* el(const std::string& tag, XMLSize_t i = 0) {
+        return static_cast<DOMElement*>(doc->getElementsByTagName(widen(tag).c_str())->item(i));
     }
     DOMNode* root() { return doc->getDocumentElement(); }
 
@@ -170,5 +163,7 @@ inline void documentOrder(DOMNode* n, Nodes& out) {
 }
 
 }  // namespace xpath_test
+
+using namespace xpath_test;  // for the tests that include this header
 
 #endif
