@@ -87,10 +87,9 @@ double parseNumber(const XMLCh* s, std::size_t n) {
         ++i;
         while (i < n && XPathTokenizer::isDigit(s[i])) ++i;
     }
-    std::size_t end = i;
+    const std::size_t end = i;
     while (i < n && XPathTokenizer::isWhitespace(s[i])) ++i;
     if (i != n) return nan;
-    if (s[end - 1] == u'.') --end;
 
     char small[64];
     std::string large;

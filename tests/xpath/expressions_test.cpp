@@ -33,9 +33,9 @@ TEST(Operator, ComparesEveryPairOfTypes) {
         {"(= $e '')", "true"}, {"(= $none (false))", "true"}, {"(!= $none (true))", "true"},
         {"(= $a (true))", "true"}, {"(= $e (true))", "true"}, {"(< $none (true))", "true"},
         {"(> (true) $a)", "false"}, {"(= (true) (true))", "true"}, {"(!= (true) (false))", "true"},
-        {"(> (true) (false))", "true"}, {"(>= (false) (true))", "false"}, {"(= (true) 1)", "true"},
-        {"(= (false) 0)", "true"}, {"(= (true) 0)", "false"}, {"(> (true) 0.5)", "true"},
-        {"(= (true) 'x')", "true"}, {"(= (false) '')", "true"}, {"(= (true) '')", "false"},
+        {"(> (true) (false))", "true"}, {"(>= (false) (true))", "false"}, {"(= 2 (true))", "true"},
+        {"(= (false) 0)", "true"}, {"(= 0 (true))", "false"}, {"(> (true) 0.5)", "true"},
+        {"(= 'x' (true))", "true"}, {"(= (false) '')", "true"}, {"(= '' (true))", "false"},
         {"(< (true) '2')", "true"}, {"(= 1 1.0)", "true"}, {"(= (div 0 0) (div 0 0))", "false"},
         {"(!= (div 0 0) (div 0 0))", "true"}, {"(> (div 1 0) 1)", "true"},
         {"(< (div 0 0) 1)", "false"}, {"(= '1' 1)", "true"}, {"(= 'abc' 0)", "false"},
@@ -55,7 +55,7 @@ TEST(Operator, ComparesLargeNodeSetsLikePairs) {
     // clang-format off
     check(env, {{"(= $a $b)", "true"}, {"(= $a $c)", "false"}, {"(= $c $c)", "true"},
         {"(!= $a $a)", "true"}, {"(!= $c $c)", "false"}, {"(!= $c $d)", "true"},
-        {"(< $a $b)", "true"}, {"(< $b $a)", "false"}, {"(> $b $a)", "true"},
+        {"(< $a $b)", "true"}, {"(< $b $a)", "false"}, {"(< $c $b)", "true"},
         {"(>= $a $b)", "true"}, {"(> $c $b)", "true"}, {"(> $c $c)", "false"},
         {"(< $d $d)", "false"}, {"(!= $d $d)", "false"}, {"(= $d $d)", "true"},
         {"(!= $d $c)", "true"}});

@@ -17,9 +17,9 @@ TEST(XPathTokenizer, CutsTokensOfEveryType) {
     const Case cases[] = {
         {"child::para[position()=1]", "Nchild O:: Npara O[ Nposition O( O) O= #1 O] "},
         {"@*", "O@ O* "}, {"p:*", "Wp:* "}, {"$a:*", "V$a I: O* "}, {"$p:x $_y", "V$p:x V$_y "},
-        {"1.5.3", "#1.5 #.3 "}, {"1. .. .5 .", "#1. O.. #.5 O. "}, {"'abc", "I' Nabc "},
-        {"\"a'b\" 'c\"d'", "L\"a'b\" L'c\"d' "}, {"a!b", "Na I! Nb "}, {"a!=b", "Na O!= Nb "},
-        {"a-b a - b a.b", "Na-b Na O- Nb Na.b "},
+        {"1.5.3 .5.3", "#1.5 #.3 #.5 #.3 "}, {"1. .. .5 .", "#1. O.. #.5 O. "},
+        {"'abc", "I' Nabc "}, {"\"a'b\" 'c\"d'", "L\"a'b\" L'c\"d' "}, {"a!b", "Na I! Nb "},
+        {"a!=b", "Na O!= Nb "}, {"a-b a - b a.b", "Na-b Na O- Nb Na.b "},
         {"a::b a:1 b:c:d", "Na O:: Nb Na I: #1 Qb:c I: Nd "},
         {"//a|b<=c>=d<e>f+g=h,i", "O// Na O| Nb O<= Nc O>= Nd O< Ne O> Nf O+ Ng O= Nh O, Ni "},
         {"and or div mod", "Nand Nor Ndiv Nmod "}, {"$ $1 \t\r\n", "I$ I$ #1 "},
