@@ -400,6 +400,7 @@ double Operator::number(DOMNode* node, unsigned int position, const BindingMap& 
             return l * r;
         case DIV:
             return l / r;
+        case MOD:
         default:
             return std::fmod(l, r);
     }
