@@ -56,20 +56,40 @@ void appendStringValue(DOMNode* node, std::u16string& out) {
             throw Exception(
                 14, Format("Unhandled node: Type %d", static_cast<int>(node->getNodeType())));
     }
+    // The parents are remembered on the way down: the DOM's parent link costs a type check per
+    // call.
+    DOMNode* near[32];
+    std::vector<DOMNode*> far;
+    std::size_t depth = 0;
     DOMNode* n = node->getFirstChild();
     while (n) {
         DOMNode::NodeType type = n->getNodeType();
         if (type == DOMNode::TEXT_NODE || type == DOMNode::CDATA_SECTION_NODE) {
             out += static_cast<xercesc::DOMText*>(n)->getData();
-        } else if (type == DOMNode::ELEMENT_NODE && n->getFirstChild()) {
-            n = n->getFirstChild();
-            continue;
+        } else if (type == DOMNode::ELEMENT_NODE) {
+            if (DOMNode* child = n->getFirstChild()) {
+                if (depth < 32) {
+                    near[depth] = n;
+                } else {
+                    far.push_back(n);
+                }
+                ++depth;
+                n = child;
+                continue;
+            }
         }
-        while (!n->getNextSibling()) {
-            n = n->getParentNode();
-            if (n == node) return;
+        DOMNode* next;
+        while (!(next = n->getNextSibling())) {
+            if (depth == 0) return;
+            --depth;
+            if (depth < 32) {
+                n = near[depth];
+            } else {
+                n = far.back();
+                far.pop_back();
+            }
         }
-        n = n->getNextSibling();
+        n = next;
     }
 }
 

@@ -120,9 +120,9 @@ private:
     std::vector<DOMNode*>& nodes_;
     std::vector<Entry> entries_;
     std::vector<std::uint32_t> slots_;  // entry index + 1, 0 for a free slot
-    // Scratch of orderChildren: the entries found from the front and from the back of the
-    // child list, and the attribute entries of the two kinds.
-    std::vector<std::uint32_t> front_, back_, declarations_, attributes_;
+    // Scratch of orderChildren: the child entries in order, and the attribute entries of the two
+    // kinds.
+    std::vector<std::uint32_t> front_, declarations_, attributes_;
     std::vector<std::uint32_t> stack_;
 };
 
@@ -200,7 +200,6 @@ void Orderer::run(DOMNode* document) {
 // declarations, other attributes, then children.
 void Orderer::orderChildren(std::uint32_t parent) {
     front_.clear();
-    back_.clear();
     declarations_.clear();
     attributes_.clear();
     std::size_t attributeCount = 0, childCount = 0;
@@ -238,28 +237,15 @@ void Orderer::orderChildren(std::uint32_t parent) {
             if (entries_[c].node->getNodeType() != DOMNode::ATTRIBUTE_NODE) front_.push_back(c);
         }
     } else if (childCount > 1) {
-        DOMNode* f = node->getFirstChild();
-        DOMNode* b = node->getLastChild();
-        auto visit = [&](DOMNode* n, std::vector<std::uint32_t>& into) {
-            std::uint32_t e = find(n);
-            if (e != NONE) {
-                into.push_back(e);
-                --childCount;
-            }
-        };
-        while (childCount) {
-            visit(f, front_);
-            if (f == b || !childCount) break;
-            f = f->getNextSibling();
-            visit(b, back_);
-            if (b == f) break;
-            b = b->getPreviousSibling();
+        // Forward only: the DOM's backward link costs a type check per call.
+        for (DOMNode* c = node->getFirstChild(); c && childCount; c = c->getNextSibling()) {
+            std::uint32_t e = find(c);
+            if (e == NONE) continue;
+            front_.push_back(e);
+            --childCount;
         }
     }
     // The stack pops last-pushed first: children from the last, then attributes.
-    for (std::uint32_t e : back_) {
-        if (isVisible(entries_[e].node)) stack_.push_back(e);
-    }
     for (std::size_t i = front_.size(); i-- > 0;) {
         if (isVisible(entries_[front_[i]].node)) stack_.push_back(front_[i]);
     }

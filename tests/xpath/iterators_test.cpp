@@ -25,8 +25,6 @@ TEST(BasicIterator, ReplaysItsNodesAndUnionsConcatenate) {
     UnionIterator u(new BasicIterator(Nodes{b}),
                     new UnionIterator(new BasicIterator(Nodes()), new Here(a)));
     EXPECT_EQ(Nodes({b, a}), read(u));
-    Here here(a);
-    EXPECT_EQ(Nodes({a}), read(here));
 }
 
 TEST(OrderedIterator, PutsDeclarationsBeforeAttributesBeforeChildren) {
