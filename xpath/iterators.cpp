@@ -111,9 +111,11 @@ private:
     std::uint32_t find(DOMNode* n) const;
     std::uint32_t add(DOMNode* n);
     void grow();
+    // Nodes lie in the document's pool largely in document order, so neighbouring members take
+    // neighbouring slots; the fold keeps pools far apart from colliding.
     static std::size_t hash(DOMNode* n, std::size_t mask) {
-        std::uint64_t p = reinterpret_cast<std::uintptr_t>(n);
-        return static_cast<std::size_t>((p * 0x9E3779B97F4A7C15ull) >> 32) & mask;
+        std::uintptr_t p = reinterpret_cast<std::uintptr_t>(n);
+        return static_cast<std::size_t>((p >> 4) ^ (p >> 24)) & mask;
     }
     void orderChildren(std::uint32_t parent);
 
@@ -169,7 +171,7 @@ void Orderer::run(DOMNode* document) {
         child = add(member);
         entries_[child].member = true;
         // Climb until the chain joins one seen before.
-        for (DOMNode* p = DOMUtil::getParentNode(member); p; p = p->getParentNode()) {
+        for (DOMNode* p = DOMUtil::getParentNode(member); p; p = DOMUtil::getParentNode(p)) {
             std::uint32_t parent = find(p);
             const bool known = parent != NONE;
             if (!known) parent = add(p);
@@ -257,12 +259,12 @@ void Orderer::orderChildren(std::uint32_t parent) {
 
 void documentOrder(std::vector<DOMNode*>& nodes) {
     if (nodes.empty()) return;
-    std::sort(nodes.begin(), nodes.end());
-    nodes.erase(std::unique(nodes.begin(), nodes.end()), nodes.end());
     // The document of the member with the lowest address is the one walked.
-    DOMNode* document = DOMUtil::getOwnerDocument(nodes[0]);
-    if (nodes.size() == 1) {
+    DOMNode* document = DOMUtil::getOwnerDocument(*std::min_element(nodes.begin(), nodes.end()));
+    if (std::count(nodes.begin(), nodes.end(), nodes[0]) ==
+        static_cast<std::ptrdiff_t>(nodes.size())) {
         if (!document || !reachable(nodes[0], document)) nodes.clear();
+        nodes.resize(std::min<std::size_t>(nodes.size(), 1));
         return;
     }
     if (!document) {
