@@ -17,7 +17,8 @@ struct Log : XPath::Function {
 
 }  // namespace
 
-// Each expected value is libxml2's (xmllint), variables read as paths.
+// Each expected value is libxml2's (xmllint) for the same expression in XPath syntax, with $x read
+// as //x.
 TEST(Operator, ComparesEveryPairOfTypes) {
     Env env(kDocument);
     // clang-format off

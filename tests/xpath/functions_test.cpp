@@ -26,8 +26,9 @@ struct Fixture {
 
 }  // namespace
 
-// Each expected value is libxml2's (xmllint) where the documented rules do not differ: ours reject
-// exponents, give the shortest round-trip digits, round positive zero and round exactly.
+// Each expected value is libxml2's (xmllint) for the same expression in XPath syntax where the
+// rules do not differ: ours reject exponents, give the shortest round-trip digits, round -0.4 to
+// positive zero and round exactly where libxml2 adds 0.5.
 TEST(BaseFunction, ComputesNumbers) {
     Fixture f;
     // clang-format off
