@@ -5,9 +5,7 @@
 #include <ambrite/xml/dom.h>
 #include <ambrite/xml/foundation.h>
 #include <ambrite/xml/xpath.h>
-
 #include <benchmark/benchmark.h>
-#include <xercesc/dom/DOM.hpp>
 
 #include <algorithm>
 #include <cstdint>
@@ -15,6 +13,7 @@
 #include <random>
 #include <string>
 #include <vector>
+#include <xercesc/dom/DOM.hpp>
 
 using namespace Ambrite::XML;
 
@@ -40,8 +39,9 @@ std::string document(int records) {
                "'><name>Name " + std::to_string(i) + "</name><value>" + std::to_string(i * 3) +
                "</value><note>some text</note></record>";
     }
-    return xml + "<ds:Signature><ds:SignedInfo/><ds:SignatureValue>AAAA</ds:SignatureValue>"
-                 "</ds:Signature></doc>";
+    return xml +
+           "<ds:Signature><ds:SignedInfo/><ds:SignatureValue>AAAA</ds:SignatureValue>"
+           "</ds:Signature></doc>";
 }
 
 // Every element, attribute and text node in document order.
