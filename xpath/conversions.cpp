@@ -25,18 +25,6 @@ AttributeKind attributeKind(DOMNode* attribute) {
     return *attributeValue(attribute) ? NAMESPACE_DECLARATION : EMPTY_DEFAULT_DECLARATION;
 }
 
-// The DOM assembles a value of several children in the document's own heap on every call, so
-// the usual single text child is read directly.
-const XMLCh* attributeValue(DOMNode* attribute) {
-    DOMNode* child = attribute->getFirstChild();
-    if (!child) return u"";
-    if (!child->getNextSibling() && child->getNodeType() == DOMNode::TEXT_NODE) {
-        return static_cast<xercesc::DOMText*>(child)->getData();
-    }
-    const XMLCh* value = static_cast<xercesc::DOMAttr*>(attribute)->getValue();
-    return value ? value : u"";
-}
-
 // Text under elements only: the content of entity references is not part of the value.
 void appendStringValue(DOMNode* node, std::u16string& out) {
     switch (node->getNodeType()) {

@@ -9,6 +9,8 @@
 #include <vector>
 #include <xercesc/dom/DOMNode.hpp>
 
+#include "dom/internal.h"
+
 namespace Ambrite {
 namespace XML {
 namespace internal {
@@ -40,9 +42,6 @@ inline bool isVisible(const DOMNode* n) {
 /// How an attribute stands in document order.
 enum AttributeKind { NAMESPACE_DECLARATION, ORDINARY_ATTRIBUTE, EMPTY_DEFAULT_DECLARATION };
 AttributeKind attributeKind(DOMNode* attribute);
-
-/// An attribute's value, borrowed from the DOM where it can be (never null).
-const XMLCh* attributeValue(DOMNode* attribute);
 
 /// Appends the string-value of `node` (not null) to `out`; Exception 14 "Unhandled node: Type
 /// %d" for nodes that have none.
