@@ -137,6 +137,15 @@ class Walker {
 public:
     explicit Walker(DOMNode* root) : root_(root), node_(root), child_(nullptr), entering_(true) {}
 
+    /// Starts over at `root`, keeping the stack's storage: walks repeated many times allocate
+    /// nothing once the stack has grown.
+    void reset(DOMNode* root) {
+        root_ = node_ = root;
+        child_ = nullptr;
+        entering_ = true;
+        frames_.clear();
+    }
+
     DOMNode* node() const { return node_; }
     /// True when node() is being entered, false when it is being left.
     bool entering() const { return entering_; }

@@ -10,9 +10,7 @@
 #include <vector>
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMElement.hpp>
-#include <xercesc/util/TransService.hpp>
 
-#include "dom/internal.h"
 #include "tool.h"
 
 namespace amxml {
@@ -49,72 +47,10 @@ const char kUsage[] =
 
 typedef std::unique_ptr<NodeSet::Filter> FilterPtr;
 
-// The element a child sequence designates, or null; a malformed sequence is a usage error.
-DOMNode* locate(DOMDocument* document, const std::string& locator) {
-    if (locator.size() < 2 || locator[0] != '/') {
-        throw UsageError{"invalid locator '" + locator + "' (expecting /1/2/...)"};
-    }
-    DOMNode* node = document;
-    std::size_t p = 1;
-    while (p <= locator.size()) {
-        std::size_t end = locator.find('/', p);
-        if (end == std::string::npos) end = locator.size();
-        std::string step = locator.substr(p, end - p);
-        if (step.empty() || step.size() > 9 || step[0] == '0' ||
-            step.find_first_not_of("0123456789") != std::string::npos) {
-            throw UsageError{"invalid locator '" + locator + "' (expecting /1/2/...)"};
-        }
-        long index = std::stol(step);
-        // Children as the XPath data model sees them: those of an entity reference belong to
-        // its parent.
-        Ambrite::XML::internal::Walker<Ambrite::XML::internal::NoData, true> children(node);
-        DOMNode* child = nullptr;
-        if (children.descend()) {
-            while (children.next()) {
-                DOMNode* n = children.node();
-                if (children.entering() && n->getNodeType() == DOMNode::ELEMENT_NODE &&
-                    --index == 0) {
-                    child = n;
-                    break;
-                }
-            }
-        }
-        if (!child) return nullptr;
-        node = child;
-        p = end + 1;
-    }
-    return node;
-}
-
 DOMNode* locateElement(DOMDocument* document, const std::string& locator) {
     DOMNode* node = locate(document, locator);
     if (!node) throw ToolError{"no element at " + locator};
     return node;
-}
-
-std::u16string fromUtf8(const std::string& text) {
-    try {
-        xercesc::TranscodeFromStr wide(reinterpret_cast<const XMLByte*>(text.data()), text.size(),
-                                       "UTF-8");
-        return std::u16string(wide.str(), wide.length());
-    } catch (const xercesc::XMLException&) {
-        throw UsageError{"prefix '" + text + "' is not UTF-8"};
-    }
-}
-
-// The next option's value: "--name VALUE" or "--name=VALUE".
-bool optionValue(int argc, char** argv, int& i, const char* name, std::string& value) {
-    std::size_t n = std::strlen(name);
-    const char* arg = argv[i];
-    if (std::strncmp(arg, name, n) != 0) return false;
-    if (arg[n] == '=') {
-        value = arg + n + 1;
-        return true;
-    }
-    if (arg[n] != 0) return false;
-    if (i + 1 >= argc) throw UsageError{std::string("option ") + name + " needs a value"};
-    value = argv[++i];
-    return true;
 }
 
 }  // namespace
@@ -175,7 +111,7 @@ int c14nCommand(int argc, char** argv) {
                 if (prefix == "#default") {
                     parameters.unsuppressedNamespacePrefix(nullptr);
                 } else {
-                    parameters.unsuppressedNamespacePrefix(fromUtf8(prefix).c_str());
+                    parameters.unsuppressedNamespacePrefix(fromUtf8(prefix, "prefix").c_str());
                 }
             }
         }

@@ -13,6 +13,7 @@ namespace {
 const amxml::Command kCommands[] = {
     {"c14n", "write the canonical form of a document or of an element subtree", amxml::c14nCommand},
     {"serialize", "parse a document safely and write it back as UTF-8", amxml::serializeCommand},
+    {"xpath", "evaluate an XPath 1.0 expression against a document", amxml::xpathCommand},
 };
 
 void printUsage(std::FILE* to) {

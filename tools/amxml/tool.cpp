@@ -5,6 +5,9 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <xercesc/util/TransService.hpp>
+
+#include "dom/internal.h"
 
 namespace amxml {
 
@@ -74,11 +77,87 @@ bool parseArguments(int argc, char** argv, const char* usage,
     return true;
 }
 
+bool optionValue(int argc, char** argv, int& i, const char* name, std::string& value) {
+    std::size_t n = std::strlen(name);
+    const char* arg = argv[i];
+    if (std::strncmp(arg, name, n) != 0) return false;
+    if (arg[n] == '=') {
+        value = arg + n + 1;
+        return true;
+    }
+    if (arg[n] != 0) return false;
+    if (i + 1 >= argc) throw UsageError{std::string("option ") + name + " needs a value"};
+    value = argv[++i];
+    return true;
+}
+
 std::unique_ptr<Ambrite::XML::DOMDocument, Ambrite::XML::DocumentRelease> parseInput(
     const char* input) {
     std::unique_ptr<FileSource> source(openInput(input ? input : "-"));
     return std::unique_ptr<Ambrite::XML::DOMDocument, Ambrite::XML::DocumentRelease>(
         Ambrite::XML::DOMUtil::parse(source.get()));
+}
+
+void forEachChild(Ambrite::XML::DOMNode* parent,
+                  const std::function<bool(Ambrite::XML::DOMNode*)>& visit) {
+    using Ambrite::XML::DOMNode;
+    // The walk sees through entity references by itself; it goes no deeper than the children,
+    // since it is told to descend only at the parent.
+    Ambrite::XML::internal::Walker<Ambrite::XML::internal::NoData, true> children(parent);
+    if (!children.descend()) return;
+    while (children.next()) {
+        if (!children.entering()) continue;
+        DOMNode* n = children.node();
+        switch (n->getNodeType()) {
+            case DOMNode::ELEMENT_NODE:
+            case DOMNode::TEXT_NODE:
+            case DOMNode::CDATA_SECTION_NODE:
+            case DOMNode::COMMENT_NODE:
+            case DOMNode::PROCESSING_INSTRUCTION_NODE:
+                if (!visit(n)) return;
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+Ambrite::XML::DOMNode* locate(Ambrite::XML::DOMDocument* document, const std::string& locator) {
+    using Ambrite::XML::DOMNode;
+    if (locator.size() < 2 || locator[0] != '/') {
+        throw UsageError{"invalid locator '" + locator + "' (expecting /1/2/...)"};
+    }
+    DOMNode* node = document;
+    std::size_t p = 1;
+    while (p <= locator.size()) {
+        std::size_t end = locator.find('/', p);
+        if (end == std::string::npos) end = locator.size();
+        std::string step = locator.substr(p, end - p);
+        if (step.empty() || step.size() > 9 || step[0] == '0' ||
+            step.find_first_not_of("0123456789") != std::string::npos) {
+            throw UsageError{"invalid locator '" + locator + "' (expecting /1/2/...)"};
+        }
+        long index = std::stol(step);
+        DOMNode* child = nullptr;
+        forEachChild(node, [&](DOMNode* n) {
+            if (n->getNodeType() == DOMNode::ELEMENT_NODE && --index == 0) child = n;
+            return child == nullptr;
+        });
+        if (!child) return nullptr;
+        node = child;
+        p = end + 1;
+    }
+    return node;
+}
+
+std::u16string fromUtf8(const std::string& text, const char* what) {
+    try {
+        xercesc::TranscodeFromStr wide(reinterpret_cast<const XMLByte*>(text.data()), text.size(),
+                                       "UTF-8");
+        return std::u16string(wide.str(), wide.length());
+    } catch (const xercesc::XMLException&) {
+        throw UsageError{std::string(what) + " '" + text + "' is not UTF-8"};
+    }
 }
 
 int runCommand(const char* name, const char* usage, const std::function<int()>& body) {

@@ -27,6 +27,7 @@ struct Command {
 // One entry point per subcommand, each in its own file; main.cpp lists them.
 int serializeCommand(int argc, char** argv);
 int c14nCommand(int argc, char** argv);
+int xpathCommand(int argc, char** argv);
 
 /// Exit statuses shared by every subcommand.
 enum Status { SUCCESS = 0, FAILURE = 1, USAGE = 2 };
@@ -78,9 +79,27 @@ bool isHelp(const char* arg);
 bool parseArguments(int argc, char** argv, const char* usage,
                     const std::function<bool(int& i)>& option, const char*& input);
 
+/// Reads the value of option `name` at argv[i], given as "--name VALUE" (advancing i) or
+/// "--name=VALUE"; false when argv[i] is another option. A missing value is a usage error.
+bool optionValue(int argc, char** argv, int& i, const char* name, std::string& value);
+
 /// Parses the input named on the command line (standard input for "-" or none).
 std::unique_ptr<Ambrite::XML::DOMDocument, Ambrite::XML::DocumentRelease> parseInput(
     const char* input);
+
+/// Calls visit(child) for each child of `parent` that XPath sees (elements, text, CDATA sections,
+/// comments and processing instructions; those of an entity reference in its place), in order,
+/// until visit gives false.
+void forEachChild(Ambrite::XML::DOMNode* parent,
+                  const std::function<bool(Ambrite::XML::DOMNode*)>& visit);
+
+/// The element a child sequence designates (/1 is the document element, /1/3/2 the second
+/// element child of its third element child, children counted as XPath sees them), or null; a
+/// malformed sequence is a usage error.
+Ambrite::XML::DOMNode* locate(Ambrite::XML::DOMDocument* document, const std::string& locator);
+
+/// UTF-8 text as UTF-16; a usage error saying that `what` ('prefix', ...) is not UTF-8.
+std::u16string fromUtf8(const std::string& text, const char* what);
 
 /// Runs a command body and gives its status. A library Exception is printed on stderr exactly
 /// as the library renders it, on one line (status 1); a ToolError as "amxml NAME: " and its
