@@ -36,7 +36,8 @@ protected:
         Outcome r;
         std::FILE* p = popen(command.c_str(), "r");
         char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) r.out.append(buffer, n);
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;)
+            r.out.append(buffer, n);
         int status = pclose(p);
         r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         r.err = readFile(dir_ + "/err");
@@ -101,7 +102,8 @@ TEST_F(XPathTool, ReportsFailures) {
         EXPECT_EQ(c.status, r.status);
         EXPECT_EQ(0u, r.err.find(c.err)) << r.err;
     }
-    EXPECT_EQ(0u, run("--help").out.find("usage: amxml xpath [--context LOCATOR] [--ns PREFIX=URI]"));
+    EXPECT_EQ(0u,
+              run("--help").out.find("usage: amxml xpath [--context LOCATOR] [--ns PREFIX=URI]"));
     FILE* p = popen((std::string(AMXML_TOOL) + " --help").c_str(), "r");
     char buffer[4096];
     std::string listed(buffer, std::fread(buffer, 1, sizeof buffer, p));

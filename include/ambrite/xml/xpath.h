@@ -285,7 +285,8 @@ public:
 
     /// Adopts both operands (also when this throws).
     Operator(XPath* left, Kind kind, XPath* right);
-    /// Unary PLUS or MINUS (0 + operand, 0 - operand); adopts the operand.
+    /// Unary PLUS (the operand as a number) or MINUS (its negation, -0 for 0); adopts the
+    /// operand.
     Operator(Kind kind, XPath* operand);
     Operator(const Operator&) = delete;
     Operator& operator=(const Operator&) = delete;
