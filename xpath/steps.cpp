@@ -780,17 +780,18 @@ void StepIterator::look() {
 double StepIterator::last(std::size_t level) {
     std::vector<DOMNode*>& buffer = step_->buffer_;
     while (lastLevel_ < level || lastValue_ == 0) {
+        // The remaining candidates: those read ahead, then the axis's (a filter knows its size
+        // before reading any).
         buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(cursor_));
         cursor_ = 0;
-        if (lastValue_ == 0) {
-            Step::Axis* axis = step_->axis_;
-            Step::Test* test = step_->test_;
-            while (axis->hasNext()) {
-                DOMNode* n = axis->next();
-                if (budget_) budget_->visit();
-                if (test->matches(n)) buffer.push_back(n);
-            }
-        } else {
+        Step::Axis* axis = step_->axis_;
+        Step::Test* test = step_->test_;
+        while (axis->hasNext()) {
+            DOMNode* n = axis->next();
+            if (budget_) budget_->visit();
+            if (test->matches(n)) buffer.push_back(n);
+        }
+        if (lastValue_ != 0) {
             std::size_t kept = 0;
             for (std::size_t i = 0; i < buffer.size(); ++i) {
                 if (passes(buffer[i], lastLevel_)) buffer[kept++] = buffer[i];

@@ -146,7 +146,8 @@ TEST(Step, CountsPositionsPerPredicateInAxisOrder) {
         {"*[count(node()[last()]) = 1][position() = last()]", "a"}, {"*[not(*)][3]", "b"},
         {"processing-instruction('p1')", "?p1"}, {"processing-instruction()[last()]", "?p2"},
         {"(//a)[1]/text() | (//text())[last()]", "'t1' 't3'"}, {"//a[1]/text()", "'t1'"}, {"//a[last()]/text()", "'t3'"},
-        {"(//b | //a)[2]/text()", "'e1'"}, {"(//node())[last()]", "#c2"}, {"/node()", "?p0 r #c2"},
+        {"(//b | //a)[2]/text()", "'e1'"}, {"(//*)[position() > 3][last()]", "a"},
+        {"(//*)[position() < 3][last()][1]/text()", "'t1'"}, {"(//node())[last()]", "#c2"}, {"/node()", "?p0 r #c2"},
         {"//b/..", "r r"}, {"//b/@*", "@id @n:y"}, {"//@x", "@x"}, {"namespace::*", "@xmlns:n"},
         {"n:*", "14: Unbound namespace prefix: n"}, {"c", ""}, {"//comment()[2]", "#c1"},
         {"(//comment())[2]", "#c1"}, {"//node()[self::comment()][1]", "#c2 #ec"}};
