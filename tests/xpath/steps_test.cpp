@@ -2,19 +2,11 @@
 
 namespace {
 
-const char* const kAxes[] = {"self",
-                             "child",
-                             "parent",
-                             "ancestor",
-                             "ancestor-or-self",
-                             "following-sibling",
-                             "preceding-sibling",
-                             "descendant",
-                             "descendant-or-self",
-                             "following",
-                             "preceding",
-                             "attribute",
-                             "namespace"};
+// clang-format off
+const char* const kAxes[] = {"self", "child", "parent", "ancestor", "ancestor-or-self",
+    "following-sibling", "preceding-sibling", "descendant", "descendant-or-self", "following",
+    "preceding", "attribute", "namespace"};
+// clang-format on
 
 // The XPath view of a tree by plain recursion: entity references expanded in place, document
 // types left out, an element's declarations and then its other attributes before its children.
