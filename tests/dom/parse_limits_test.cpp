@@ -14,12 +14,6 @@ const char* const kExpansions =
     "parser has encountered more than '10000' entity expansions in the document; this is the "
     "limit imposed by the application";
 
-std::string repeat(const std::string& s, std::size_t n) {
-    std::string out;
-    while (n--) out += s;
-    return out;
-}
-
 // A DOCTYPE (left open) declaring entities 0 to 9, 0 as `text` and each other one as ten
 // references to the one below; `declare` and `ref` start a declaration and a reference.
 std::string laughs(const std::string& declare, const std::string& ref, const std::string& text) {

@@ -16,12 +16,6 @@ std::string serialized(DOMNode* node, const DOMSerializer::Parameters* p = nullp
     return bytes(sink);
 }
 
-std::string repeat(const std::string& s, int n) {
-    std::string out;
-    while (n-- > 0) out += s;
-    return out;
-}
-
 // Records counted writes as "C:text" and zero-terminated ones as "Z:text", in order.
 struct PatternSink : CharacterSink {
     void write(const XMLCh* text, unsigned int count) override {

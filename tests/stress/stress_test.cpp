@@ -17,13 +17,6 @@ const DOMCanonicalizer::Mode kModes[] = {
     DOMCanonicalizer::CANONICAL, DOMCanonicalizer::CANONICAL_WITH_COMMENTS,
     DOMCanonicalizer::EXCLUSIVE, DOMCanonicalizer::EXCLUSIVE_WITH_COMMENTS};
 
-std::string repeat(const std::string& s, std::size_t n) {
-    std::string out;
-    out.reserve(s.size() * n);
-    for (std::size_t i = 0; i < n; ++i) out += s;
-    return out;
-}
-
 std::string canonical(NodeSet& set, DOMCanonicalizer::Mode mode) {
     BufferSink sink;
     DOMCanonicalizer::canonicalize(&set, &sink, mode, nullptr);

@@ -1,4 +1,5 @@
-// Helpers shared by the tests: readable XMLCh strings, parsing from text, capturing output.
+// Helpers shared by the tests: readable XMLCh strings, parsing from text, capturing output and
+// failures, sweeps of operations that end in a failure.
 #ifndef AMBRITE_XML_TEST_SUPPORT_H
 #define AMBRITE_XML_TEST_SUPPORT_H
 
@@ -12,12 +13,17 @@
 #include <string>
 #include <vector>
 
+#include "support/allocation.h"
+
 namespace amxml_test {
 
 using namespace Ambrite::XML;
+typedef std::unique_ptr<XMLCh, AMXMLDelete> Owned;
 
 /// A UTF-16 string for comparisons; gtest prints it readably.
-inline std::u16string u16(const XMLCh* s) { return s ? std::u16string(s) : std::u16string(u"<null>"); }
+inline std::u16string u16(const XMLCh* s) {
+    return s ? std::u16string(s) : std::u16string(u"<null>");
+}
 
 /// UTF-16 to UTF-8 (pairs combined; lone surrogates as three bytes).
 inline std::string utf8(const std::u16string& s) {
@@ -70,6 +76,13 @@ inline DocumentPtr parse(const std::string& xml) {
     return DocumentPtr(DOMUtil::parse(&source));
 }
 
+inline std::string repeat(const std::string& s, std::size_t n) {
+    std::string out;
+    out.reserve(s.size() * n);
+    while (n--) out += s;
+    return out;
+}
+
 inline bool endsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
@@ -87,6 +100,37 @@ inline std::string printed(const Exception& e) {
     std::ostringstream s;
     s << e;
     return s.str();
+}
+
+/// "id: message" of the Exception f throws, or "no exception".
+template <class F>
+std::string thrown(F f) {
+    try {
+        f();
+    } catch (const Exception& e) {
+        return std::to_string(e.id()) + ": " + utf8(e.what().str());
+    }
+    return "no exception";
+}
+
+/// sweep() for an operation that fails with Exception `id` when no allocation fails: every run
+/// ends in Exception 18 or in that same failure, with nothing left behind. Gives the failure of
+/// the last run as "id: message".
+inline std::string sweepFailing(int id, const std::function<void()>& operation) {
+    std::vector<std::string> outcomes;
+    sweep([&] {
+        try {
+            operation();
+            outcomes.push_back("no exception");
+        } catch (const Exception& e) {
+            if (e.id() != id) throw;  // sweep() tells an injected Exception 18 from others
+            outcomes.push_back(std::to_string(id) + ": " + utf8(e.what().str()));
+        }
+    });
+    for (std::size_t n = 0; n < outcomes.size(); ++n) {
+        EXPECT_EQ(outcomes.back(), outcomes[n]) << "the run that failed allocation " << n + 1;
+    }
+    return outcomes.empty() ? "" : outcomes.back();
 }
 
 /// A character sink that records every write, for checking write patterns.
