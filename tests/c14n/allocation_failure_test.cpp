@@ -6,7 +6,7 @@
 
 #include <xercesc/dom/DOM.hpp>
 
-#include "support/test_support.h"
+#include "streams/stream_doubles.h"
 
 using namespace amxml_test;
 using namespace Ambrite::XML::C14n;
@@ -17,10 +17,6 @@ const char kDocument[] =
     "<?p d?><!--c--><r xmlns='urn:r' xmlns:p='urn:p' xml:lang='en' b='2' a='1&amp;'>"
     "<p:s Id='x'><a p:x='1'>t&#xD;<!--i--></a><sig><v/></sig><c/></p:s><q/></r>";
 
-DOMElement* element(const DocumentPtr& d, const XMLCh* localName) {
-    return static_cast<DOMElement*>(d->getElementsByTagNameNS(u"*", localName)->item(0));
-}
-
 void canonicalize(const NodeSet& set, int mode, const CanonicalizerParameters* p, bool octets) {
     const DOMCanonicalizer::Mode m = static_cast<DOMCanonicalizer::Mode>(mode);
     BufferSink bytes;
@@ -28,22 +24,6 @@ void canonicalize(const NodeSet& set, int mode, const CanonicalizerParameters* p
     octets ? DOMCanonicalizer::canonicalize(&set, &bytes, m, p)
            : DOMCanonicalizer::canonicalize(&set, &characters, m, p);
 }
-
-// Bytes served through the source form only: the default node set parses them.
-class OctetData : public Data {
-public:
-    explicit OctetData(const char* bytes) : Data(OCTET_DATA), bytes_(bytes) {}
-    using Data::octetStream;
-    OctetSource* octetStream() override {
-        std::unique_ptr<Block> b(new Block(bytes_, std::strlen(bytes_), Block::Copy));
-        OctetSource* source = new BlockSource(b.get());
-        b.release();
-        return source;
-    }
-
-private:
-    const char* bytes_;
-};
 
 }  // namespace
 
@@ -102,7 +82,7 @@ TEST(AllocationFailure, Parameters) {
 }
 
 // Node-set data to a node set, to octets in a sink and to a source of octets; octet data to
-// octets in a sink.
+// octets in a sink; both into a sink that fails.
 TEST(AllocationFailure, TransformData) {
     DocumentPtr d = parse(kDocument);
     EXPECT_GT(sweep([&] {
@@ -114,9 +94,22 @@ TEST(AllocationFailure, TransformData) {
                   OctetData("<r b='2' a='1'/>").octetStream(&sink);
               }),
               0u);
+    for (bool nodes : {false, true}) {
+        EXPECT_EQ("3: Sink failed", sweepFailing(3, [&] {
+                      NodeSetData data(new NodeSet(d.get(), nullptr, nullptr, false));
+                      OctetData octets("<r/>");
+                      OctetRecorder sink;
+                      sink.failures = 1;
+                      nodes ? data.octetStream(&sink) : octets.octetStream(&sink);
+                  }));
+    }
 }
 
-// Octets parsed into a node set that holds its document.
+// Octets parsed into a node set that holds its document, or failing to parse.
 TEST(AllocationFailure, TransformDataParsed) {
     EXPECT_GT(sweep([] { std::unique_ptr<NodeSet>(OctetData("<r b='2' a='1'/>").nodeSet()); }), 0u);
+    EXPECT_EQ(
+        "9: Fatal DOM error: Line 1, column 4, offset -1: input ended before all started tags "
+        "were ended; last tag started is 'r'",
+        sweepFailing(9, [] { delete OctetData("<r>").nodeSet(); }));
 }
