@@ -14,16 +14,6 @@ const char kDocument[] =
     "<!DOCTYPE r [<!ENTITY e 'v'><!ATTLIST q d:a CDATA 'x' id ID #IMPLIED>]><!--c-->"
     "<r xmlns='urn:r' xmlns:d='urn:d' b='&e;'><?p d?><![CDATA[<]]>&e;<q id='i'>t</q></r>";
 
-// Entities nested five deep, ten references each: some 11,000 expansions.
-std::string laughs() {
-    std::string dtd = "<!DOCTYPE r [<!ENTITY l0 'x'>";
-    for (int i = 1; i <= 4; ++i) {
-        dtd += "<!ENTITY l" + std::to_string(i) + " '" +
-               repeat("&l" + std::to_string(i - 1) + ";", 10) + "'>";
-    }
-    return dtd + "]><r>&l4;</r>";
-}
-
 }  // namespace
 
 TEST(AllocationFailure, Parse) {
@@ -54,9 +44,9 @@ TEST(AllocationFailure, FailingParses) {
         {"<!DOCTYPE r [<!ATTLIST q xmlns CDATA 'urn:y'>]><r xmlns='urn:x'><q/></r>",
          "9: Fatal DOM error: Line 1, column 69, offset -1: namespace declaration defaulted"},
         // The parser's own limit, and one of the library's.
-        {laughs(),
-         "9: Fatal DOM error: Line 1, column 259, offset -1: parser has encountered more "
-         "than '10000' entity expansions"},
+        {"<!DOCTYPE a [<!ENTITY e 'x'>]><a>" + repeat("&e;", 10001),
+         "9: Fatal DOM error: Line 1, column 30037, offset -1: parser has encountered more than "
+         "'10000' entity expansions"},
         {"<!DOCTYPE a [<!ENTITY e '" + std::string(10000, 'x') + "'>]><a>" + repeat("&e;", 1001),
          "9: Fatal DOM error: Line 1, column 13036, offset -1: Entity expansion limit exceeded"},
         {"<!DOCTYPE r [<!ENTITY e SYSTEM 'x.ent'>]><r>&e;</r>",
@@ -99,11 +89,8 @@ TEST(AllocationFailure, URIUtil) {
               0u);
     const std::pair<void (*)(), const char*> kFailures[] = {
         {[] { Owned(URIUtil::resolve(u"b", u"a/b")); }, "12: Base URI is not absolute: a/b"},
-        {[] { Owned(URIUtil::resolve(u"b", nullptr)); },
-         "12: No base URI against which to resolve relative URI: b"},
         {[] { Owned(URIUtil::filename(u"file:///d/")); }, "12: No file name in URI: file:///d/"},
         {[] { Owned(URIUtil::unescape(u"a%2")); }, "12: Invalid escape in URL: a%2"},
-        {[] { Owned(URIUtil::unescape(u"%C3%A9")); }, "12: UTF-8 URLs not supported: %C3%A9"},
         {[] { std::unique_ptr<char, AMXMLDelete>(URIUtil::transcode(u"\u0100")); },
          "12: Invalid non latin-1 URL: \xC4\x80"},
     };
