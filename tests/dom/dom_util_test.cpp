@@ -50,7 +50,8 @@ TEST(DOMUtilParse, NeverReadsExternalDtdsOrEntities) {
 // A UTF-16LE document with a byte order mark.
 std::string utf16(const std::u16string& text) {
     std::string bytes("\xFF\xFE", 2);
-    for (char16_t c : text) bytes += static_cast<char>(c & 0xFF), bytes += static_cast<char>(c >> 8);
+    for (char16_t c : text)
+        bytes += static_cast<char>(c & 0xFF), bytes += static_cast<char>(c >> 8);
     return bytes;
 }
 
@@ -90,8 +91,8 @@ std::string attributesOf(const std::string& xml) {
         xercesc::DOMNamedNodeMap* attributes = elements->item(i)->getAttributes();
         for (XMLSize_t j = 0; j < attributes->getLength(); ++j) {
             const DOMAttr* a = static_cast<const DOMAttr*>(attributes->item(j));
-            out += " " + utf8(a->getName()) + "{" + utf8(a->getNamespaceURI()) + "}=" +
-                   utf8(a->getValue()) + (a->getSpecified() ? "" : "*");
+            out += " " + utf8(a->getName()) + "{" + utf8(a->getNamespaceURI()) +
+                   "}=" + utf8(a->getValue()) + (a->getSpecified() ? "" : "*");
         }
         out += ">";
     }
@@ -109,8 +110,9 @@ TEST(DOMUtilParse, DefaultedAttributesTakeTheNamespaceInForce) {
               attributesOf("<!DOCTYPE r [<!ATTLIST q z:d CDATA 'dv' xml:space CDATA 'keep'>]>"
                            "<r xmlns:z='urn:z'><q/><q z:d='x'/><q xmlns:z='urn:y'/></r>"));
 
-    const char* kRebinds = "namespace declaration defaulted from the DTD changes the namespace "
-                           "of a name";
+    const char* kRebinds =
+        "namespace declaration defaulted from the DTD changes the namespace "
+        "of a name";
     const char* kSameName = "attribute defaulted from the DTD has the name of another attribute";
     const std::pair<const char*, const char*> kCases[] = {
         // Declarations that leave the namespace in force as it is, or bind what nothing uses.
@@ -128,8 +130,7 @@ TEST(DOMUtilParse, DefaultedAttributesTakeTheNamespaceInForce) {
         {"<!ATTLIST q xmlns:z CDATA 'urn:z'>]><r xmlns:z='urn:a'><q><c z:a='1'/></q></r>",
          kRebinds},
         {"<!ATTLIST q xmlns:z CDATA 'urn:z'>]><r xmlns:z='urn:a'><q z:a='1'/></r>", kRebinds},
-        {"<!ENTITY e '<q/>'><!ATTLIST q xmlns CDATA 'urn:y'>]><r xmlns='urn:x'>&e;</r>",
-         kRebinds},
+        {"<!ENTITY e '<q/>'><!ATTLIST q xmlns CDATA 'urn:y'>]><r xmlns='urn:x'>&e;</r>", kRebinds},
         // A default whose prefix names the namespace of a given or another defaulted attribute.
         {"<!ATTLIST r q:x CDATA '2'>]><r xmlns:p='urn:u' xmlns:q='urn:v' p:x='1'/>", nullptr},
         {"<!ATTLIST r q:x CDATA '2'>]><r xmlns:p='urn:u' xmlns:q='urn:u' q:x='1'/>", nullptr},

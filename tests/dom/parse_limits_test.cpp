@@ -57,8 +57,8 @@ TEST(DOMUtilParseLimits, EachBoundHoldsExactly) {
         // are not charged: one reference more than the budget still passes.
         {entity + "<a v='", "&e;", "'/>", "", fits + 1, text},
         // Character references and the predefined entities are not counted.
-        {"<!DOCTYPE a [<!ENTITY e 'x'>]><a>&amp;&#65;&lt;", "&e;", "</a>", "",
-         kExpansions, kTooManyExpansions},
+        {"<!DOCTYPE a [<!ENTITY e 'x'>]><a>&amp;&#65;&lt;", "&e;", "</a>", "", kExpansions,
+         kTooManyExpansions},
         // Empty elements at the deepest level close again: they must not make room for more.
         {"", "<a>", "<b/><b/>", "</a>", kDepth - 1, "Nesting depth limit exceeded"},
     };
@@ -76,8 +76,7 @@ TEST(DOMUtilParseLimits, EachBoundHoldsExactly) {
 TEST(DOMUtilParseLimits, HostileDocumentsFailFast) {
     const std::size_t depth = kDepth - 1;
     // Each element below costs the scanner a walk through every open element.
-    const std::size_t extra =
-        (kNestingCost - depth * (depth + 1) / 2) / depth + 4 * 1024;
+    const std::size_t extra = (kNestingCost - depth * (depth + 1) / 2) / depth + 4 * 1024;
     const std::string memory = "Parse memory limit exceeded";
     const std::pair<std::string, std::string> kCases[] = {
         {laughs("<!ENTITY l", "&l", "lol") + "]><r>&l9;</r>", kTooManyExpansions},

@@ -3,14 +3,13 @@
 #ifndef AMXML_TESTS_NODESET_TREES_H
 #define AMXML_TESTS_NODESET_TREES_H
 
-#include "support/test_support.h"
-
 #include <ambrite/xml/nodeset.h>
-
 #include <gtest/gtest.h>
-#include <xercesc/dom/DOM.hpp>
 
 #include <set>
+#include <xercesc/dom/DOM.hpp>
+
+#include "support/test_support.h"
 
 namespace nodeset_test {
 

@@ -94,8 +94,9 @@ TEST_F(AmxmlTool, C14nOptionSpellingsAndStandardInput) {
         run("c14n --comments --apex=/1/2 --exclude /1/2/2 --exclude=/1/2/4 " + in).out);
     EXPECT_EQ("<p:v xmlns:p=\"http://p\">1</p:v>", run("c14n --exclusive --apex /1/2/1 -", in).out);
     // Elements from an entity reference are children of the reference's parent.
-    std::string entity = write("entity.xml", "<!DOCTYPE d [<!ENTITY e '<b>1</b><!--x--><c/>'>]>"
-                                             "<d>&e;<f>&e;</f></d>");
+    std::string entity = write("entity.xml",
+                               "<!DOCTYPE d [<!ENTITY e '<b>1</b><!--x--><c/>'>]>"
+                               "<d>&e;<f>&e;</f></d>");
     EXPECT_EQ("<c></c>", run("c14n --apex /1/2 " + entity).out);
     EXPECT_EQ("<f><b>1</b></f>", run("c14n --apex /1/3 --exclude /1/3/2 " + entity).out);
 }
