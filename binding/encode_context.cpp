@@ -386,8 +386,8 @@ void EncodeContext::callback(DOMNode* node) {
     std::vector<Callback*> order = ordered();
     // The callbacks are the run's from here on: each is deleted once it ran, and those left
     // when one fails are deleted unrun, so the context is ready for another run either way.
+    // The root stays until the end, as callbacks lay out their text by it.
     callbacks_.clear();
-    root_ = nullptr;
     std::size_t i = 0;
     try {
         for (; i < order.size(); ++i) {
@@ -397,8 +397,10 @@ void EncodeContext::callback(DOMNode* node) {
         }
     } catch (...) {
         for (; i < order.size(); ++i) delete order[i];
+        root_ = nullptr;
         throw;
     }
+    root_ = nullptr;
 }
 
 std::vector<EncodeContext::Callback*> EncodeContext::ordered() const {

@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <ostream>
+#include <vector>
 
 namespace Ambrite {
 namespace XML {
@@ -63,26 +64,31 @@ bool descends(const DOMNode* node) {
 
 // A deep copy of `source` owned by `document`. Xerces-C imports deep copies by recursion, which
 // overflows the stack on the deep documents the parser accepts; this walk copies node by node
-// (each with its attributes) and keeps no stack.
+// (each with its attributes) without recursion. A copy joins its parent only once its own
+// children are in, so that the ancestor check of every insertion finds a detached parent
+// instead of walking a deep chain.
 DOMNode* importTree(DOMDocument* document, DOMNode* source) {
     DOMNode* top = document->importNode(source, false);
     DOMNode* from = descends(source) ? source->getFirstChild() : nullptr;
-    DOMNode* to = top;
-    while (from) {
-        DOMNode* copy = to->appendChild(document->importNode(from, false));
+    if (!from) return top;
+    std::vector<DOMNode*> open(1, top);
+    for (;;) {
+        DOMNode* copy = document->importNode(from, false);
         if (descends(from) && from->getFirstChild()) {
-            to = copy;
+            open.push_back(copy);
             from = from->getFirstChild();
             continue;
         }
+        open.back()->appendChild(copy);
         while (!from->getNextSibling()) {
             from = from->getParentNode();
             if (from == source) return top;
-            to = to->getParentNode();
+            copy = open.back();
+            open.pop_back();
+            open.back()->appendChild(copy);
         }
         from = from->getNextSibling();
     }
-    return top;
 }
 
 }  // namespace
@@ -101,6 +107,8 @@ XStructure::XStructure(int flags, int type, const QualifiedName* elementName)
 XStructure::XStructure(const XStructure& other)
     : Transient(other), flags_(other.flags_), type_(other.type_), elementName_(nullptr),
       node_(nullptr), rawString_(nullptr), pending_(false), xmlnsMap_(nullptr) {
+    // A copy of a structure decoded lazily carries what the decoding records.
+    other.lazyDecode();
     std::unique_ptr<QualifiedName> name(other.elementName_ ? other.elementName_->clone()
                                                            : nullptr);
     OwnedDeclarations declarations;

@@ -337,7 +337,8 @@ public:
 protected:
     /// Copies `elementName` when given.
     XStructure(int flags, int type, const QualifiedName* elementName);
-    /// Copies flags, type, name and declarations; the copy is unbound and has no services.
+    /// Completes a pending decoding of `other`, then copies flags, type, name and declarations;
+    /// the copy is unbound and has no services.
     XStructure(const XStructure& other);
 
     int structureFlags() const { return flags_; }
