@@ -1,11 +1,10 @@
 #include <ambrite/xml/binding.h>
 
-#include "foundation/internal.h"
-
+#include <memory>
 #include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/dom/DOMElement.hpp>
 
-#include <memory>
+#include "foundation/internal.h"
 
 namespace Ambrite {
 namespace XML {
@@ -109,8 +108,8 @@ bool ElementIterator::hasNextElement(const XMLCh* namespaceURI, const XMLCh* loc
 
 DOMElement* ElementIterator::nextElement(const XMLCh* namespaceURI, const XMLCh* localName) {
     if (!hasNextElement(namespaceURI, localName)) {
-        throw Exception(13053, Format("No next %S in %X: %X", localName, asNode(element_),
-                                      asNode(current_)));
+        throw Exception(
+            13053, Format("No next %S in %X: %X", localName, asNode(element_), asNode(current_)));
     }
     DOMElement* element = static_cast<DOMElement*>(current_);
     next(false);
@@ -151,8 +150,8 @@ XStructure* ElementIterator::nextStructure(const QualifiedName* expected) {
             throw Exception(13053, Format("No next %S in %X: %X", expected->localName(),
                                           asNode(element_), asNode(nullptr)));
         }
-        throw Exception(13053, Format("No next structure in %X: %X", asNode(element_),
-                                      asNode(nullptr)));
+        throw Exception(13053,
+                        Format("No next structure in %X: %X", asNode(element_), asNode(nullptr)));
     } else if (expected) {
         throw Exception(13053, Format("No next %S in %X: %X", expected->localName(),
                                       asNode(element_), asNode(current_)));
@@ -167,8 +166,7 @@ XStructure* ElementIterator::nextStructure(const QualifiedName* expected) {
 
 void ElementIterator::assertEmpty() const {
     if (current_) {
-        throw Exception(13053,
-                        Format("Trailing %X in %X", asNode(current_), asNode(element_)));
+        throw Exception(13053, Format("Trailing %X in %X", asNode(current_), asNode(element_)));
     }
 }
 

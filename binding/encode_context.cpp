@@ -1,7 +1,9 @@
 #include <ambrite/xml/binding.h>
 
-#include "foundation/internal.h"
-
+#include <algorithm>
+#include <climits>
+#include <memory>
+#include <utility>
 #include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMElement.hpp>
@@ -9,10 +11,7 @@
 #include <xercesc/dom/DOMText.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
-#include <algorithm>
-#include <climits>
-#include <memory>
-#include <utility>
+#include "foundation/internal.h"
 
 namespace Ambrite {
 namespace XML {
@@ -218,7 +217,10 @@ int EncodeContext::Callback::cmp(const Callback* other) const {
 // The context
 
 EncodeContext::EncodeContext()
-    : Context(ENCODE), indentationBase_(-1), indentationStep_(0), superIndentation_(false),
+    : Context(ENCODE),
+      indentationBase_(-1),
+      indentationStep_(0),
+      superIndentation_(false),
       root_(nullptr) {}
 
 EncodeContext::~EncodeContext() {
@@ -466,9 +468,9 @@ void EncodeContext::prettyPrint() {
         } else if (!parent || parent == root_) {
             depth[i] = saturated(static_cast<long long>(base) + step);
         } else {
-            auto at = std::lower_bound(index.begin(), index.end(),
-                                       std::make_pair(static_cast<const DOMNode*>(parent),
-                                                      std::size_t(0)));
+            auto at = std::lower_bound(
+                index.begin(), index.end(),
+                std::make_pair(static_cast<const DOMNode*>(parent), std::size_t(0)));
             depth[i] = at != index.end() && at->first == parent && at->second < i
                            ? saturated(static_cast<long long>(depth[at->second]) + step)
                            : indentation(element);

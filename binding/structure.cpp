@@ -1,7 +1,8 @@
 #include <ambrite/xml/binding.h>
 
-#include "foundation/internal.h"
-
+#include <memory>
+#include <ostream>
+#include <vector>
 #include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMElement.hpp>
@@ -9,9 +10,7 @@
 #include <xercesc/dom/DOMText.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
-#include <memory>
-#include <ostream>
-#include <vector>
+#include "foundation/internal.h"
 
 namespace Ambrite {
 namespace XML {
@@ -99,18 +98,28 @@ DOMNode* importTree(DOMDocument* document, DOMNode* source) {
 XStructure::Builder::~Builder() {}
 
 XStructure::XStructure(int flags, int type, const QualifiedName* elementName)
-    : flags_(flags), type_(type), elementName_(nullptr), node_(nullptr), rawString_(nullptr),
-      pending_(false), xmlnsMap_(nullptr) {
+    : flags_(flags),
+      type_(type),
+      elementName_(nullptr),
+      node_(nullptr),
+      rawString_(nullptr),
+      pending_(false),
+      xmlnsMap_(nullptr) {
     if (elementName) elementName_ = elementName->clone();
 }
 
 XStructure::XStructure(const XStructure& other)
-    : Transient(other), flags_(other.flags_), type_(other.type_), elementName_(nullptr),
-      node_(nullptr), rawString_(nullptr), pending_(false), xmlnsMap_(nullptr) {
+    : Transient(other),
+      flags_(other.flags_),
+      type_(other.type_),
+      elementName_(nullptr),
+      node_(nullptr),
+      rawString_(nullptr),
+      pending_(false),
+      xmlnsMap_(nullptr) {
     // A copy of a structure decoded lazily carries what the decoding records.
     other.lazyDecode();
-    std::unique_ptr<QualifiedName> name(other.elementName_ ? other.elementName_->clone()
-                                                           : nullptr);
+    std::unique_ptr<QualifiedName> name(other.elementName_ ? other.elementName_->clone() : nullptr);
     OwnedDeclarations declarations;
     if (other.xmlnsMap_) {
         declarations.reset(new NamespaceMap);
@@ -200,7 +209,8 @@ void XStructure::encodeImpl(DOMElement* element, EncodeContext* context) {
     }
     if (flags_ & SIMPLE_CONTENT) {
         replaceRawString(encodeString(element, context));
-        if (rawString_) element->appendChild(element->getOwnerDocument()->createTextNode(rawString_));
+        if (rawString_)
+            element->appendChild(element->getOwnerDocument()->createTextNode(rawString_));
     }
     if (!xmlnsMap_) return;
     for (auto it = xmlnsMap_->begin(); it != xmlnsMap_->end(); ++it) {
@@ -390,8 +400,7 @@ UnknownStructure::~UnknownStructure() {
 }
 
 void UnknownStructure::encode(DOMNode* parent, DOMNode* before, EncodeContext* context) {
-    DOMNode* node =
-        cloneNode_ ? importTree(DOMUtil::getOwnerDocument(parent), content_) : content_;
+    DOMNode* node = cloneNode_ ? importTree(DOMUtil::getOwnerDocument(parent), content_) : content_;
     parent->insertBefore(node, before);
     XStructure::encode(node, nullptr, context);
 }

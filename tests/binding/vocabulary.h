@@ -1,27 +1,26 @@
 // The worked example, written as a user of the library writes it: structures of a small
-// signature-like vocabulary, their factories, and a pair of callbacks that fill in digests.
+// signature-like vocabulary, their factories, and a callback that fills in digests.
 #ifndef AMBRITE_XML_TEST_VOCABULARY_H
 #define AMBRITE_XML_TEST_VOCABULARY_H
 
 #include <ambrite/xml/binding.h>
 
+#include <functional>
 #include <xercesc/dom/DOM.hpp>
 #include <xercesc/util/Base64.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
-
-#include <functional>
 
 #include "support/test_support.h"
 
 namespace vocabulary {
 
-using namespace Ambrite::XML;
-using amxml_test::DocumentPtr;
+using namespace amxml_test;
 typedef std::unique_ptr<XMLCh, AMXMLDelete> OwnedString;
 
 const XMLCh kDs[] = u"urn:example:sig";
 
 inline const QualifiedName* named(const QualifiedName& name) { return &name; }
+#define DS(local) named(QualifiedName(kDs, local, false))
 
 template <class T>
 std::vector<std::unique_ptr<T>> copies(const std::vector<std::unique_ptr<T>>& from) {
@@ -29,7 +28,6 @@ std::vector<std::unique_ptr<T>> copies(const std::vector<std::unique_ptr<T>>& fr
     for (auto& s : from) to.emplace_back(static_cast<T*>(s->clone()));
     return to;
 }
-#define DS(local) named(QualifiedName(kDs, local, false))
 
 // The structure base of the vocabulary: what its factories and tests need to reach.
 class Bound : public XStructure {
@@ -42,25 +40,19 @@ protected:
     using XStructure::XStructure;
 };
 
-// A stand-in digest: FNV-1a of the node's serialization, `words` 8-byte words.
-inline std::string digest(DOMNode* node, int words) {
-    BufferSink sink;
-    DOMSerializer::Parameters bare(false, nullptr, nullptr, nullptr);
-    DOMSerializer::serialize(node, sink, &bare);
-    std::string out;
-    for (int w = 0; w < words; ++w) {
-        std::uint64_t h = 14695981039346656037ull + w;
-        for (unsigned i = 0; i < sink.length(); ++i) h = (h ^ sink.data()[i]) * 1099511628211ull;
-        for (int b = 0; b < 8; ++b) out += static_cast<char>(h >> (8 * b));
-    }
-    return out;
+// A stand-in digest: FNV-1a of the node's serialization, in 8 bytes.
+inline std::string text(DOMNode* node);
+inline std::string digest(DOMNode* node) {
+    std::uint64_t h = 14695981039346656037ull;
+    for (unsigned char c : text(node)) h = (h ^ c) * 1099511628211ull;
+    return std::string(reinterpret_cast<const char*>(&h), 8);
 }
 
-// DigestValue and SignatureValue: bytes as Base64 text, read back with Xerces-C's decoder.
+// DigestValue: bytes as Base64 text, read back with Xerces-C's decoder.
 class Value : public Bound {
 public:
-    explicit Value(const XMLCh* local, std::string bytes = "")
-        : Bound(SIMPLE_CONTENT | ELEMENT_ONLY, 10, DS(local)), bytes_(std::move(bytes)) {}
+    explicit Value(std::string bytes = "")
+        : Bound(SIMPLE_CONTENT | ELEMENT_ONLY, 10, DS(u"DigestValue")), bytes_(bytes) {}
     Value(const Value& o) : Bound(o), bytes_(o.bytes()) {}
     XStructure* clone() const override { return new Value(*this); }
     const std::string& bytes() const {
@@ -72,7 +64,7 @@ public:
 protected:
     XMLCh* encodeString(DOMNode* node, EncodeContext* context) override {
         Block block(bytes_.data(), static_cast<unsigned>(bytes_.size()), Block::Reference);
-        return context->createBase64String(&block, 76, node);
+        return context->createBase64String(&block, 12, node);
     }
     void decodeString(const XMLCh* value, DOMNode*, DecodeContext*) override {
         ++decodes;
@@ -89,38 +81,25 @@ private:
 };
 inline int Value::decodes = 0;
 
-// Digests what it covers into the text of the anchor: the covered element is given, or found
-// in prepare() by its Id; the anchor is the node of a Value structure.
+// Digests a reference's transforms into its digest value, whose node is known once encoded.
 class DigestCallback : public EncodeContext::Callback {
 public:
-    DigestCallback(EncodeContext* c, DOMNode* tag, DOMNode* target, const std::u16string& id,
-                   const XStructure* value, int words)
-        : context_(c), target_(target), id_(id), value_(value), words_(words) {
-        tag_ = tag;
+    DigestCallback(EncodeContext* c, DOMNode* reference, DOMNode* transforms, const Value* value)
+        : context_(c), value_(value) {
+        tag_ = reference;
+        covered_.push_back(transforms);
     }
-    void prepare() override {
-        anchor_ = value_->node();
-        xercesc::DOMNodeList* objects = anchor_->getOwnerDocument()->getElementsByTagNameNS(
-            kDs, u"Object");
-        for (XMLSize_t i = 0; !target_ && i < objects->getLength(); ++i) {
-            DOMElement* e = static_cast<DOMElement*>(objects->item(i));
-            if (u"#" + std::u16string(e->getAttribute(u"Id")) == id_) target_ = e;
-        }
-        if (target_) covered_.push_back(target_);
-    }
+    void prepare() override { anchor_ = value_->node(); }
     void run() override {
-        std::string d = digest(covered_.at(0), words_);
-        Block block(d.data(), static_cast<unsigned>(d.size()), Block::Reference);
-        OwnedString text(context_->createBase64String(&block, 76, anchor_));
+        std::string d = digest(covered_[0]);
+        Block block(d.data(), 8, Block::Reference);
+        OwnedString text(context_->createBase64String(&block, 12, anchor_));
         anchor_->setTextContent(text.get());
     }
 
 private:
     EncodeContext* context_;
-    DOMNode* target_;
-    std::u16string id_;
-    const XStructure* value_;
-    int words_;
+    const Value* value_;
 };
 
 // A transform: an Algorithm attribute and any content, kept as structures.
@@ -128,7 +107,8 @@ class Transform : public Bound {
 public:
     explicit Transform(const XMLCh* algorithm = u"")
         : Bound(ELEMENT_ONLY, 11, DS(u"Transform")), algorithm_(algorithm) {}
-    Transform(const Transform& o) : Bound(o), algorithm_(o.algorithm_), content_(copies(o.content())) {}
+    Transform(const Transform& o)
+        : Bound(o), algorithm_(o.algorithm_), content_(copies(o.content_)) {}
     XStructure* clone() const override { return new Transform(*this); }
     const std::vector<std::unique_ptr<XStructure>>& content() const {
         lazyDecode();
@@ -152,34 +132,35 @@ private:
     std::vector<std::unique_ptr<XStructure>> content_;
 };
 
-// A reference: an optional URI, an optional list of transforms and a digest value.
+// A reference: a URI, a list of transforms and a digest value. It records its namespace
+// declarations, on which the content of its transforms may rely.
 class Reference : public Bound {
 public:
-    Reference() : Bound(ELEMENT_ONLY, 12, DS(u"Reference")) {}
+    Reference() : Bound(ELEMENT_ONLY | RECORD_NAMESPACES, 12, DS(u"Reference")) {}
     Reference(const Reference& o)
-        : Bound(o), uri_(o.uri_), transforms_(copies(o.transforms_)),
+        : Bound(o),
+          uri_(o.uri_),
+          transforms_(copies(o.transforms_)),
           digest_(static_cast<Value*>(o.digest_->clone())) {}
     XStructure* clone() const override { return new Reference(*this); }
 
 protected:
     void encodeImpl(DOMElement* e, EncodeContext* c) override {
         XStructure::encodeImpl(e, c);
-        if (!uri_.empty()) c->createAttribute(e, nullptr, u"URI")->setValue(uri_.c_str());
-        if (!transforms_.empty()) {
-            DOMElement* list = c->createElement(e, nullptr, kDs, u"Transforms");
-            for (auto& t : transforms_) t->encode(list, nullptr, c);
-        }
+        c->createAttribute(e, nullptr, u"URI")->setValue(uri_.c_str());
+        DOMElement* list = c->createElement(e, nullptr, kDs, u"Transforms");
+        // Added before the callbacks of references inside the transforms: what the callbacks
+        // cover decides the order.
+        c->callback(new DigestCallback(c, e, list, digest_.get()));
+        for (auto& t : transforms_) t->encode(list, nullptr, c);
         digest_->encode(e, nullptr, c);
-        c->callback(new DigestCallback(c, e, nullptr, uri_, digest_.get(), 1));
     }
     void decodeImpl(ElementIterator& it, DecodeContext* c) override {
         XStructure::decodeImpl(it, c);
-        if (DOMAttr* uri = it.attribute(nullptr, u"URI", false)) uri_ = uri->getValue();
-        if (it.hasNextElement(kDs, u"Transforms")) {
-            ElementIterator list(it.nextElement(kDs, u"Transforms"), c);
-            do {
-                transforms_.emplace_back(static_cast<Transform*>(list.nextStructure(DS(u"Transform"))));
-            } while (list.hasNextNode());
+        uri_ = it.attribute(nullptr, u"URI", true)->getValue();
+        ElementIterator list(it.nextElement(kDs, u"Transforms"), c);
+        while (list.hasNextNode()) {
+            transforms_.emplace_back(static_cast<Transform*>(list.nextStructure(DS(u"Transform"))));
         }
         digest_.reset(static_cast<Value*>(it.nextStructure(DS(u"DigestValue"))));
     }
@@ -188,42 +169,6 @@ private:
     std::u16string uri_;
     std::vector<std::unique_ptr<Transform>> transforms_;
     std::unique_ptr<Value> digest_;
-};
-
-// The signature: references in SignedInfo, the signature value and any objects. It records
-// its namespace declarations, which the objects it copies may rely on.
-class Signature : public Bound {
-public:
-    Signature() : Bound(ELEMENT_ONLY | RECORD_NAMESPACES, 13, DS(u"Signature")) {}
-    Signature(const Signature& o)
-        : Bound(o), references_(copies(o.references_)),
-          value_(static_cast<Value*>(o.value_->clone())), objects_(copies(o.objects_)) {}
-    XStructure* clone() const override { return new Signature(*this); }
-
-protected:
-    void encodeImpl(DOMElement* e, EncodeContext* c) override {
-        XStructure::encodeImpl(e, c);
-        DOMElement* info = c->createElement(e, nullptr, kDs, u"SignedInfo");
-        // Added before the references add theirs: the covered subtrees decide the order.
-        c->callback(new DigestCallback(c, e, info, u"", value_.get(), 6));
-        for (auto& r : references_) r->encode(info, nullptr, c);
-        value_->encode(e, nullptr, c);
-        for (auto& o : objects_) o->encode(e, nullptr, c);
-    }
-    void decodeImpl(ElementIterator& it, DecodeContext* c) override {
-        XStructure::decodeImpl(it, c);
-        ElementIterator info(it.nextElement(kDs, u"SignedInfo"), c);
-        do {
-            references_.emplace_back(static_cast<Reference*>(info.nextStructure(DS(u"Reference"))));
-        } while (info.hasNextNode());
-        value_.reset(static_cast<Value*>(it.nextStructure(DS(u"SignatureValue"))));
-        while (it.hasNextNode()) objects_.emplace_back(it.nextStructure(nullptr));
-    }
-
-private:
-    std::vector<std::unique_ptr<Reference>> references_;
-    std::unique_ptr<Value> value_;
-    std::vector<std::unique_ptr<XStructure>> objects_;
 };
 
 class Factory : public ElementFactory {
@@ -244,22 +189,17 @@ private:
 
 // The names, factories and provider of the vocabulary.
 struct Vocabulary {
-    const QualifiedName names[5] = {{kDs, u"Signature", false},
-                                    {kDs, u"Reference", false},
-                                    {kDs, u"Transform", false},
-                                    {kDs, u"DigestValue", false},
-                                    {kDs, u"SignatureValue", false}};
-    const Factory factories[5] = {Factory([] { return new Signature; }),
-                                  Factory([] { return new Reference; }),
+    const QualifiedName names[3] = {
+        {kDs, u"Reference", false}, {kDs, u"Transform", false}, {kDs, u"DigestValue", false}};
+    const Factory factories[3] = {Factory([] { return new Reference; }),
                                   Factory([] { return new Transform; }),
-                                  Factory([] { return new Value(u"DigestValue"); }),
-                                  Factory([] { return new Value(u"SignatureValue"); })};
+                                  Factory([] { return new Value; })};
     Provider provider;
     Vocabulary() {
-        for (int i = 0; i < 5; ++i) provider.element(&names[i], &factories[i]);
+        for (int i = 0; i < 3; ++i) provider.element(&names[i], &factories[i]);
     }
     // The document element decoded by factory `f` with `context` (which gets the provider).
-    template <class T = Signature>
+    template <class T = Reference>
     std::unique_ptr<T> decode(DOMDocument* document, DecodeContext& context, int f = 0) const {
         context.install(const_cast<Provider*>(&provider));
         return std::unique_ptr<T>(
@@ -267,16 +207,22 @@ struct Vocabulary {
     }
 };
 
-// The structure encoded into a new document with "ds" and two-space indentation, serialized.
+// A node written without a declaration.
+inline std::string text(DOMNode* node) {
+    BufferSink sink;
+    DOMSerializer::Parameters bare(false, nullptr, nullptr, nullptr);
+    DOMSerializer::serialize(node, sink, &bare);
+    return bytes(sink);
+}
+
+// The structure encoded into a new document with "ds" and two-space indentation, written.
 inline std::string encoded(XStructure& s) {
     DocumentPtr out(DOMUtil::newDocument());
     EncodeContext context;
     context.namespacePrefix(kDs, u"ds");
     context.indentation(0, 2, false);
     s.encode(out.get(), nullptr, &context);
-    BufferSink sink;
-    DOMSerializer::serialize(out.get(), sink, nullptr);
-    return amxml_test::bytes(sink);
+    return text(out->getDocumentElement());
 }
 
 }  // namespace vocabulary
