@@ -6,28 +6,20 @@ using namespace vocabulary;
 
 namespace {
 
-const XMLCh kP[] = u"urn:p";
+const XMLCh P[] = u"urn:p";
 const XMLCh* const Any = ElementIterator::Any;
 const XMLCh* const Other = ElementIterator::Other;
-
-std::string failure(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return printed(e);
-    }
-    return "none";
-}
 
 }  // namespace
 
 TEST(ElementIterator, SkipsBlanksAndCommentsAndReadsSimpleContent) {
     DocumentPtr d = parse("<r><a>\n <!--c-->\n</a><a>a<!--c--> <![CDATA[b]]></a><a>x <b/></a></r>");
     DecodeContext context;
-    DOMElement* a = static_cast<DOMElement*>(d->getDocumentElement()->getFirstChild());
-    ElementIterator blank(a, &context),
-        simple(static_cast<DOMElement*>(a->getNextSibling()), &context),
-        mixed(static_cast<DOMElement*>(a->getNextSibling()->getNextSibling()), &context);
+    DOMNode* a = d->getDocumentElement()->getFirstChild();
+    ElementIterator blank(static_cast<DOMElement*>(a), &context);
+    ElementIterator simple(static_cast<DOMElement*>(a->getNextSibling()), &context);
+    ElementIterator mixed(static_cast<DOMElement*>(a->getNextSibling()->getNextSibling()),
+                          &context);
     EXPECT_FALSE(blank.hasNextNode());
     blank.assertEmpty();
     EXPECT_EQ(u"a b", u16(OwnedString(simple.simpleContent()).get()));
@@ -42,33 +34,30 @@ TEST(ElementIterator, MatchesElementsByNameAndWildcard) {
     DecodeContext context;
     ElementIterator it(d->getDocumentElement(), &context);
     const struct {
-        const XMLCh* ns;
-        const XMLCh* local;
+        const XMLCh *ns, *local;
         bool onB, onC;
     } kCases[] = {
-        {Any, Any, true, true},        {kP, Any, true, false},    {u"urn:q", Any, false, false},
-        {nullptr, Any, false, true},   {kP, Other, false, true},  {u"urn:q", Other, true, true},
-        {nullptr, Other, true, false}, {kP, u"b", true, false},   {kP, u"c", false, false},
-        {nullptr, u"c", false, true},  {Any, u"b", false, false},
+        {Any, Any, 1, 1}, {P, Any, 1, 0},        {u"urn:q", Any, 0, 0},  {nullptr, Any, 0, 1},
+        {P, Other, 0, 1}, {u"q", Other, 1, 1},   {nullptr, Other, 1, 0}, {P, u"b", 1, 0},
+        {P, u"c", 0, 0},  {nullptr, u"c", 0, 1}, {Any, u"b", 0, 0},
     };
     for (bool onB : {true, false}) {
         for (const auto& c : kCases)
             EXPECT_EQ(onB ? c.onB : c.onC, it.hasNextElement(c.ns, c.local));
-        if (onB) it.nextElement(kP, u"b");
+        if (onB) it.nextElement(P, u"b");
     }
     EXPECT_EQ("Ambrite::XML::Exception 13053: No next b in a: c",
-              failure([&] { it.nextElement(kP, u"b"); }));
+              failure([&] { it.nextElement(P, u"b"); }));
 }
 
-// Text, unclaimed nodes and registered elements; factories that stand in for their parent
-// names, a circle of parents, and an iterator without a provider.
+// Text, unclaimed nodes and registered elements; factories that stand in for their parent's
+// name, a circle of parents, and an iterator without a provider.
 TEST(ElementIterator, CreatesStructuresThroughTheProvider) {
     DocumentPtr d = parse(
         "<a xmlns='urn:example:sig'>t<?p?><u/><Transform Algorithm='x'/>"
         "<DigestValue>AA==</DigestValue><x:A xmlns:x='urn:p'/></a>");
-    const QualifiedName base(kDs, u"Base", false), a(kP, u"A", false), b(kP, u"B", false);
-    const Factory derived([] { return new Value; }, &base), ab([] { return new Value; }, &b),
-        ba([] { return new Value; }, &a);
+    const QualifiedName base(kDs, u"Base", false), a(P, u"A", false), b(P, u"B", false);
+    const Factory<Value> derived(&base), ab(&b), ba(&a);
     Vocabulary v;
     v.provider.element(&v.names[2], &derived);
     v.provider.element(&a, &ab);
@@ -77,8 +66,9 @@ TEST(ElementIterator, CreatesStructuresThroughTheProvider) {
     context.install(&v.provider);
     ElementIterator it(d->getDocumentElement(), &context), without(d->getDocumentElement(), &bare);
     EXPECT_FALSE(without.hasNextStructure(nullptr));
-    for (int type : {1, 2, 2, 11})
+    for (int type : {1, 2, 2, 11}) {
         EXPECT_EQ(type, std::unique_ptr<XStructure>(it.nextStructure(nullptr))->structureType());
+    }
     EXPECT_TRUE(it.hasNextStructure(&base));
     EXPECT_FALSE(it.hasNextStructure(&a));
     EXPECT_EQ("Ambrite::XML::Exception 13053: No next A in a: DigestValue",

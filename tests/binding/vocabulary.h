@@ -16,18 +16,12 @@ namespace vocabulary {
 
 using namespace amxml_test;
 typedef std::unique_ptr<XMLCh, AMXMLDelete> OwnedString;
+typedef std::vector<std::shared_ptr<XStructure>> Content;
 
 const XMLCh kDs[] = u"urn:example:sig";
 
 inline const QualifiedName* named(const QualifiedName& name) { return &name; }
 #define DS(local) named(QualifiedName(kDs, local, false))
-
-template <class T>
-std::vector<std::unique_ptr<T>> copies(const std::vector<std::unique_ptr<T>>& from) {
-    std::vector<std::unique_ptr<T>> to;
-    for (auto& s : from) to.emplace_back(static_cast<T*>(s->clone()));
-    return to;
-}
 
 // The structure base of the vocabulary: what its factories and tests need to reach.
 class Bound : public XStructure {
@@ -40,25 +34,32 @@ protected:
     using XStructure::XStructure;
 };
 
-// A stand-in digest: FNV-1a of the node's serialization, in 8 bytes.
-inline std::string text(DOMNode* node);
-inline std::string digest(DOMNode* node) {
-    std::uint64_t h = 14695981039346656037ull;
-    for (unsigned char c : text(node)) h = (h ^ c) * 1099511628211ull;
-    return std::string(reinterpret_cast<const char*>(&h), 8);
+// A node written without a declaration.
+inline std::string text(DOMNode* node) {
+    BufferSink sink;
+    DOMSerializer::Parameters bare(false, nullptr, nullptr, nullptr);
+    DOMSerializer::serialize(node, sink, &bare);
+    return bytes(sink);
 }
 
-// DigestValue: bytes as Base64 text, read back with Xerces-C's decoder.
+// The printed Exception that f throws, or "none".
+inline std::string failure(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const Exception& e) {
+        return printed(e);
+    }
+    return "none";
+}
+
+// DigestValue (or another name): bytes as Base64 text, read back with Xerces-C's decoder.
 class Value : public Bound {
 public:
-    explicit Value(std::string bytes = "")
-        : Bound(SIMPLE_CONTENT | ELEMENT_ONLY, 10, DS(u"DigestValue")), bytes_(bytes) {}
-    Value(const Value& o) : Bound(o), bytes_(o.bytes()) {}
+    explicit Value(const XMLCh* local = u"DigestValue", int flags = SIMPLE_CONTENT | ELEMENT_ONLY)
+        : Bound(flags, 10, local ? DS(local) : nullptr) {}
     XStructure* clone() const override { return new Value(*this); }
-    const std::string& bytes() const {
-        lazyDecode();
-        return bytes_;
-    }
+    const std::string& bytes() const { return lazyDecode(), bytes_; }
+    std::string bytes_;
     static int decodes;
 
 protected:
@@ -75,13 +76,10 @@ protected:
         bytes_.assign(reinterpret_cast<char*>(bytes), n);
         m->deallocate(bytes);
     }
-
-private:
-    std::string bytes_;
 };
 inline int Value::decodes = 0;
 
-// Digests a reference's transforms into its digest value, whose node is known once encoded.
+// Digests a reference's transforms (FNV-1a of their text) into its digest value.
 class DigestCallback : public EncodeContext::Callback {
 public:
     DigestCallback(EncodeContext* c, DOMNode* reference, DOMNode* transforms, const Value* value)
@@ -91,10 +89,11 @@ public:
     }
     void prepare() override { anchor_ = value_->node(); }
     void run() override {
-        std::string d = digest(covered_[0]);
-        Block block(d.data(), 8, Block::Reference);
-        OwnedString text(context_->createBase64String(&block, 12, anchor_));
-        anchor_->setTextContent(text.get());
+        std::uint64_t h = 14695981039346656037ull;
+        for (unsigned char c : text(covered_[0])) h = (h ^ c) * 1099511628211ull;
+        Block block(&h, 8, Block::Reference);
+        anchor_->setTextContent(
+            OwnedString(context_->createBase64String(&block, 12, anchor_)).get());
     }
 
 private:
@@ -105,15 +104,9 @@ private:
 // A transform: an Algorithm attribute and any content, kept as structures.
 class Transform : public Bound {
 public:
-    explicit Transform(const XMLCh* algorithm = u"")
-        : Bound(ELEMENT_ONLY, 11, DS(u"Transform")), algorithm_(algorithm) {}
-    Transform(const Transform& o)
-        : Bound(o), algorithm_(o.algorithm_), content_(copies(o.content_)) {}
+    Transform() : Bound(ELEMENT_ONLY, 11, DS(u"Transform")) {}
     XStructure* clone() const override { return new Transform(*this); }
-    const std::vector<std::unique_ptr<XStructure>>& content() const {
-        lazyDecode();
-        return content_;
-    }
+    const Content& content() const { return lazyDecode(), content_; }
 
 protected:
     void encodeImpl(DOMElement* e, EncodeContext* c) override {
@@ -129,7 +122,7 @@ protected:
 
 private:
     std::u16string algorithm_;
-    std::vector<std::unique_ptr<XStructure>> content_;
+    Content content_;
 };
 
 // A reference: a URI, a list of transforms and a digest value. It records its namespace
@@ -137,11 +130,6 @@ private:
 class Reference : public Bound {
 public:
     Reference() : Bound(ELEMENT_ONLY | RECORD_NAMESPACES, 12, DS(u"Reference")) {}
-    Reference(const Reference& o)
-        : Bound(o),
-          uri_(o.uri_),
-          transforms_(copies(o.transforms_)),
-          digest_(static_cast<Value*>(o.digest_->clone())) {}
     XStructure* clone() const override { return new Reference(*this); }
 
 protected:
@@ -159,31 +147,28 @@ protected:
         XStructure::decodeImpl(it, c);
         uri_ = it.attribute(nullptr, u"URI", true)->getValue();
         ElementIterator list(it.nextElement(kDs, u"Transforms"), c);
-        while (list.hasNextNode()) {
-            transforms_.emplace_back(static_cast<Transform*>(list.nextStructure(DS(u"Transform"))));
-        }
+        while (list.hasNextNode()) transforms_.emplace_back(list.nextStructure(DS(u"Transform")));
         digest_.reset(static_cast<Value*>(it.nextStructure(DS(u"DigestValue"))));
     }
 
 private:
     std::u16string uri_;
-    std::vector<std::unique_ptr<Transform>> transforms_;
-    std::unique_ptr<Value> digest_;
+    Content transforms_;
+    std::shared_ptr<Value> digest_;
 };
 
+template <class T>
 class Factory : public ElementFactory {
 public:
-    explicit Factory(std::function<Bound*()> make, const QualifiedName* parent = nullptr)
-        : make_(std::move(make)), parent_(parent) {}
+    explicit Factory(const QualifiedName* parent = nullptr) : parent_(parent) {}
     const QualifiedName* parent() const override { return parent_; }
     XStructure* create(DOMNode* node, DecodeContext* context) const override {
-        std::unique_ptr<Bound> s(make_());
+        std::unique_ptr<T> s(new T);
         s->decode(node, context);
         return s.release();
     }
 
 private:
-    std::function<Bound*()> make_;
     const QualifiedName* parent_;
 };
 
@@ -191,29 +176,23 @@ private:
 struct Vocabulary {
     const QualifiedName names[3] = {
         {kDs, u"Reference", false}, {kDs, u"Transform", false}, {kDs, u"DigestValue", false}};
-    const Factory factories[3] = {Factory([] { return new Reference; }),
-                                  Factory([] { return new Transform; }),
-                                  Factory([] { return new Value; })};
+    const Factory<Reference> reference;
+    const Factory<Transform> transform;
+    const Factory<Value> value;
     Provider provider;
     Vocabulary() {
-        for (int i = 0; i < 3; ++i) provider.element(&names[i], &factories[i]);
+        provider.element(&names[0], &reference);
+        provider.element(&names[1], &transform);
+        provider.element(&names[2], &value);
     }
-    // The document element decoded by factory `f` with `context` (which gets the provider).
+    // The document element decoded as a T with `context`, which gets the provider.
     template <class T = Reference>
-    std::unique_ptr<T> decode(DOMDocument* document, DecodeContext& context, int f = 0) const {
+    std::unique_ptr<T> decode(DOMDocument* document, DecodeContext& context) const {
         context.install(const_cast<Provider*>(&provider));
         return std::unique_ptr<T>(
-            static_cast<T*>(factories[f].create(document->getDocumentElement(), &context)));
+            static_cast<T*>(Factory<T>().create(document->getDocumentElement(), &context)));
     }
 };
-
-// A node written without a declaration.
-inline std::string text(DOMNode* node) {
-    BufferSink sink;
-    DOMSerializer::Parameters bare(false, nullptr, nullptr, nullptr);
-    DOMSerializer::serialize(node, sink, &bare);
-    return bytes(sink);
-}
 
 // The structure encoded into a new document with "ds" and two-space indentation, written.
 inline std::string encoded(XStructure& s) {

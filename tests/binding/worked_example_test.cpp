@@ -12,8 +12,7 @@ const std::string kSigned =
     "  <Transforms>\n"
     "    <Transform Algorithm='urn:t:a'><e:XPath>not(@x)</e:XPath></Transform>\n"
     "    <!-- a comment --><Transform Algorithm='urn:t:b'>\n"
-    "      <Reference "
-    "URI='#b'><Transforms/><DigestValue>AAECAwQFBgcICQ==</DigestValue></Reference>\n"
+    "      <Reference URI='#b'><Transforms/><DigestValue>AAEC</DigestValue></Reference>\n"
     "    </Transform>\n"
     "  </Transforms>\n"
     "  <DigestValue>AAEC</DigestValue>\n"
@@ -59,7 +58,6 @@ TEST(WorkedExample, DecodesEagerlyAndLazilyAndEncodesByteForByte) {
     const Vocabulary v;
     DocumentPtr d = parse(kSigned);
     for (bool lazy : {false, true}) {
-        SCOPED_TRACE(lazy);
         DecodeContext context;
         context.lazyDecode(lazy);
         const int before = Value::decodes;
@@ -67,51 +65,43 @@ TEST(WorkedExample, DecodesEagerlyAndLazilyAndEncodesByteForByte) {
         EXPECT_EQ(lazy ? before : before + 2, Value::decodes);
         EXPECT_EQ(kEncoded, encoded(*s));
         EXPECT_EQ(before + 2, Value::decodes);
-        std::unique_ptr<XStructure> copy(s->clone());
-        EXPECT_EQ(kEncoded, encoded(*copy));
+        EXPECT_EQ(kEncoded, encoded(*std::unique_ptr<XStructure>(s->clone())));
     }
 }
 
 // Documents written by strangers fail with a clear message, eagerly at decoding and lazily at
 // first use; content the vocabulary leaves open decodes.
 TEST(WorkedExample, RefusesWhatTheVocabularyDoesNotAllow) {
-    const std::string r = "<Reference xmlns='urn:example:sig' URI='u'>", end = "</Reference>";
+    const std::string r = "<Reference xmlns='urn:example:sig' URI='u'>", e = "</Reference>";
     const std::string t = "<Transforms/>", v = "<DigestValue>AA==</DigestValue>";
-    struct Case {
-        std::string xml;
-        const char* message;
-    } const kCases[] = {
+    const std::pair<std::string, std::string> kCases[] = {
         {"<Ref xmlns='urn:example:sig'/>", "Invalid element name: Ref (expecting Reference)"},
         {"<Reference xmlns='urn:x'/>",
          "Invalid element namespace URI: urn:x (expecting urn:example:sig)"},
         {"<Reference/>", "Invalid element namespace URI: Null (expecting urn:example:sig)"},
         {"<Reference xmlns='urn:example:sig'/>", "No URI attribute in Reference"},
-        {r + end, "No next Transforms in Reference: Null"},
-        {r + v + end, "No next Transforms in Reference: DigestValue"},
-        {r + t + end, "No next DigestValue in Reference: Null"},
-        {r + t + "text" + v + end, "No next DigestValue in Reference: #text"},
-        {r + t + v + "<Extra/>" + end, "Trailing Extra in Reference"},
-        {r + "<Transforms><Foo/></Transforms>" + v + end, "No next Transform in Transforms: Foo"},
-        {r + "<Transforms><Transform/></Transforms>" + v + end,
+        {r + e, "No next Transforms in Reference: Null"},
+        {r + v + e, "No next Transforms in Reference: DigestValue"},
+        {r + t + e, "No next DigestValue in Reference: Null"},
+        {r + t + "text" + v + e, "No next DigestValue in Reference: #text"},
+        {r + t + v + "<Extra/>" + e, "Trailing Extra in Reference"},
+        {r + "<Transforms><Foo/></Transforms>" + v + e, "No next Transform in Transforms: Foo"},
+        {r + "<Transforms><Transform/></Transforms>" + v + e,
          "No Algorithm attribute in Transform"},
-        {r + t + "<DigestValue>AA==<b/></DigestValue>" + end, "Trailing b in DigestValue"},
-        {r + "<Transforms><Transform Algorithm='a'>t<?p?><x:y xmlns:x='u'/>" + r + t + v + end +
-             "</Transform></Transforms>" + v + end,
-         nullptr},
+        {r + t + "<DigestValue>AA==<b/></DigestValue>" + e, "Trailing b in DigestValue"},
+        {r + "<Transforms><Transform Algorithm='a'>t<?p?><x:y xmlns:x='u'/>" + r + t + v + e +
+             "</Transform></Transforms>" + v + e,
+         ""},
     };
     const Vocabulary vocabulary;
-    for (const Case& c : kCases) {
-        SCOPED_TRACE(c.xml);
-        DocumentPtr d = parse(c.xml);
+    for (const auto& c : kCases) {
+        DocumentPtr d = parse(c.first);
         for (bool lazy : {false, true}) {
             DecodeContext context;
             context.lazyDecode(lazy);
-            try {
-                encoded(*vocabulary.decode(d.get(), context));
-                EXPECT_EQ(nullptr, c.message);
-            } catch (const Exception& e) {
-                EXPECT_EQ(std::string("Ambrite::XML::Exception 13053: ") + c.message, printed(e));
-            }
+            EXPECT_EQ(c.second.empty() ? "none" : "Ambrite::XML::Exception 13053: " + c.second,
+                      failure([&] { encoded(*vocabulary.decode(d.get(), context)); }))
+                << c.first;
         }
     }
 }
@@ -123,15 +113,10 @@ TEST(WorkedExample, BoundsNestingAndCopiesDeepUnknownContent) {
     for (int n : {998, 999, 1000, 99999}) {
         DocumentPtr d = nested(kDs, u"Transform", n);
         DecodeContext context;
-        try {
-            v.decode<Transform>(d.get(), context, 1);
-            EXPECT_LT(n, 1000);
-        } catch (const Exception& e) {
-            EXPECT_GE(n, 1000);
-            EXPECT_EQ("Ambrite::XML::Exception 13053: Nesting depth limit exceeded", printed(e));
-        }
+        EXPECT_EQ(n < 1000 ? "none" : "Ambrite::XML::Exception 13053: Nesting depth limit exceeded",
+                  failure([&] { v.decode<Transform>(d.get(), context); }));
         context.lazyDecode(true);
-        std::unique_ptr<Transform> top = v.decode<Transform>(d.get(), context, 1);
+        std::unique_ptr<Transform> top = v.decode<Transform>(d.get(), context);
         const Transform* level = top.get();
         for (int i = 0; i < std::min(n, 5000); ++i) {
             level = static_cast<const Transform*>(level->content().at(0).get());
@@ -139,15 +124,13 @@ TEST(WorkedExample, BoundsNestingAndCopiesDeepUnknownContent) {
     }
     DocumentPtr d = nested(nullptr, u"u", 100000);
     DecodeContext context;
-    std::unique_ptr<Transform> s = v.decode<Transform>(d.get(), context, 1);
+    std::unique_ptr<Transform> s = v.decode<Transform>(d.get(), context);
     ASSERT_EQ(1u, s->content().size());
     EXPECT_EQ(2, s->content()[0]->structureType());
-    std::string inner;
-    for (int i = 1; i < 100000; ++i) inner += "<u>";
-    inner += "<u />";
-    for (int i = 1; i < 100000; ++i) inner += "</u>";
-    EXPECT_TRUE("<ds:Transform Algorithm=\"a\" xmlns:ds=\"urn:example:sig\">\n  " + inner +
-                    "\n</ds:Transform>" ==
+    std::string open, close;
+    for (int i = 1; i < 100000; ++i) open += "<u>", close += "</u>";
+    EXPECT_TRUE("<ds:Transform Algorithm=\"a\" xmlns:ds=\"urn:example:sig\">\n  " + open + "<u />" +
+                    close + "\n</ds:Transform>" ==
                 encoded(*s));
 }
 
