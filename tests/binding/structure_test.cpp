@@ -118,8 +118,8 @@ TEST(XStructure, SurvivesAllocationFailures) {
                   declaring.xmlns(copy->xmlns());
                   declaring.bytes_ = "abc";
                   EXPECT_EQ(
-                      "<ds:DigestValue xmlns:a=\"urn:a\" xmlns:ds=\"urn:example:sig\" "
-                      "xmlns=\"urn:example:sig\">YWJj</ds:DigestValue>",
+                      "<ds:DigestValue xmlns=\"urn:example:sig\" xmlns:a=\"urn:a\" "
+                      "xmlns:ds=\"urn:example:sig\">YWJj</ds:DigestValue>",
                       encoded(declaring));
               }),
               5u);
