@@ -169,13 +169,24 @@ bool inside(DOMNode* anchor, const std::vector<DOMNode*>& covered, const DOMNode
     return false;
 }
 
+// The Base64 characters of every 12-bit value, two per entry, so that a group of three bytes
+// takes two look-ups and two four-byte copies.
+struct PairTable {
+    XMLCh pair[4096][2];
+    constexpr PairTable() : pair() {
+        for (int v = 0; v < 4096; ++v) {
+            pair[v][0] = kBase64[v >> 6];
+            pair[v][1] = kBase64[v & 63];
+        }
+    }
+};
+constexpr PairTable kPairs;
+
 XMLCh* encodeGroups(XMLCh* out, const unsigned char* in, std::size_t groups) {
     for (std::size_t g = 0; g < groups; ++g, in += 3, out += 4) {
         const unsigned v = (unsigned(in[0]) << 16) | (unsigned(in[1]) << 8) | in[2];
-        out[0] = kBase64[v >> 18];
-        out[1] = kBase64[(v >> 12) & 63];
-        out[2] = kBase64[(v >> 6) & 63];
-        out[3] = kBase64[v & 63];
+        std::memcpy(out, kPairs.pair[v >> 12], 2 * sizeof(XMLCh));
+        std::memcpy(out + 2, kPairs.pair[v & 4095], 2 * sizeof(XMLCh));
     }
     return out;
 }
