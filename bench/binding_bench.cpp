@@ -4,15 +4,14 @@
 //
 //   amxml-binding-bench [--benchmark_filter=REGEX] [other Google Benchmark options]
 #include <ambrite/xml/binding.h>
-
 #include <benchmark/benchmark.h>
-#include <xercesc/dom/DOM.hpp>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
+#include <xercesc/dom/DOM.hpp>
 
 using namespace Ambrite::XML;
 

@@ -56,10 +56,12 @@ TEST(ElementIterator, CreatesStructuresThroughTheProvider) {
     DocumentPtr d = parse(
         "<a xmlns='urn:example:sig'>t<?p?><u/><Transform Algorithm='x'/>"
         "<DigestValue>AA==</DigestValue><x:A xmlns:x='urn:p'/></a>");
-    const QualifiedName base(kDs, u"Base", false), a(P, u"A", false), b(P, u"B", false);
-    const Factory<Value> derived(&base), ab(&b), ba(&a);
+    const QualifiedName base(kDs, u"Base", false), mid(kDs, u"Mid", false), a(P, u"A", false),
+        b(P, u"B", false);
+    const Factory<Value> derived(&mid), middle(&base), ab(&b), ba(&a);
     Vocabulary v;
     v.provider.element(&v.names[2], &derived);
+    v.provider.element(&mid, &middle);
     v.provider.element(&a, &ab);
     v.provider.element(&b, &ba);
     DecodeContext context, bare;

@@ -125,11 +125,12 @@ TEST(EncodeContext, PrettyPrintsCreatedElements) {
     context.createElement(c, nullptr, nullptr, u"e");
     context.createElement(r, nullptr, nullptr, u"t")->appendChild(d->createTextNode(u"x"));
     c->appendChild(d->importNode(d->getDocumentElement()->getFirstChild(), true));
+    context.createElement(context.createElement(r, nullptr, nullptr, u"g"), nullptr, nullptr, u"h");
     context.callback(r);
     const std::string s(17, ' ');
     EXPECT_EQ("<p><a><b /></a>\n" + s + "<r>\n" + s + "  <c>\n" + s + "    <e />\n" + s +
-                  "    <a><b /></a>\n" + s + "  </c>\n" + s + "  <t>x</t>\n" + s + "</r>\n" +
-                  s.substr(2) + "</p>",
+                  "    <a><b /></a>\n" + s + "  </c>\n" + s + "  <t>x</t>\n" + s + "  <g>\n" + s +
+                  "    <h />\n" + s + "  </g>\n" + s + "</r>\n" + s.substr(2) + "</p>",
               text(d->getDocumentElement()));
 }
 

@@ -75,6 +75,8 @@ protected:
         if (!bytes) throw Exception(13053, "Invalid Base64");
         bytes_.assign(reinterpret_cast<char*>(bytes), n);
         m->deallocate(bytes);
+        // Read through the accessor, as any reader would: no second decoding may start.
+        if (this->bytes().size() > 64) throw Exception(13053, "Digest value too long");
     }
 };
 inline int Value::decodes = 0;
