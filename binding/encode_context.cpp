@@ -23,7 +23,7 @@ typedef std::unique_ptr<XMLCh, AMXMLDelete> OwnedString;
 const XMLCh kXmlns[] = u"xmlns";
 const XMLCh kX[] = u"x";
 const XMLCh kEmpty[] = u"";
-const XMLCh kBase64[] = u"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr XMLCh kBase64[] = u"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 // A line feed followed by 0 to 16 spaces: the indentation strings that are never allocated.
 struct IndentTable {
