@@ -55,8 +55,9 @@ public:
     /// A new parser in the library's configuration and with the bounds of parse(), owned by the
     /// caller (ParserRelease).
     static xercesc::DOMLSParser* wellFormedParser();
-    /// An input over `source` (adopted when `adopt`), for callers that drive a parser themselves;
-    /// the caller releases it with release(). The system id is copied.
+    /// An input over `source` (adopted when `adopt`, also when this throws), for callers that
+    /// drive a parser themselves; the caller releases it with release(). The system id is
+    /// copied.
     static xercesc::DOMLSInput* inputSourceAdapter(OctetSource* source, bool adopt,
                                                    const XMLCh* systemId);
     /// "NAME: message" for a Xerces-C DOMException.
