@@ -8,13 +8,6 @@ std::string printedTree(const std::string& expr) {
         failure([&] { out << Tree(XPathParser::parse(widen(expr).c_str())).get(); });
     return thrown.empty() ? out.str() : thrown;
 }
-
-std::string repeat(const std::string& s, std::size_t n) {
-    std::string out;
-    for (std::size_t i = 0; i < n; ++i) out += s;
-    return out;
-}
-
 }  // namespace
 
 // The printed trees show grouping: "(l op r)" for binary operators, "/" between steps.
