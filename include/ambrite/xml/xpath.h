@@ -81,7 +81,8 @@ protected:
 // ---------------------------------------------------------------------------------------------
 // Expressions
 
-/// A compiled expression: a tree of XPath objects evaluated against a context node, a context
+/// A compiled expression: a tree of XPath objects evaluated against a context node (one XPath
+/// sees: not an entity reference, a document type or an xmlns="" declaration), a context
 /// position (from 1) and a binding map. Strings returned are utalloc'ed and freed by the caller
 /// with utfree; iterators are deleted by the caller. A tree is evaluated by one thread at a time.
 class AMXML_API XPath : public Allocated {
