@@ -62,7 +62,8 @@ TEST(DOMUtilParseLimits, EachBoundHoldsExactly) {
         {"<!DOCTYPE a [<!ENTITY e 'x'>]><a>&amp;&#65;&lt;", "&e;", "</a>", "",
          internal::kEntityExpansionLimit, kExpansions},
         // Empty elements at the deepest level close again: they must not make room for more.
-        {"", "<a>", "<b/><b/>", "</a>", internal::kDepthLimit - 1, "Nesting depth limit exceeded"},
+        {"", "<a>", "<b/><b/>", "</a>", DOMUtil::Limits::kDefaultMaxDepth - 1,
+         "Nesting depth limit exceeded"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.head.substr(0, 40) + c.unit);
@@ -76,10 +77,13 @@ TEST(DOMUtilParseLimits, EachBoundHoldsExactly) {
 
 // Documents within the counted limits that would still take gigabytes or minutes.
 TEST(DOMUtilParseLimits, HostileDocumentsFailFast) {
-    const std::size_t depth = internal::kDepthLimit - 1;
-    // Each element below costs the scanner a walk through every open element.
-    const std::size_t extra =
-        (internal::kNestingCostBase - depth * (depth + 1) / 2) / depth + 4 * 1024;
+    const std::size_t limit = DOMUtil::Limits::kDefaultMaxDepth, depth = limit - 1;
+    // Each element below costs the scanner a walk through every open element; the elements
+    // bring 4 bytes of allowance each and the chain 7 per level.
+    const std::size_t extra = (limit * (limit + 1) + internal::kNestingCostBase +
+                               7 * depth * internal::kNestingCostPerByte) /
+                                  (depth + 1 - 4 * internal::kNestingCostPerByte) +
+                              1024;
     const std::string memory = "Parse memory limit exceeded";
     const std::pair<std::string, std::string> kCases[] = {
         {laughs("<!ENTITY l", "&l", "lol") + "]><r>&l9;</r>", kExpansions},

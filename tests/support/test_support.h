@@ -17,7 +17,9 @@ namespace amxml_test {
 using namespace Ambrite::XML;
 
 /// A UTF-16 string for comparisons; gtest prints it readably.
-inline std::u16string u16(const XMLCh* s) { return s ? std::u16string(s) : std::u16string(u"<null>"); }
+inline std::u16string u16(const XMLCh* s) {
+    return s ? std::u16string(s) : std::u16string(u"<null>");
+}
 
 /// UTF-16 to UTF-8 (pairs combined; lone surrogates as three bytes).
 inline std::string utf8(const std::u16string& s) {
@@ -68,6 +70,19 @@ typedef std::unique_ptr<DOMDocument, DocumentDeleter> DocumentPtr;
 inline DocumentPtr parse(const std::string& xml) {
     BlockSource source(new Block(xml.data(), static_cast<unsigned int>(xml.size()), Block::Copy));
     return DocumentPtr(DOMUtil::parse(&source));
+}
+
+/// Parses text with the given limits.
+inline DocumentPtr parse(const std::string& xml, const DOMUtil::Limits& limits) {
+    BlockSource source(new Block(xml.data(), static_cast<unsigned int>(xml.size()), Block::Copy));
+    return DocumentPtr(DOMUtil::parse(&source, limits));
+}
+
+/// Limits that let a document nest `depth` deep.
+inline DOMUtil::Limits depthLimits(unsigned int depth) {
+    DOMUtil::Limits limits;
+    limits.maxDepth(depth);
+    return limits;
 }
 
 inline bool endsWith(const std::string& s, const std::string& tail) {

@@ -31,7 +31,7 @@ using Ambrite::XML::C14n::DOMCanonicalizer;
 
 const char kUsage[] =
     "usage: amxml c14n [--comments] [--exclusive] [--prefixes LIST] [--apex LOCATOR]\n"
-    "                  [--exclude LOCATOR]... [FILE|-]\n"
+    "                  [--exclude LOCATOR]... [--max-depth N] [--max-memory SIZE] [FILE|-]\n"
     "\n"
     "Parses FILE (standard input when FILE is - or absent) and writes the canonical form of\n"
     "the document, or of a part of it, to standard output.\n"
@@ -41,7 +41,8 @@ const char kUsage[] =
     "  --prefixes LIST    blank-separated prefixes that exclusive canonicalization treats\n"
     "                     inclusively; #default stands for the default namespace\n"
     "  --apex LOCATOR     only the subtree of this element (with its attributes)\n"
-    "  --exclude LOCATOR  leave out the subtree of this element (may be repeated)\n"
+    "  --exclude LOCATOR  leave out the subtree of this element (may be "
+    "repeated)\n" AMXML_LIMIT_OPTIONS_USAGE
     "  --help             show this text\n"
     "\n"
     "LOCATOR is an element child sequence: /1 is the document element, /1/3/2 the second\n"
@@ -102,21 +103,6 @@ std::u16string fromUtf8(const std::string& text) {
     }
 }
 
-// The next option's value: "--name VALUE" or "--name=VALUE".
-bool optionValue(int argc, char** argv, int& i, const char* name, std::string& value) {
-    std::size_t n = std::strlen(name);
-    const char* arg = argv[i];
-    if (std::strncmp(arg, name, n) != 0) return false;
-    if (arg[n] == '=') {
-        value = arg + n + 1;
-        return true;
-    }
-    if (arg[n] != 0) return false;
-    if (i + 1 >= argc) throw UsageError{std::string("option ") + name + " needs a value"};
-    value = argv[++i];
-    return true;
-}
-
 }  // namespace
 
 int c14nCommand(int argc, char** argv) {
@@ -124,6 +110,7 @@ int c14nCommand(int argc, char** argv) {
         bool comments = false, exclusive = false, havePrefixes = false;
         std::string prefixes, apex, value;
         std::vector<std::string> excludes;
+        ParseLimits limits;
         const char* input;
         bool run = parseArguments(
             argc, argv, kUsage,
@@ -141,7 +128,7 @@ int c14nCommand(int argc, char** argv) {
                     if (apex.empty()) throw UsageError{"invalid locator '' (expecting /1/2/...)"};
                 } else if (optionValue(argc, argv, i, "--exclude", value)) {
                     excludes.push_back(value);
-                } else {
+                } else if (!limits.option(argc, argv, i)) {
                     return false;
                 }
                 return true;
@@ -149,7 +136,7 @@ int c14nCommand(int argc, char** argv) {
             input);
         if (!run) return int(SUCCESS);
 
-        auto document = parseInput(input);
+        auto document = parseInput(input, limits);
 
         // The subtree of the apex minus the subtrees of the excluded elements.
         FilterPtr filter;
