@@ -1,6 +1,6 @@
 #include <ambrite/xml/c14n.h>
-#include <gtest/gtest.h>
 
+#include <gtest/gtest.h>
 #include <xercesc/dom/DOM.hpp>
 
 #include "support/test_support.h"
@@ -71,141 +71,55 @@ struct Case {
 
 const Case kCases[] = {
     {"<r><e/></r>", 0, 0, 0, {kIncl, kExcl}, "<r><e></e></r>"},
-    {"<r xmlns:y='http://y'><e b='1' a='2' xmlns:z='http://z' z:c='3' y:d='4'/></r>",
-     0,
-     0,
-     0,
-     {kIncl},
-     "<r xmlns:y=\"http://y\"><e xmlns:z=\"http://z\" a=\"2\" b=\"1\" y:d=\"4\" "
-     "z:c=\"3\"></e></r>"},
-    {"<r xmlns:b='http://1' xmlns='http://d' xmlns:a='http://2'/>",
-     0,
-     0,
-     0,
-     {kIncl},
+    {"<r xmlns:y='http://y'><e b='1' a='2' xmlns:z='http://z' z:c='3' y:d='4'/></r>", 0, 0, 0,
+     {kIncl}, "<r xmlns:y=\"http://y\"><e xmlns:z=\"http://z\" a=\"2\" b=\"1\" y:d=\"4\" z:c=\"3\"></e></r>"},
+    {"<r xmlns:b='http://1' xmlns='http://d' xmlns:a='http://2'/>", 0, 0, 0, {kIncl},
      "<r xmlns=\"http://d\" xmlns:a=\"http://2\" xmlns:b=\"http://1\"></r>"},
-    {"<a xmlns='http://a'><b xmlns=''><c/></b></a>",
-     0,
-     0,
-     0,
-     {kIncl, kExcl},
+    {"<a xmlns='http://a'><b xmlns=''><c/></b></a>", 0, 0, 0, {kIncl, kExcl},
      "<a xmlns=\"http://a\"><b xmlns=\"\"><c></c></b></a>"},
     {"<a><b xmlns=''/></a>", 0, 0, 0, {kIncl}, "<a><b></b></a>"},
-    {"<r xmlns:p='http://p'><p:c xmlns:p='http://p'/><p:d xmlns:p='http://q'/></r>",
-     0,
-     0,
-     0,
-     {kIncl},
+    {"<r xmlns:p='http://p'><p:c xmlns:p='http://p'/><p:d xmlns:p='http://q'/></r>", 0, 0, 0, {kIncl},
      "<r xmlns:p=\"http://p\"><p:c></p:c><p:d xmlns:p=\"http://q\"></p:d></r>"},
-    {"<r xmlns:xml='http://www.w3.org/XML/1998/namespace' xml:lang='en'/>",
-     0,
-     0,
-     0,
-     {kIncl},
+    {"<r xmlns:xml='http://www.w3.org/XML/1998/namespace' xml:lang='en'/>", 0, 0, 0, {kIncl},
      "<r xml:lang=\"en\"></r>"},
-    {"<r xmlns:u='http://u' xmlns:p='http://p'><p:c/><c xmlns:a='http://a' a:x='1'/></r>",
-     0,
-     0,
-     0,
-     {kExcl},
-     "<r><p:c xmlns:p=\"http://p\"></p:c><c xmlns:a=\"http://a\" a:x=\"1\"></c></r>"},
-    {"<r a='&#9;&quot;&lt;>&#10;&#13;&amp;'>&#13;&amp;&lt;&gt;\t\"<![CDATA[<&>]]></r>",
-     0,
-     0,
-     0,
-     {kIncl},
-     "<r a=\"&#x9;&quot;&lt;>&#xA;&#xD;&amp;\">&#xD;&amp;&lt;&gt;\t\"&lt;&amp;&gt;</r>"},
-    {"<?pi data?><!--c1--><r><!--in--></r><!--c2--><?end?>",
-     0,
-     0,
-     0,
-     {kInclC, kExclC},
+    {"<r xmlns:u='http://u' xmlns:p='http://p'><p:c/><c xmlns:a='http://a' a:x='1'/></r>", 0, 0, 0,
+     {kExcl}, "<r><p:c xmlns:p=\"http://p\"></p:c><c xmlns:a=\"http://a\" a:x=\"1\"></c></r>"},
+    {"<r a='&#9;&quot;&lt;>&#10;&#13;&amp;'>&#13;&amp;&lt;&gt;\t\"<![CDATA[<&>]]></r>", 0, 0, 0,
+     {kIncl}, "<r a=\"&#x9;&quot;&lt;>&#xA;&#xD;&amp;\">&#xD;&amp;&lt;&gt;\t\"&lt;&amp;&gt;</r>"},
+    {"<?pi data?><!--c1--><r><!--in--></r><!--c2--><?end?>", 0, 0, 0, {kInclC, kExclC},
      "<?pi data?>\n<!--c1-->\n<r><!--in--></r>\n<!--c2-->\n<?end?>"},
-    {"<?pi data?><!--c1--><r><!--in--></r><!--c2--><?end?>",
-     0,
-     0,
-     0,
-     {kIncl, kExcl},
+    {"<?pi data?><!--c1--><r><!--in--></r><!--c2--><?end?>", 0, 0, 0, {kIncl, kExcl},
      "<?pi data?>\n<r></r>\n<?end?>"},
     {"<?pi?><r><?pi   ?></r><!--c-->", 0, 0, 0, {kInclC}, "<?pi?>\n<r><?pi?></r>\n<!--c-->"},
-    {"<!DOCTYPE r [<!ENTITY e 'x'>]><r a='\xF0\x9F\x98\x80'>&e;</r>",
-     0,
-     0,
-     0,
-     {kIncl},
+    {"<!DOCTYPE r [<!ENTITY e 'x'>]><r a='\xF0\x9F\x98\x80'>&e;</r>", 0, 0, 0, {kIncl},
      "<r a=\"\xF0\x9F\x98\x80\">x</r>"},
-    {"<r xmlns:u='http://u'><!--c--></r>",
-     0,
-     0,
-     0,
-     {static_cast<DOMCanonicalizer::Mode>(7)},
+    {"<r xmlns:u='http://u'><!--c--></r>", 0, 0, 0, {static_cast<DOMCanonicalizer::Mode>(7)},
      "<r xmlns:u=\"http://u\"></r>"},
     // Subsets: inclusive apexes carry every declaration in force, exclusive ones what they use.
     {"<r xmlns:a='http://a' xmlns='http://d' xmlns:b='http://b'><m><e b:x='1'><a:f/></e></m></r>",
-     "e",
-     0,
-     0,
-     {kIncl},
-     "<e xmlns=\"http://d\" xmlns:a=\"http://a\" xmlns:b=\"http://b\" b:x=\"1\"><a:f></a:f></e>"},
+     "e", 0, 0, {kIncl}, "<e xmlns=\"http://d\" xmlns:a=\"http://a\" xmlns:b=\"http://b\" b:x=\"1\"><a:f></a:f></e>"},
     {"<r xmlns:a='http://a' xmlns='http://d' xmlns:b='http://b'><m><e b:x='1'><a:f/></e></m></r>",
-     "e",
-     0,
-     0,
-     {kExcl},
-     "<e xmlns=\"http://d\" xmlns:b=\"http://b\" b:x=\"1\"><a:f xmlns:a=\"http://a\"></a:f></e>"},
+     "e", 0, 0, {kExcl}, "<e xmlns=\"http://d\" xmlns:b=\"http://b\" b:x=\"1\"><a:f xmlns:a=\"http://a\"></a:f></e>"},
     {"<r xmlns:a='http://a' xmlns='http://d' xmlns:b='http://b'><m><e b:x='1'><a:f/></e></m></r>",
-     "e",
-     0,
-     PREFIX_A,
-     {kExcl},
-     "<e xmlns=\"http://d\" xmlns:a=\"http://a\" xmlns:b=\"http://b\" b:x=\"1\"><a:f></a:f></e>"},
-    {"<r xmlns='http://d' xmlns:p='http://p'><p:e/></r>",
-     "e",
-     0,
-     DEFAULT_PREFIX,
-     {kExcl},
+     "e", 0, PREFIX_A, {kExcl}, "<e xmlns=\"http://d\" xmlns:a=\"http://a\" xmlns:b=\"http://b\" b:x=\"1\"><a:f></a:f></e>"},
+    {"<r xmlns='http://d' xmlns:p='http://p'><p:e/></r>", "e", 0, DEFAULT_PREFIX, {kExcl},
      "<p:e xmlns=\"http://d\" xmlns:p=\"http://p\"></p:e>"},
     {"<r xmlns='http://r'><x xmlns=''><y/></x><z/></r>", "x", 0, 0, {kIncl}, "<x><y></y></x>"},
-    {"<r xmlns='http://r'><x xmlns=''><y/></x><z/></r>",
-     "x",
-     0,
-     EMIT_NULL_APEX,
-     {kIncl, kExcl},
+    {"<r xmlns='http://r'><x xmlns=''><y/></x><z/></r>", "x", 0, EMIT_NULL_APEX, {kIncl, kExcl},
      "<x xmlns=\"\"><y></y></x>"},
-    {"<r xmlns='http://r'><x xmlns=''><y/></x><z/></r>",
-     "z",
-     0,
-     EMIT_NULL_APEX,
-     {kIncl},
+    {"<r xmlns='http://r'><x xmlns=''><y/></x><z/></r>", "z", 0, EMIT_NULL_APEX, {kIncl},
      "<z xmlns=\"http://r\"></z>"},
     {"<r><c/></r>", 0, 0, EMIT_NULL_APEX, {kIncl}, "<r xmlns=\"\"><c></c></r>"},
     // xml: attributes in force above an apex, in inclusive mode only.
     {"<r xml:lang='en' xml:space='preserve'><m xml:lang='de'><e b='1' xmlns:n='http://n' n:a='2'/>"
-     "<f xml:lang='fr'/></m></r>",
-     "e",
-     0,
-     0,
-     {kIncl},
+     "<f xml:lang='fr'/></m></r>", "e", 0, 0, {kIncl},
      "<e xmlns:n=\"http://n\" b=\"1\" n:a=\"2\" xml:lang=\"de\" xml:space=\"preserve\"></e>"},
     {"<r xml:lang='en' xml:space='preserve'><m xml:lang='de'><e b='1' xmlns:n='http://n' n:a='2'/>"
-     "<f xml:lang='fr'/></m></r>",
-     "e",
-     0,
-     0,
-     {kExcl},
-     "<e xmlns:n=\"http://n\" b=\"1\" n:a=\"2\"></e>"},
-    {"<r xml:lang='en' xml:space='preserve'><m xml:lang='de'><e/><f xml:lang='fr'/></m></r>",
-     "m",
-     0,
-     0,
-     {kIncl},
-     "<m xml:lang=\"de\" xml:space=\"preserve\"><e></e><f xml:lang=\"fr\"></f></m>"},
+     "<f xml:lang='fr'/></m></r>", "e", 0, 0, {kExcl}, "<e xmlns:n=\"http://n\" b=\"1\" n:a=\"2\"></e>"},
+    {"<r xml:lang='en' xml:space='preserve'><m xml:lang='de'><e/><f xml:lang='fr'/></m></r>", "m", 0,
+     0, {kIncl}, "<m xml:lang=\"de\" xml:space=\"preserve\"><e></e><f xml:lang=\"fr\"></f></m>"},
     // An excluded subtree goes with its attributes, in either order of the conjunction.
-    {"<r><s Id='x'><a x='1'><b/>t</a><sig><v/></sig><c/></s></r>",
-     "s",
-     "sig",
-     0,
-     {kIncl, kExcl},
+    {"<r><s Id='x'><a x='1'><b/>t</a><sig><v/></sig><c/></s></r>", "s", "sig", 0, {kIncl, kExcl},
      "<s Id=\"x\"><a x=\"1\"><b></b>t</a><c></c></s>"},
 };
 
@@ -215,24 +129,11 @@ const Case kCases[] = {
 #define D10400 "\xF0\x90\x90\x80"
 
 const Case kCodePointCases[] = {
-    {"<r " D10400 "='1' " FF21 "='2' b='3'/>",
-     0,
-     0,
-     0,
-     {kIncl, kExclC},
+    {"<r " D10400 "='1' " FF21 "='2' b='3'/>", 0, 0, 0, {kIncl, kExclC},
      "<r b=\"3\" " FF21 "=\"2\" " D10400 "=\"1\"></r>"},
-    {"<r xmlns:" D10400 "='urn:b' xmlns:" FF21 "='urn:a' " D10400 ":x='1' " FF21 ":x='2'/>",
-     0,
-     0,
-     0,
-     {kIncl, kExcl},
-     "<r xmlns:" FF21 "=\"urn:a\" xmlns:" D10400 "=\"urn:b\" " FF21 ":x=\"2\" " D10400
-     ":x=\"1\"></r>"},
-    {"<r xmlns:p='urn:" D10400 "' xmlns:q='urn:" FF21 "' p:a='1' q:a='2'/>",
-     0,
-     0,
-     0,
-     {kIncl},
+    {"<r xmlns:" D10400 "='urn:b' xmlns:" FF21 "='urn:a' " D10400 ":x='1' " FF21 ":x='2'/>", 0, 0, 0,
+     {kIncl, kExcl}, "<r xmlns:" FF21 "=\"urn:a\" xmlns:" D10400 "=\"urn:b\" " FF21 ":x=\"2\" " D10400 ":x=\"1\"></r>"},
+    {"<r xmlns:p='urn:" D10400 "' xmlns:q='urn:" FF21 "' p:a='1' q:a='2'/>", 0, 0, 0, {kIncl},
      "<r xmlns:p=\"urn:" D10400 "\" xmlns:q=\"urn:" FF21 "\" q:a=\"2\" p:a=\"1\"></r>"},
 };
 
@@ -269,21 +170,17 @@ TEST(DOMCanonicalizer, NodesOutsideTheSetLeaveTheirContentAndDeclarationsInPlace
     DocumentPtr doc = parse("<r xmlns:p='http://p'><m xmlns='http://d' z='1'><p:c/>t<e/></m></r>");
     DOMElement* m = find(doc, "m");
     // The element's attribute is still in the set: it is written without a start tag.
-    EXPECT_EQ(
-        "<r xmlns:p=\"http://p\"> z=\"1\"<p:c xmlns=\"http://d\"></p:c>t<e "
-        "xmlns=\"http://d\"></e></r>",
-        canonicalize(doc.get(), new NotFilter(only(m)), kIncl));
+    EXPECT_EQ("<r xmlns:p=\"http://p\"> z=\"1\"<p:c xmlns=\"http://d\"></p:c>t<e xmlns=\"http://d\"></e></r>",
+              canonicalize(doc.get(), new NotFilter(only(m)), kIncl));
     EXPECT_EQ("<r> z=\"1\"<p:c xmlns:p=\"http://p\"></p:c>t<e xmlns=\"http://d\"></e></r>",
               canonicalize(doc.get(), new NotFilter(only(m)), kExcl));
     EXPECT_EQ(" z=\"1\"", canonicalize(doc.get(), only(m->getAttributeNode(u"z")), kIncl));
     EXPECT_EQ("t", canonicalize(doc.get(), new NodeTypeFilter(DOMNode::TEXT_NODE), kIncl));
     // Namespace-expanded sets write no declaration at all, inherited xml: attributes neither.
-    DocumentPtr x =
-        parse("<r xmlns:p='http://p' xmlns='http://d' xml:lang='en'><p:c/><e a='1'/></r>");
+    DocumentPtr x = parse("<r xmlns:p='http://p' xmlns='http://d' xml:lang='en'><p:c/><e a='1'/></r>");
     EXPECT_EQ("<r xml:lang=\"en\"><p:c></p:c><e a=\"1\"></e></r>",
               canonicalize(x.get(), nullptr, kIncl, nullptr, true));
-    EXPECT_EQ("<e a=\"1\"></e>",
-              canonicalize(x.get(), new NodeTreeFilter(find(x, "e")), kIncl, nullptr, true));
+    EXPECT_EQ("<e a=\"1\"></e>", canonicalize(x.get(), new NodeTreeFilter(find(x, "e")), kIncl, nullptr, true));
     // An attribute as the root.
     DOMAttr* a = find(x, "e")->getAttributeNode(u"a");
     EXPECT_EQ(" a=\"1\"", canonicalize(a, nullptr, kIncl));
@@ -295,10 +192,9 @@ TEST(DOMCanonicalizer, ReplacementsUseTheirOwnContextAndMustNotRecurse) {
     CanonicalizerParameters p;
     p.replacementNodeSet(find(doc, "a"), new NodeSet(find(doc, "b"), nullptr, nullptr, false));
     p.replacementNodeSet(find(doc, "c"), new NodeSet(find(doc, "b"), nullptr, nullptr, false));
-    EXPECT_EQ(
-        "<r xmlns:p=\"http://p\"><p:b xmlns:p=\"http://p\">t</p:b><p:b>t</p:b>"
-        "<p:b xmlns:p=\"http://p\">t</p:b></r>",
-        canonicalize(doc.get(), nullptr, kIncl, &p));
+    EXPECT_EQ("<r xmlns:p=\"http://p\"><p:b xmlns:p=\"http://p\">t</p:b><p:b>t</p:b>"
+              "<p:b xmlns:p=\"http://p\">t</p:b></r>",
+              canonicalize(doc.get(), nullptr, kIncl, &p));
     // A replaced element is replaced even when it lies outside the set.
     EXPECT_EQ("<p:b xmlns:p=\"http://p\">t</p:b>t<p:b xmlns:p=\"http://p\">t</p:b>",
               canonicalize(doc.get(), new NodeTypeFilter(DOMNode::TEXT_NODE), kIncl, &p));
@@ -323,13 +219,12 @@ TEST(DOMCanonicalizer, Failures) {
         const char* expected;
     };
     const Failure kFailures[] = {
-        {"<r xmlns='relative'/>", kIncl,
-         "13006: Invalid relative namespace URI: xmlns=\"relative\""},
+        {"<r xmlns='relative'/>", kIncl, "13006: Invalid relative namespace URI: xmlns=\"relative\""},
         {"<p:r xmlns:p='rel'/>", kExcl, "13006: Invalid relative namespace URI: xmlns:p=\"rel\""},
         {"<r xmlns:p='rel'/>", kIncl, "13006: Invalid relative namespace URI: xmlns:p=\"rel\""},
         {"<r><e xmlns='a/b'/></r>", kExcl, "13006: Invalid relative namespace URI: xmlns=\"a/b\""},
         {"<r xmlns:p='rel'/>", kExcl, ""},  // unused, so never bound
-        {"<r xmlns=''/>", kIncl, ""},       // no default namespace is not a relative one
+        {"<r xmlns=''/>", kIncl, ""},      // no default namespace is not a relative one
     };
     for (const Failure& f : kFailures) {
         SCOPED_TRACE(f.input);
@@ -337,8 +232,7 @@ TEST(DOMCanonicalizer, Failures) {
     }
     // Ancestors of the root bind in inclusive mode.
     DocumentPtr doc = parse("<!DOCTYPE r [<!ENTITY e 'x'>]><r xmlns:q='rel'><e/></r>");
-    EXPECT_EQ("13006: Invalid relative namespace URI: xmlns:q=\"rel\"",
-              failure(find(doc, "e"), kIncl));
+    EXPECT_EQ("13006: Invalid relative namespace URI: xmlns:q=\"rel\"", failure(find(doc, "e"), kIncl));
     EXPECT_EQ("", failure(find(doc, "e"), kExcl));
     DOMNode* entity = doc->getDoctype()->getEntities()->item(0);
     EXPECT_EQ("13006: Uncanonicalizable node: Type 6", failure(entity, kIncl));

@@ -1,13 +1,12 @@
 // Extreme shapes: a document nested 100,000 elements deep and one element with 1,000,000
 // children parse, canonicalize in every mode (whole, and a subtree minus a descendant subtree),
 // serialize and release without running out of stack, with exact output.
+#include "support/test_support.h"
+
 #include <ambrite/xml/c14n.h>
 #include <ambrite/xml/nodeset.h>
 #include <gtest/gtest.h>
-
 #include <xercesc/dom/DOM.hpp>
-
-#include "support/test_support.h"
 
 using namespace amxml_test;
 using C14n::DOMCanonicalizer;
@@ -46,17 +45,19 @@ DOMNode* descend(DOMNode* n, std::size_t steps) {
 // Compared by size and a hash-free equality, so that a mismatch prints no megabytes.
 void expectSame(const std::string& expected, const std::string& actual) {
     ASSERT_EQ(expected.size(), actual.size());
-    EXPECT_TRUE(expected == actual)
-        << "first difference at "
-        << std::mismatch(expected.begin(), expected.end(), actual.begin()).first - expected.begin();
+    EXPECT_TRUE(expected == actual) << "first difference at "
+                                    << std::mismatch(expected.begin(), expected.end(),
+                                                     actual.begin())
+                                               .first -
+                                           expected.begin();
 }
 
 }  // namespace
 
 TEST(Stress, DocumentNested100000Deep) {
     const std::size_t depth = 100000;
-    const std::string xml =
-        "<e xmlns=\"urn:x\">" + repeat("<e>", depth - 1) + "t" + repeat("</e>", depth);
+    const std::string xml = "<e xmlns=\"urn:x\">" + repeat("<e>", depth - 1) + "t" +
+                            repeat("</e>", depth);
     // Far beyond the default depth: the caller says it trusts the document.
     DocumentPtr d = parse(xml, depthLimits(depth));
     DOMDocument* document = d.get();
@@ -70,10 +71,9 @@ TEST(Stress, DocumentNested100000Deep) {
         // carries the default namespace it inherits, and the text below the cut is gone.
         DOMNode* apex = descend(document, 10);
         DOMNode* cut = descend(document, 50000);
-        NodeSet subset(
-            document,
-            new AndFilter(new NodeTreeFilter(apex), new NotFilter(new NodeTreeFilter(cut))),
-            nullptr, false);
+        NodeSet subset(document,
+                       new AndFilter(new NodeTreeFilter(apex), new NotFilter(new NodeTreeFilter(cut))),
+                       nullptr, false);
         const std::size_t kept = 50000 - 10;
         expectSame("<e xmlns=\"urn:x\">" + repeat("<e>", kept - 1) + repeat("</e>", kept),
                    canonical(subset, mode));

@@ -17,9 +17,7 @@ namespace amxml_test {
 using namespace Ambrite::XML;
 
 /// A UTF-16 string for comparisons; gtest prints it readably.
-inline std::u16string u16(const XMLCh* s) {
-    return s ? std::u16string(s) : std::u16string(u"<null>");
-}
+inline std::u16string u16(const XMLCh* s) { return s ? std::u16string(s) : std::u16string(u"<null>"); }
 
 /// UTF-16 to UTF-8 (pairs combined; lone surrogates as three bytes).
 inline std::string utf8(const std::u16string& s) {
