@@ -52,9 +52,9 @@ struct Escapes {
     std::uint64_t refused;  // a bit for every unit that cannot be written at all
     /// Called with a refused unit; throws.
     void (*refuse)(unsigned int unit);
-    /// C1 controls (U+0080 to U+009F) and LINE SEPARATOR (U+2028) become character references:
-    /// XML 1.1 takes the controls other than NEL only as references, and reads NEL and LINE
-    /// SEPARATOR written as such as line feeds.
+    /// DEL, the C1 controls (U+007F to U+009F) and LINE SEPARATOR (U+2028) become character
+    /// references: XML 1.1 takes the controls other than NEL only as references, and reads NEL
+    /// and LINE SEPARATOR written as such as line feeds.
     bool xml11;
 };
 constexpr std::size_t kEscapesSize = 0x40;
@@ -84,7 +84,7 @@ constexpr bool findsByRange(const Escapes& e) { return e.xml11 || e.refused; }
 template <const Escapes& E>
 inline bool isSpecial(unsigned int u) {
     if (u < kEscapesSize) return (E.special >> u) & 1;
-    return E.xml11 && ((u >= 0x80 && u < 0xA0) || u == 0x2028);
+    return E.xml11 && ((u >= 0x7F && u < 0xA0) || u == 0x2028);
 }
 
 #if defined(__SSE2__)
@@ -101,13 +101,13 @@ inline __m128i specialLanes(__m128i v, std::index_sequence<U...>) {
                 : 0),
      ...);
     if constexpr (findsByRange(E)) {
-        // Units below 0x20, and with xml11 from 0x80 to 0x9F and 0x2028.
+        // Units below 0x20, and with xml11 from 0x7F to 0x9F and 0x2028.
         const __m128i zero = _mm_setzero_si128();
         lanes = _mm_or_si128(lanes, _mm_cmpeq_epi16(_mm_subs_epu16(v, _mm_set1_epi16(0x1F)), zero));
         if constexpr (E.xml11) {
-            const __m128i c1 = _mm_sub_epi16(v, _mm_set1_epi16(0x80));
+            const __m128i c1 = _mm_sub_epi16(v, _mm_set1_epi16(0x7F));
             lanes = _mm_or_si128(lanes,
-                                 _mm_cmpeq_epi16(_mm_subs_epu16(c1, _mm_set1_epi16(0x1F)), zero));
+                                 _mm_cmpeq_epi16(_mm_subs_epu16(c1, _mm_set1_epi16(0x20)), zero));
             lanes = _mm_or_si128(lanes, _mm_cmpeq_epi16(v, _mm_set1_epi16(0x2028)));
         }
     }
