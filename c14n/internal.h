@@ -179,7 +179,7 @@ private:
 constexpr Escapes refusingControls(Escapes e) {
     e.refused = kRestrictedControls;
     e.refuse = &refuseCharacter;
-    e.special = specialBits(e);
+    e.special |= kRestrictedControls;
     return e;
 }
 

@@ -126,7 +126,7 @@ constexpr Escapes xml11(Escapes e) {
         if ((kRestrictedControls >> u) & 1) e.entries[u] = kControlReferences.text[u];
     }
     e.xml11 = true;
-    e.special = specialBits(e);
+    e.special |= kRestrictedControls;
     return e;
 }
 

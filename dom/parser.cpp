@@ -27,12 +27,15 @@
 #include <xercesc/dom/impl/DOMAttrMapImpl.hpp>
 #include <xercesc/dom/impl/DOMDocumentImpl.hpp>
 #include <xercesc/dom/impl/DOMDocumentTypeImpl.hpp>
+#include <xercesc/dom/impl/DOMElementImpl.hpp>
+#include <xercesc/dom/impl/DOMStringPool.hpp>
 #include <xercesc/dom/impl/DOMTypeInfoImpl.hpp>
 #include <xercesc/framework/MemoryManager.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/framework/XMLEntityDecl.hpp>
 #include <xercesc/framework/XMLErrorCodes.hpp>
 #include <xercesc/framework/XMLRecognizer.hpp>
+#include <xercesc/internal/ElemStack.hpp>
 #include <xercesc/internal/ReaderMgr.hpp>
 #include <xercesc/internal/XMLReader.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
@@ -46,6 +49,7 @@
 #include <xercesc/util/TransService.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
+#include <xercesc/util/XMLUniDefs.hpp>
 #include <xercesc/validators/DTD/DTDElementDecl.hpp>
 
 #include "dom/internal.h"
@@ -183,6 +187,8 @@ public:
     void endElement(const xercesc::XMLElementDecl& element, unsigned int urlId, bool isRoot,
                     const XMLCh* prefix) override;
     void docPI(const XMLCh* target, const XMLCh* data) override;
+    void startIntSubset() override;
+    void endIntSubset() override;
     void endAttList(const xercesc::DTDElementDecl& element) override;
     void doctypeDecl(const xercesc::DTDElementDecl& root, const XMLCh* publicId,
                      const XMLCh* systemId, bool hasIntSubset, bool hasExtSubset) override;
@@ -191,15 +197,21 @@ private:
     void enter();
     void checkEncoding(const XMLCh* name, const XMLCh* written);
     void checkDeclaration(const xercesc::XMLAttr& declaration);
-    void rebinding(const xercesc::XMLAttr& declaration);
+    void rebinding(const XMLCh* prefix, const XMLCh* value);
     void checkDefaultedNames(const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
                              XMLSize_t count);
     void checkRebound(const XMLCh* prefix, const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
                       XMLSize_t count);
     void addAttributes(const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes, XMLSize_t count);
+    const xercesc::XMLElementDecl& withoutDefaults(const xercesc::XMLElementDecl& element);
+    void addDefaults(const xercesc::XMLElementDecl& element);
+    unsigned long long memoryAllowance() const;
+    [[noreturn]] void failMemory();
     void checkMemory();
     void expanded(unsigned long long units);
-    [[noreturn]] void fail(const char* message);
+    void pooled(std::size_t names);
+    void growNamePool();
+    [[noreturn]] void fail(const std::string& message);
     [[noreturn]] void fail(const std::u16string& message);
 
     const DOMUtil::Limits limits_;
@@ -212,6 +224,7 @@ private:
     unsigned long long nestingCost_ = 0;
     unsigned long long declarations_ = 0;      // namespace declarations written in scope
     unsigned long long attributeObjects_ = 0;  // attributes the scanner has made room for
+    std::size_t namesPooled_ = 0;  // names the DOM may have pooled since its table was sized
     unsigned int depth_ = 0;
     unsigned int entityDepth_ = 0;
     bool accounting_ = false;
@@ -225,13 +238,37 @@ private:
     std::u16string encoding_;
     bool asciiMarkup_ = false;
     std::unique_ptr<Exception> failure_;
-    // Per open element: the namespace declarations it writes.
-    std::vector<unsigned int> declared_;
+    // Per open element: the namespace declarations it writes, and how many of the prefixes in
+    // `declared_` were declared before it.
+    struct Open {
+        unsigned int written;
+        std::size_t declaredBefore;
+    };
+    std::vector<Open> open_;
+    // The namespaces bound in the open elements, by prefix ("" for the default namespace),
+    // innermost last, by written and defaulted declarations alike; and the prefixes in the order
+    // they were declared, to undo the bindings when their element ends.
+    std::unordered_map<std::u16string, std::vector<std::u16string>> bindings_;
+    std::vector<std::u16string> declared_;
     // Prefixes ("" for the default namespace) that a namespace declaration defaulted from the
     // DTD binds anew, with the depth of the element it belongs to; and how many times each is.
     std::vector<std::pair<std::u16string, unsigned int>> rebound_;
     std::unordered_map<std::u16string, unsigned int> reboundCount_;
-    std::vector<XMLSize_t> order_;  // attributes in the order they go into the DOM
+    std::vector<XMLSize_t> order_;                 // attributes in the order they go into the DOM
+    std::vector<xercesc::DOMAttrImpl*> defaults_;  // an element's DTD defaults, likewise
+    // For each element declaration with attribute definitions, one without them.
+    std::unordered_map<const xercesc::XMLElementDecl*, std::unique_ptr<xercesc::DTDElementDecl>>
+        bare_;
+    bool internalSubset_ = false;  // reading the internal subset
+};
+
+// The DOM pools the names of a document (qualified and local names, prefixes, namespaces) in a
+// hash table of 257 chains that Xerces-C never enlarges, so that n distinct names took n^2/514
+// comparisons to pool (a minute for 200,000 element names). The parser enlarges the table of
+// the document it builds; the table is protected, and reached through this derived class.
+struct NamePool : xercesc::DOMDocumentImpl {
+    static constexpr auto kTable = &NamePool::fNameTable;
+    static constexpr auto kSize = &NamePool::fNameTableSize;
 };
 
 thread_local BoundedParser* activeParser = nullptr;
@@ -270,10 +307,7 @@ void BoundedParser::allocating(XMLSize_t bytes, void* previous, XMLSize_t previo
         ++attributeObjects_;
     }
     if (bytes < kCheckedAllocation) return;
-    unsigned long long allowance =
-        internal::kParseMemoryBase + internal::kParseMemoryPerByte * bytesRead_;
-    const bool capped = allowance > limits_.maxMemory();
-    if (capped) allowance = limits_.maxMemory();
+    const unsigned long long allowance = memoryAllowance();
     if (allocated_ <= allowance && requested_ / internal::kParseMemoryTurnover <= allowance) return;
     // Every entity expansion makes an input stream over the replacement text and, as the very
     // next allocation, a reader that adopts it. A reader found over the limit fails; the stream
@@ -289,14 +323,25 @@ void BoundedParser::allocating(XMLSize_t bytes, void* previous, XMLSize_t previo
         delete reinterpret_cast<xercesc::BinMemInputStream*>(static_cast<char*>(previous) +
                                                              objectHeader());
     }
-    if (!capped || allocated_ <= allowance) fail("Parse memory limit exceeded");
-    const std::string message =
-        "Parse memory limit exceeded: more than " + std::to_string(limits_.maxMemory()) + " bytes";
-    fail(message.c_str());
+    failMemory();
+}
+
+unsigned long long BoundedParser::memoryAllowance() const {
+    const unsigned long long relative =
+        internal::kParseMemoryBase + internal::kParseMemoryPerByte * bytesRead_;
+    return relative < limits_.maxMemory() ? relative : limits_.maxMemory();
+}
+
+// The absolute bound is named with its size, so that the caller can tell it from the bound
+// relative to the input, which no setting raises.
+void BoundedParser::failMemory() {
+    if (memoryAllowance() < limits_.maxMemory()) fail("Parse memory limit exceeded");
+    fail("Parse memory limit exceeded: more than " + std::to_string(limits_.maxMemory()) +
+         " bytes");
 }
 
 void BoundedParser::checkMemory() {
-    if (overLimit_) fail("Parse memory limit exceeded");
+    if (overLimit_) failMemory();
 }
 
 void BoundedParser::expanded(unsigned long long units) {
@@ -305,6 +350,42 @@ void BoundedParser::expanded(unsigned long long units) {
     if (expansion_ + beyondInput > internal::kExpansionTextLimit) {
         fail("Entity expansion limit exceeded");
     }
+}
+
+// Names go into the pool with each element, attribute and entity reference made; once they may
+// have filled it, the chains are counted, and the table is rebuilt with four chains per name
+// when they hold more names than half its chains. Each rebuild costs as much as the names added
+// since the last, so the pool stays linear.
+void BoundedParser::pooled(std::size_t names) {
+    namesPooled_ += names;
+    if (fDocument && namesPooled_ > fDocument->*NamePool::kSize) growNamePool();
+}
+
+void BoundedParser::growNamePool() {
+    namesPooled_ = 0;
+    xercesc::DOMStringPoolEntry** table = fDocument->*NamePool::kTable;
+    const XMLSize_t size = fDocument->*NamePool::kSize;
+    XMLSize_t names = 0;
+    for (XMLSize_t i = 0; i < size; ++i) {
+        for (const xercesc::DOMStringPoolEntry* e = table[i]; e; e = e->fNext) ++names;
+    }
+    if (names <= size / 2) return;
+    const XMLSize_t grown = 4 * names + 1;
+    xercesc::DOMStringPoolEntry** fresh = static_cast<xercesc::DOMStringPoolEntry**>(
+        fDocument->allocate(grown * sizeof(xercesc::DOMStringPoolEntry*)));
+    std::fill(fresh, fresh + grown, nullptr);
+    for (XMLSize_t i = 0; i < size; ++i) {
+        for (xercesc::DOMStringPoolEntry* e = table[i]; e;) {
+            xercesc::DOMStringPoolEntry* next = e->fNext;
+            xercesc::DOMStringPoolEntry*& chain =
+                fresh[xercesc::XMLString::hash(e->fString, grown)];
+            e->fNext = chain;
+            chain = e;
+            e = next;
+        }
+    }
+    fDocument->*NamePool::kTable = fresh;
+    fDocument->*NamePool::kSize = grown;
 }
 
 void BoundedParser::enter() {
@@ -326,10 +407,8 @@ void BoundedParser::delivered(const unsigned char* bytes, XMLSize_t count) {
 
 // Records the failure and throws it; Xerces-C passes foreign exceptions through, and should it
 // swallow one, parse() throws the record. Nothing fails twice, so unwinding never throws.
-void BoundedParser::fail(const char* message) {
-    std::u16string wide;
-    for (const char* c = message; *c; ++c) wide += static_cast<char16_t>(*c);
-    fail(wide);
+void BoundedParser::fail(const std::string& message) {
+    fail(std::u16string(message.begin(), message.end()));
 }
 
 void BoundedParser::fail(const std::u16string& message) {
@@ -350,10 +429,15 @@ xercesc::DOMDocument* BoundedParser::parse(const xercesc::DOMLSInput* source) {
     serial_ = ++parseSerial;  // never 0, which marks blocks allocated outside a parse
     bytesRead_ = allocated_ = requested_ = expansion_ = attributes_ = nestingCost_ = 0;
     declarations_ = attributeObjects_ = 0;
+    namesPooled_ = 0;
     depth_ = entityDepth_ = tailLength_ = 0;
     overLimit_ = ended_ = asciiMarkup_ = false;
     encoding_.clear();
     failure_.reset();
+    open_.clear();
+    bare_.clear();
+    internalSubset_ = false;
+    bindings_.clear();
     declared_.clear();
     rebound_.clear();
     reboundCount_.clear();
@@ -485,6 +569,7 @@ void BoundedParser::startEntityReference(const xercesc::XMLEntityDecl& entity) {
     ++entityDepth_;
     enter();
     DOMLSParserImpl::startEntityReference(entity);
+    pooled(1);
 }
 
 void BoundedParser::endEntityReference(const xercesc::XMLEntityDecl& entity) {
@@ -526,68 +611,6 @@ void BoundedParser::docPI(const XMLCh* target, const XMLCh* data) {
     DOMLSParserImpl::docPI(target, data);
 }
 
-void BoundedParser::startElement(const xercesc::XMLElementDecl& element, unsigned int urlId,
-                                 const XMLCh* prefix,
-                                 const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
-                                 XMLSize_t count, bool isEmpty, bool isRoot) {
-    checkMemory();
-    // End tags follow empty elements too.
-    enter();
-    if (count > internal::kAttributeLimit) fail("Attribute limit exceeded");
-    unsigned long long defaulted = 0, lookups = 1;
-    unsigned int declarations = 0;
-    bool defaultedPrefixed = false;
-    for (XMLSize_t i = 0; i < count; ++i) {
-        const xercesc::XMLAttr* a = attributes.elementAt(i);
-        // Prefixed attributes are looked up too.
-        const XMLCh* p = a->getPrefix();
-        if (declaredPrefix(p)) ++lookups;
-        if (hasUnpairedSurrogate(a->getValue())) fail("unpaired surrogate character");
-        unsigned long long units = internal::length(a->getValue());
-        // A value written in the document cannot be longer than the bytes read so far unless
-        // entity references made it so; inside an expansion all of it is expansion output.
-        if (!a->getSpecified() || entityDepth_)
-            defaulted += units;
-        else
-            attributes_ += units;
-        const bool declaration = isDeclaration(*a);
-        if (a->getSpecified()) {
-            if (declaration) ++declarations;
-            continue;
-        }
-        if (declaration) {
-            checkDeclaration(*a);
-            rebinding(*a);
-        } else if (p && *p) {
-            defaultedPrefixed = true;
-        }
-    }
-    expanded(defaulted);
-    if (defaultedPrefixed) checkDefaultedNames(attributes, count);
-    if (!rebound_.empty()) checkRebound(prefix, attributes, count);
-    // The scanner walks the open elements and the declarations in scope for the element's name
-    // and each prefixed attribute, and it has done so before this callback: an element that
-    // declares many prefixes and uses them pays here, and fails the parse once over the bound.
-    declarations_ += declarations;
-    declared_.push_back(declarations);
-    const unsigned long long depth = limits_.maxDepth();
-    if (declarations_ > std::max<unsigned long long>(internal::kDeclarationLimit, depth)) {
-        fail("Namespace declaration limit exceeded");
-    }
-    nestingCost_ += (depth_ + declarations_) * lookups;
-    if (nestingCost_ > depth * (depth + 1) + internal::kNestingCostBase +
-                           internal::kNestingCostPerByte * bytesRead_) {
-        fail("Nesting cost limit exceeded");
-    }
-    if (getFilter()) {
-        DOMLSParserImpl::startElement(element, urlId, prefix, attributes, count, isEmpty, isRoot);
-        return;
-    }
-    DOMLSParserImpl::startElement(element, urlId, prefix, attributes, 0, false, isRoot);
-    addAttributes(attributes, count);
-    if (isEmpty) endElement(element, urlId, isRoot, prefix);
-}
-
 const xercesc::DOMTypeInfoImpl* typeInfo(xercesc::XMLAttDef::AttTypes type) {
     using xercesc::DOMTypeInfoImpl;
     using xercesc::XMLAttDef;
@@ -615,6 +638,144 @@ const xercesc::DOMTypeInfoImpl* typeInfo(xercesc::XMLAttDef::AttTypes type) {
         default:
             return &DOMTypeInfoImpl::g_DtdNotValidatedAttribute;
     }
+}
+
+void BoundedParser::startElement(const xercesc::XMLElementDecl& element, unsigned int urlId,
+                                 const XMLCh* prefix,
+                                 const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
+                                 XMLSize_t count, bool isEmpty, bool isRoot) {
+    checkMemory();
+    // End tags follow empty elements too.
+    enter();
+    if (count > internal::kAttributeLimit) fail("Attribute limit exceeded");
+    unsigned long long defaulted = 0, lookups = 1;
+    unsigned int declarations = 0, bound = 0;
+    bool defaultedPrefixed = false;
+    for (XMLSize_t i = 0; i < count; ++i) {
+        const xercesc::XMLAttr* a = attributes.elementAt(i);
+        // Prefixed attributes are looked up too.
+        const XMLCh* p = a->getPrefix();
+        if (declaredPrefix(p)) ++lookups;
+        if (hasUnpairedSurrogate(a->getValue())) fail("unpaired surrogate character");
+        unsigned long long units = internal::length(a->getValue());
+        // A value written in the document cannot be longer than the bytes read so far unless
+        // entity references made it so; inside an expansion all of it is expansion output.
+        if (!a->getSpecified() || entityDepth_)
+            defaulted += units;
+        else
+            attributes_ += units;
+        const bool declaration = isDeclaration(*a);
+        if (declaration) {
+            const XMLCh* declared = p && *p ? a->getName() : u"";
+            if (a->getSpecified()) {
+                ++declarations;
+            } else {
+                checkDeclaration(*a);
+                rebinding(declared, a->getValue());
+            }
+            ++bound;
+        } else if (!a->getSpecified() && p && *p) {
+            defaultedPrefixed = true;
+        }
+    }
+    expanded(defaulted);
+    if (defaultedPrefixed) checkDefaultedNames(attributes, count);
+    if (!rebound_.empty()) checkRebound(prefix, attributes, count);
+    // The scanner walks the open elements and the declarations in scope for the element's name
+    // and each prefixed attribute, and it has done so before this callback: an element that
+    // declares many prefixes and uses them pays here, and fails the parse once over the bound.
+    declarations_ += declarations;
+    open_.push_back(Open{declarations, declared_.size()});
+    if (bound) {
+        // Bound after the loop: a defaulted declaration is compared with the parent's scope.
+        for (XMLSize_t i = 0; i < count; ++i) {
+            const xercesc::XMLAttr* a = attributes.elementAt(i);
+            if (!isDeclaration(*a)) continue;
+            const XMLCh* p = a->getPrefix();
+            declared_.emplace_back(p && *p ? a->getName() : u"");
+            bindings_[declared_.back()].emplace_back(a->getValue());
+        }
+    }
+    const unsigned long long depth = limits_.maxDepth();
+    if (declarations_ > std::max<unsigned long long>(internal::kDeclarationLimit, depth)) {
+        fail("Namespace declaration limit exceeded");
+    }
+    nestingCost_ += (depth_ + declarations_) * lookups;
+    if (nestingCost_ > depth * (depth + 1) + internal::kNestingCostBase +
+                           internal::kNestingCostPerByte * bytesRead_) {
+        fail("Nesting cost limit exceeded");
+    }
+    if (getFilter()) {
+        DOMLSParserImpl::startElement(element, urlId, prefix, attributes, count, isEmpty, isRoot);
+        return;
+    }
+    const bool defaults = element.hasAttDefs();
+    defaults_.clear();
+    DOMLSParserImpl::startElement(defaults ? withoutDefaults(element) : element, urlId, prefix,
+                                  attributes, 0, false, isRoot);
+    addAttributes(attributes, count);
+    if (defaults) addDefaults(element);
+    // The element's names, its attributes' and its defaults'.
+    pooled(4 * (1 + count + defaults_.size()));
+    if (isEmpty) endElement(element, urlId, isRoot, prefix);
+}
+
+// Xerces-C would also copy the DTD's defaults of the element into its map of defaults, after a
+// linear search of that map each (see addDefaults); the element is made from a declaration of
+// the same name without them. Such a declaration is made once per declaration and parse.
+const xercesc::XMLElementDecl& BoundedParser::withoutDefaults(
+    const xercesc::XMLElementDecl& element) {
+    std::unique_ptr<xercesc::DTDElementDecl>& bare = bare_[&element];
+    if (!bare) {
+        bare.reset(new (getMemoryManager())
+                       xercesc::DTDElementDecl(element.getFullName(), element.getURI(),
+                                               xercesc::DTDElementDecl::Any, getMemoryManager()));
+    }
+    return *bare;
+}
+
+// The element's DTD defaults, also those its attributes override, as Xerces-C keeps them for
+// a removed attribute to come back: they go in as there, namespace bound as in the scope of the
+// element, and in the order of the map, each at its end.
+void BoundedParser::addDefaults(const xercesc::XMLElementDecl& element) {
+    using xercesc::XMLAttDef;
+    xercesc::XMLScanner* scanner = getScanner();
+    xercesc::XMLAttDefList& definitions = element.getAttDefList();
+    xercesc::XMLBuffer prefix(64, getMemoryManager());
+    for (XMLSize_t i = 0; i < definitions.getAttDefCount(); ++i) {
+        XMLAttDef& definition = definitions.getAttDef(i);
+        const XMLAttDef::DefAttTypes type = definition.getDefaultType();
+        if (type == XMLAttDef::Default || type == XMLAttDef::Fixed) {
+            const XMLCh* name = definition.getFullName();
+            int colon = -1;
+            unsigned int uriId =
+                scanner->resolveQName(name, prefix, xercesc::ElemStack::Mode_Attribute, colon);
+            if (xercesc::XMLString::equals(name, XMLUni::fgXMLNSString)) {
+                uriId = scanner->getXMLNSNamespaceId();
+            }
+            xercesc::DOMAttrImpl* attr =
+                static_cast<xercesc::DOMAttrImpl*>(fDocument->createAttributeNS(
+                    uriId != scanner->getEmptyNamespaceId() ? scanner->getURIText(uriId) : nullptr,
+                    name));
+            defaults_.push_back(attr);
+            if (definition.getValue()) {
+                attr->setValueFast(definition.getValue());
+                attr->setSpecified(false);
+            }
+            if (getCreateSchemaInfo()) attr->setSchemaTypeInfo(typeInfo(definition.getType()));
+        }
+        definition.reset();
+    }
+    if (defaults_.empty()) return;
+    std::sort(defaults_.begin(), defaults_.end(),
+              [](const xercesc::DOMAttrImpl* a, const xercesc::DOMAttrImpl* b) {
+                  return xercesc::XMLString::compareString(a->getNodeName(), b->getNodeName()) < 0;
+              });
+    xercesc::DOMElementImpl* e = static_cast<xercesc::DOMElementImpl*>(fCurrentNode);
+    xercesc::DOMAttrMapImpl* map = e->getDefaultAttributes();
+    map->reserve(defaults_.size());
+    for (xercesc::DOMAttrImpl* attr : defaults_) map->setNamedItemFast(attr);
+    static_cast<xercesc::DOMAttrMapImpl*>(e->getAttributes())->hasDefaults(true);
 }
 
 // Xerces-C adds every attribute to its element's map after a linear search of the map for its
@@ -688,23 +849,20 @@ void BoundedParser::checkDeclaration(const xercesc::XMLAttr& declaration) {
 
 // The DTD-only scanner resolves names with the namespace declarations written in the
 // document, never with those a DTD default adds. Such a declaration is recorded when it binds
-// its prefix to another namespace than the one in force, and a name using that prefix in its
-// scope fails the parse: the document would get a namespace other parsers do not give it.
-void BoundedParser::rebinding(const xercesc::XMLAttr& declaration) {
-    const bool isDefault = !declaration.getPrefix() || !*declaration.getPrefix();
-    const XMLCh* declared = isDefault ? u"" : declaration.getName();
-    // Entity references may stand between the element and its parent element; outside the
-    // document element nothing is bound.
-    const xercesc::DOMNode* parent = fCurrentParent;
-    while (parent && parent->getNodeType() == xercesc::DOMNode::ENTITY_REFERENCE_NODE) {
-        parent = parent->getParentNode();
-    }
-    const XMLCh* inForce = parent && parent->getNodeType() == xercesc::DOMNode::ELEMENT_NODE
-                               ? parent->lookupNamespaceURI(isDefault ? nullptr : declared)
-                               : nullptr;
-    if (!xercesc::XMLString::equals(inForce ? inForce : u"", declaration.getValue())) {
+// its prefix to another namespace than the one in force for the element (the bindings of the
+// open elements; the xml prefix is bound by name), and a name using that prefix in its scope
+// fails the parse: the document would get a namespace other parsers do not give it.
+void BoundedParser::rebinding(const XMLCh* prefix, const XMLCh* value) {
+    const std::u16string declared(prefix);
+    const std::u16string* inForce = nullptr;
+    auto b = bindings_.find(declared);
+    if (b != bindings_.end() && !b->second.empty()) inForce = &b->second.back();
+    const XMLCh* current = inForce                           ? inForce->c_str()
+                           : declared == XMLUni::fgXMLString ? XMLUni::fgXMLURIName
+                                                             : u"";
+    if (!xercesc::XMLString::equals(current, value)) {
         rebound_.emplace_back(declared, depth_);
-        ++reboundCount_[rebound_.back().first];
+        ++reboundCount_[declared];
     }
 }
 
@@ -747,9 +905,13 @@ void BoundedParser::endElement(const xercesc::XMLElementDecl& element, unsigned 
                                bool isRoot, const XMLCh* prefix) {
     DOMLSParserImpl::endElement(element, urlId, isRoot, prefix);
     if (depth_) --depth_;
-    if (!declared_.empty()) {
-        declarations_ -= declared_.back();
-        declared_.pop_back();
+    if (!open_.empty()) {
+        declarations_ -= open_.back().written;
+        while (declared_.size() > open_.back().declaredBefore) {
+            bindings_[declared_.back()].pop_back();
+            declared_.pop_back();
+        }
+        open_.pop_back();
     }
     while (!rebound_.empty() && rebound_.back().second > depth_) {
         auto c = reboundCount_.find(rebound_.back().first);
@@ -768,17 +930,24 @@ void BoundedParser::doctypeDecl(const xercesc::DTDElementDecl& root, const XMLCh
     if (hasExtSubset) getScanner()->setHasNoDTD(true);
 }
 
-// Xerces-C also records the DTD's attribute defaults on the document type and copies them onto
-// every element of that name it makes, binding every prefix but xmlns to the XML namespace.
-// The scanner already gives each element its defaulted attributes, correctly bound, so the
-// copies would only add wrong duplicates (z:d twice, once in the XML namespace).
-void BoundedParser::endAttList(const xercesc::DTDElementDecl& element) {
-    DOMLSParserImpl::endAttList(element);
-    if (!fDocumentType) return;
-    xercesc::DOMNamedNodeMap* records = fDocumentType->getElements();
-    if (records->getNamedItem(element.getFullName())) {
-        records->removeNamedItem(element.getFullName())->release();
-    }
+void BoundedParser::startIntSubset() {
+    DOMLSParserImpl::startIntSubset();
+    internalSubset_ = true;
+}
+
+void BoundedParser::endIntSubset() {
+    DOMLSParserImpl::endIntSubset();
+    internalSubset_ = false;
+}
+
+// Xerces-C also records the DTD's attribute defaults on the document type (rebuilding the
+// record of an element, with a linear search per attribute, at every attribute-list declaration
+// for it) and copies them onto every element of that name it makes, binding every prefix but
+// xmlns to the XML namespace. The scanner already gives each element its defaulted attributes,
+// correctly bound, and addDefaults keeps them as Xerces-C does, so no record is made: only the
+// text of the internal subset is kept.
+void BoundedParser::endAttList(const xercesc::DTDElementDecl&) {
+    if (internalSubset_) fInternalSubset.append(xercesc::chCloseAngle);
 }
 
 // Xerces-C allocates for a parser and its documents through this; while a bounded parse runs on

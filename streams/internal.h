@@ -58,7 +58,8 @@ struct Escapes {
     bool xml11;
 };
 constexpr std::size_t kEscapesSize = 0x40;
-/// The longest replacement any table may hold ("&quot;"; "&#x2028;" with xml11).
+/// The longest replacement any table may hold ("&quot;"), and the longest reference written for
+/// a unit beyond the table ("&#x2028;").
 constexpr std::size_t kLongestEscape = 6;
 constexpr std::size_t kLongestReference = 8;
 

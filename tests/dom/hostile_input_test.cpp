@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <random>
 #include <xercesc/dom/DOM.hpp>
+#include <xercesc/dom/impl/DOMElementImpl.hpp>
 
 #include "dom/internal.h"
 #include "streams/stream_doubles.h"
@@ -59,12 +60,17 @@ std::string attributeMaps(DOMDocument* d) {
         walk.descend();
         if (n->getNodeType() != DOMNode::ELEMENT_NODE) continue;
         out += "<" + utf8(n->getNodeName());
-        xercesc::DOMNamedNodeMap* map = n->getAttributes();
-        for (XMLSize_t i = 0; i < map->getLength(); ++i) {
-            const DOMAttr* a = static_cast<const DOMAttr*>(map->item(i));
-            out += " " + utf8(a->getName()) + "{" + utf8(a->getNamespaceURI()) + "}" +
-                   utf8(a->getLocalName()) + "=" + utf8(a->getValue()) +
-                   (a->getSpecified() ? "" : "*") + (a->isId() ? "#" : "");
+        // The attributes, then the DTD defaults kept for removed attributes to come back.
+        xercesc::DOMNamedNodeMap* maps[] = {
+            n->getAttributes(), static_cast<xercesc::DOMElementImpl*>(n)->getDefaultAttributes()};
+        for (xercesc::DOMNamedNodeMap* map : maps) {
+            for (XMLSize_t i = 0; i < map->getLength(); ++i) {
+                const DOMAttr* a = static_cast<const DOMAttr*>(map->item(i));
+                out += " " + utf8(a->getName()) + "{" + utf8(a->getNamespaceURI()) + "}" +
+                       utf8(a->getLocalName()) + "=" + utf8(a->getValue()) +
+                       (a->getSpecified() ? "" : "*") + (a->isId() ? "#" : "");
+            }
+            out += " |";
         }
         out += ">";
     } while (walk.next());
@@ -214,13 +220,24 @@ TEST(HostileInput, DefaultedDeclarationsObeyTheRulesOfWrittenOnes) {
 TEST(HostileInput, AttributesAreBuiltAsXercesBuildsThem) {
     const std::string kDocuments[] = {
         "<!DOCTYPE r [<!ATTLIST e id ID #IMPLIED d CDATA 'dv' z:d CDATA 'zd' xml:lang CDATA 'en'"
-        " xmlns:w CDATA 'urn:w'>]><r xmlns:z='urn:z' xmlns:y='urn:y'><e id='i1' b='2' a='1'"
-        " y:c='3' z:a='4' xmlns='urn:d' xml:space='preserve'/><e z:d='x' id='i2'>t</e><e/></r>",
+        " xmlns:w CDATA 'urn:w'><!ATTLIST e f CDATA #FIXED 'fv' g CDATA #REQUIRED>]>"
+        "<r xmlns:z='urn:z' xmlns:y='urn:y'><e id='i1' b='2' a='1' d='given' y:c='3' z:a='4'"
+        " xmlns='urn:d' xml:space='preserve' g='1'/><e z:d='x' id='i2'>t</e><e/></r>",
         "<r" + attributes(3000) + declarations(50) + "><c p3:x='1' p1:x='2' p2:x='3'/></r>",
     };
     for (const std::string& xml : kDocuments) {
         SCOPED_TRACE(xml.substr(0, 80));
         DocumentPtr fast = parse(xml), filtered = parseFiltered(xml);
+        EXPECT_EQ(attributeMaps(filtered.get()), attributeMaps(fast.get()));
+        // A removed attribute with a default comes back with it.
+        for (DOMDocument* d : {fast.get(), filtered.get()}) {
+            DOMElement* e = static_cast<DOMElement*>(d->getDocumentElement()->getFirstChild());
+            e->removeAttribute(u"d");
+            e->removeAttributeNS(u"urn:y", u"c");
+            if (&xml == &kDocuments[0]) {
+                EXPECT_EQ(u"dv", u16(e->getAttribute(u"d")));
+            }
+        }
         EXPECT_EQ(attributeMaps(filtered.get()), attributeMaps(fast.get()));
     }
     DocumentPtr d = parse(kDocuments[0]);
@@ -310,4 +327,25 @@ TEST(HostileInput, ParseMemoryHasAnAbsoluteBound) {
     EXPECT_TRUE(endsWith(f, ": " + kOver)) << f;
     EXPECT_EQ(before, internal::parseMemoryBlocks());
     EXPECT_LT(endless.position, std::size_t(16) << 20);
+}
+
+// The DOM pools names in a table that the parser enlarges as a document brings new ones: names
+// pooled before an enlargement are the same strings after it.
+TEST(HostileInput, ManyDistinctNamesStayPooled) {
+    std::string xml = "<r>";
+    for (int i = 0; i < 60000; ++i)
+        xml += "<n" + std::to_string(i) + " a" + std::to_string(i) + "=''/>";
+    xml += "<n17 a17='x'/><n59999/></r>";
+    DocumentPtr d = parse(xml);
+    const DOMNode* r = d->getDocumentElement();
+    const DOMNode* first17 = r->getChildNodes()->item(17);
+    const DOMNode* last = r->getLastChild();
+    const DOMNode* again17 = last->getPreviousSibling();
+    EXPECT_EQ(u"n17", u16(again17->getNodeName()));
+    EXPECT_EQ(first17->getNodeName(), again17->getNodeName());
+    EXPECT_EQ(first17->getAttributes()->item(0)->getNodeName(),
+              again17->getAttributes()->item(0)->getNodeName());
+    EXPECT_EQ(r->getChildNodes()->item(59999)->getNodeName(), last->getNodeName());
+    EXPECT_EQ(2u, d->getElementsByTagName(u"n17")->getLength());
+    EXPECT_EQ(1u, d->getElementsByTagName(u"n30000")->getLength());
 }
