@@ -56,6 +56,9 @@ constexpr unsigned long long kNestingCostPerByte = 128;
 /// limit, whichever is higher.
 constexpr unsigned int kAttributeLimit = 10000;
 constexpr unsigned int kDeclarationLimit = 10000;
+/// Most entity and notation declarations of one document: the document type keeps them in
+/// hash tables of fixed size.
+constexpr unsigned int kEntityDeclarationLimit = 10000;
 /// Memory one parse may hold: a fixed allowance plus a multiple of the bytes read, and never
 /// more than DOMUtil::Limits::maxMemory().
 constexpr unsigned long long kParseMemoryBase = 128ull << 20;

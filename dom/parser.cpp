@@ -34,6 +34,7 @@
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/framework/XMLEntityDecl.hpp>
 #include <xercesc/framework/XMLErrorCodes.hpp>
+#include <xercesc/framework/XMLNotationDecl.hpp>
 #include <xercesc/framework/XMLRecognizer.hpp>
 #include <xercesc/internal/ElemStack.hpp>
 #include <xercesc/internal/ReaderMgr.hpp>
@@ -51,6 +52,7 @@
 #include <xercesc/util/XMLUni.hpp>
 #include <xercesc/util/XMLUniDefs.hpp>
 #include <xercesc/validators/DTD/DTDElementDecl.hpp>
+#include <xercesc/validators/DTD/DTDEntityDecl.hpp>
 
 #include "dom/internal.h"
 #include "foundation/internal.h"
@@ -187,6 +189,8 @@ public:
     void endElement(const xercesc::XMLElementDecl& element, unsigned int urlId, bool isRoot,
                     const XMLCh* prefix) override;
     void docPI(const XMLCh* target, const XMLCh* data) override;
+    void entityDecl(const xercesc::DTDEntityDecl& entity, bool isPE, bool isIgnored) override;
+    void notationDecl(const xercesc::XMLNotationDecl& notation, bool isIgnored) override;
     void startIntSubset() override;
     void endIntSubset() override;
     void endAttList(const xercesc::DTDElementDecl& element) override;
@@ -225,6 +229,7 @@ private:
     unsigned long long declarations_ = 0;      // namespace declarations written in scope
     unsigned long long attributeObjects_ = 0;  // attributes the scanner has made room for
     std::size_t namesPooled_ = 0;  // names the DOM may have pooled since its table was sized
+    unsigned int entityDeclarations_ = 0;  // entity and notation declarations
     unsigned int depth_ = 0;
     unsigned int entityDepth_ = 0;
     bool accounting_ = false;
@@ -430,6 +435,7 @@ xercesc::DOMDocument* BoundedParser::parse(const xercesc::DOMLSInput* source) {
     bytesRead_ = allocated_ = requested_ = expansion_ = attributes_ = nestingCost_ = 0;
     declarations_ = attributeObjects_ = 0;
     namesPooled_ = 0;
+    entityDeclarations_ = 0;
     depth_ = entityDepth_ = tailLength_ = 0;
     overLimit_ = ended_ = asciiMarkup_ = false;
     encoding_.clear();
@@ -928,6 +934,25 @@ void BoundedParser::doctypeDecl(const xercesc::DTDElementDecl& root, const XMLCh
                                 const XMLCh* systemId, bool hasIntSubset, bool hasExtSubset) {
     DOMLSParserImpl::doctypeDecl(root, publicId, systemId, hasIntSubset, hasExtSubset);
     if (hasExtSubset) getScanner()->setHasNoDTD(true);
+}
+
+// The document type keeps its entities and notations in hash tables of 193 chains that never
+// grow, and the DOM pools their names: declarations beyond the bound would cost their number
+// squared.
+void BoundedParser::entityDecl(const xercesc::DTDEntityDecl& entity, bool isPE, bool isIgnored) {
+    if (++entityDeclarations_ > internal::kEntityDeclarationLimit) {
+        fail("Entity declaration limit exceeded");
+    }
+    DOMLSParserImpl::entityDecl(entity, isPE, isIgnored);
+    pooled(1);
+}
+
+void BoundedParser::notationDecl(const xercesc::XMLNotationDecl& notation, bool isIgnored) {
+    if (++entityDeclarations_ > internal::kEntityDeclarationLimit) {
+        fail("Entity declaration limit exceeded");
+    }
+    DOMLSParserImpl::notationDecl(notation, isIgnored);
+    pooled(1);
 }
 
 void BoundedParser::startIntSubset() {

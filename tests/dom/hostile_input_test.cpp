@@ -349,3 +349,24 @@ TEST(HostileInput, ManyDistinctNamesStayPooled) {
     EXPECT_EQ(2u, d->getElementsByTagName(u"n17")->getLength());
     EXPECT_EQ(1u, d->getElementsByTagName(u"n30000")->getLength());
 }
+
+// The document type keeps entities and notations in tables of fixed size: a document declares at
+// most 10,000 of them, parameter entities included.
+TEST(HostileInput, EntityDeclarationsAreBounded) {
+    auto dtd = [](std::size_t entities, std::size_t parameters, std::size_t notations) {
+        std::string out = "<!DOCTYPE r [";
+        for (std::size_t i = 0; i < entities; ++i)
+            out += "<!ENTITY e" + std::to_string(i) + " 'x'>";
+        for (std::size_t i = 0; i < parameters; ++i) {
+            out += "<!ENTITY % p" + std::to_string(i) + " 'x'>";
+        }
+        for (std::size_t i = 0; i < notations; ++i) {
+            out += "<!NOTATION n" + std::to_string(i) + " SYSTEM 'x'>";
+        }
+        return out + "]><r>&e0;</r>";
+    };
+    const std::size_t limit = internal::kEntityDeclarationLimit;
+    EXPECT_EQ("no exception", reason(dtd(limit - 2, 1, 1)));
+    EXPECT_EQ("Entity declaration limit exceeded", reason(dtd(limit - 1, 1, 1)));
+    EXPECT_EQ("Entity declaration limit exceeded", reason(dtd(limit + 1, 0, 0)));
+}

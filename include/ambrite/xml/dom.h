@@ -60,30 +60,34 @@ public:
 
     /// Parses a document with the one well-formed, safe configuration and the default Limits.
     /// The caller owns the document (release with DocumentRelease); the source stays with the
-    /// caller. Documents in UTF-7 (whatever alias names it), and inputs that end inside a
-    /// character of UTF-8, UTF-16 or UCS-4 (or, for XML 1.0, of any encoding that writes
-    /// markup as ASCII) fail with Exception 9.
+    /// caller. Documents in UTF-7 (under whatever name), inputs that end inside a character
+    /// (UTF-8, UTF-16, UCS-4 and, in XML 1.0 documents, encodings that write markup as ASCII)
+    /// and DTD defaults declaring what no document may write (xml bound elsewhere, xmlns) fail
+    /// with Exception 9.
     /// Hostile input is bounded; beyond a bound the parse fails with Exception 9, "Fatal DOM
     /// error: Line L, column C, offset -1: " and one of these messages:
     /// - at most 10,000 entity expansions (the parser's own message);
     /// - "Entity expansion limit exceeded": at most 10,000,000 UTF-16 units of entity
     ///   replacement text, DTD default attribute values and attribute text beyond the bytes read;
+    /// - "Entity declaration limit exceeded": at most 10,000 entity and notation declarations;
     /// - "Nesting depth limit exceeded": elements and entity references nest at most
     ///   Limits::maxDepth() deep (10,000 by default);
-    /// - "Nesting cost limit exceeded": the scanner looks a name's namespace prefix up through
-    ///   every open element and every namespace declaration in scope, so the sum over elements
-    ///   of (depth + declarations in scope) times (one plus the prefixed attributes other than
-    ///   xml: and xmlns:) may be at most depth * (depth + 1) / 2 for maxDepth(), plus 2^26,
-    ///   plus 128 per byte read (a few tenths of a second plus under a second per MB);
     /// - "Attribute limit exceeded": an element has at most 10,000 attributes, namespace
-    ///   declarations and DTD defaults included;
+    ///   declarations and DTD defaults included (a start tag far beyond fails while scanned);
+    /// - "Namespace declaration limit exceeded": at most 10,000 namespace declarations, or
+    ///   maxDepth() if that is more, are in scope at once;
+    /// - "Nesting cost limit exceeded": the scanner looks each element's and prefixed
+    ///   attribute's prefix up through the open elements and the declarations in scope; these
+    ///   lookups may walk maxDepth() * (maxDepth() + 1) steps (a chain at the depth bound with
+    ///   a declaration on every level), plus 2^25, plus 128 per byte read (at the default depth
+    ///   some tenths of a second, plus under a second per MB);
     /// - "Parse memory limit exceeded": the parse may hold 128 MiB plus 256 bytes per byte read,
     ///   and request 32 times that in all;
     /// - "Parse memory limit exceeded: more than N bytes": it may never hold more than
     ///   Limits::maxMemory() (4 GiB by default).
-    /// Parsers from wellFormedParser() apply the same bounds; they count the bytes read (and
-    /// see how the input ends) only through inputSourceAdapter() inputs, other inputs get the
-    /// fixed allowances alone.
+    /// Parsers from wellFormedParser() apply the same bounds; they count the bytes read (and see
+    /// how the input ends) only through inputSourceAdapter() inputs, other inputs get the fixed
+    /// allowances alone.
     static DOMDocument* parse(OctetSource* source);
     /// As parse(source), with the given limits.
     static DOMDocument* parse(OctetSource* source, const Limits& limits);
