@@ -59,6 +59,9 @@ constexpr unsigned int kDeclarationLimit = 10000;
 /// Most entity and notation declarations of one document: the document type keeps them in
 /// hash tables of fixed size.
 constexpr unsigned int kEntityDeclarationLimit = 10000;
+/// Attributes one parse may make from DTD defaults, in the elements and in their maps of
+/// defaults: this many, plus one per two bytes read.
+constexpr unsigned long long kDefaultAttributeBase = 100000;
 /// Memory one parse may hold: a fixed allowance plus a multiple of the bytes read, and never
 /// more than DOMUtil::Limits::maxMemory().
 constexpr unsigned long long kParseMemoryBase = 128ull << 20;

@@ -230,6 +230,7 @@ private:
     unsigned long long attributeObjects_ = 0;  // attributes the scanner has made room for
     std::size_t namesPooled_ = 0;  // names the DOM may have pooled since its table was sized
     unsigned int entityDeclarations_ = 0;  // entity and notation declarations
+    unsigned long long defaultNodes_ = 0;  // attributes made from DTD defaults
     unsigned int depth_ = 0;
     unsigned int entityDepth_ = 0;
     bool accounting_ = false;
@@ -436,6 +437,7 @@ xercesc::DOMDocument* BoundedParser::parse(const xercesc::DOMLSInput* source) {
     declarations_ = attributeObjects_ = 0;
     namesPooled_ = 0;
     entityDeclarations_ = 0;
+    defaultNodes_ = 0;
     depth_ = entityDepth_ = tailLength_ = 0;
     overLimit_ = ended_ = asciiMarkup_ = false;
     encoding_.clear();
@@ -655,7 +657,7 @@ void BoundedParser::startElement(const xercesc::XMLElementDecl& element, unsigne
     enter();
     if (count > internal::kAttributeLimit) fail("Attribute limit exceeded");
     unsigned long long defaulted = 0, lookups = 1;
-    unsigned int declarations = 0, bound = 0;
+    unsigned int declarations = 0, bound = 0, defaultedCount = 0;
     bool defaultedPrefixed = false;
     for (XMLSize_t i = 0; i < count; ++i) {
         const xercesc::XMLAttr* a = attributes.elementAt(i);
@@ -670,6 +672,7 @@ void BoundedParser::startElement(const xercesc::XMLElementDecl& element, unsigne
             defaulted += units;
         else
             attributes_ += units;
+        if (!a->getSpecified()) ++defaultedCount;
         const bool declaration = isDeclaration(*a);
         if (declaration) {
             const XMLCh* declared = p && *p ? a->getName() : u"";
@@ -707,15 +710,33 @@ void BoundedParser::startElement(const xercesc::XMLElementDecl& element, unsigne
         fail("Namespace declaration limit exceeded");
     }
     nestingCost_ += (depth_ + declarations_) * lookups;
-    if (nestingCost_ > depth * (depth + 1) + internal::kNestingCostBase +
-                           internal::kNestingCostPerByte * bytesRead_) {
+    // Fits 64 bits for any depth; the sum saturates.
+    const unsigned long long chain = depth * (depth + 1);
+    const unsigned long long rest =
+        internal::kNestingCostBase + internal::kNestingCostPerByte * bytesRead_;
+    if (nestingCost_ > (chain > ~0ull - rest ? ~0ull : chain + rest)) {
         fail("Nesting cost limit exceeded");
+    }
+    const bool defaults = element.hasAttDefs();
+    if (defaults) {
+        // Each DTD default becomes an attribute of the element, unless given, and an entry of
+        // its map of defaults: a short element with many defaults would make the parse build
+        // far more than it reads.
+        unsigned long long made = defaultedCount;
+        xercesc::XMLAttDefList& definitions = element.getAttDefList();
+        for (XMLSize_t i = 0; i < definitions.getAttDefCount(); ++i) {
+            const xercesc::XMLAttDef::DefAttTypes type = definitions.getAttDef(i).getDefaultType();
+            if (type == xercesc::XMLAttDef::Default || type == xercesc::XMLAttDef::Fixed) ++made;
+        }
+        defaultNodes_ += made;
+        if (defaultNodes_ > internal::kDefaultAttributeBase + bytesRead_ / 2) {
+            fail("Attribute default limit exceeded");
+        }
     }
     if (getFilter()) {
         DOMLSParserImpl::startElement(element, urlId, prefix, attributes, count, isEmpty, isRoot);
         return;
     }
-    const bool defaults = element.hasAttDefs();
     defaults_.clear();
     DOMLSParserImpl::startElement(defaults ? withoutDefaults(element) : element, urlId, prefix,
                                   attributes, 0, false, isRoot);

@@ -370,3 +370,18 @@ TEST(HostileInput, EntityDeclarationsAreBounded) {
     EXPECT_EQ("Entity declaration limit exceeded", reason(dtd(limit - 1, 1, 1)));
     EXPECT_EQ("Entity declaration limit exceeded", reason(dtd(limit + 1, 0, 0)));
 }
+
+// Every DTD default becomes an attribute of each element of its name and an entry of that
+// element's map of defaults: short elements with many defaults would build far more than the
+// document holds.
+TEST(HostileInput, AttributesFromDefaultsAreBounded) {
+    std::string dtd = "<!DOCTYPE r [<!ATTLIST e";
+    for (int i = 0; i < 5000; ++i) dtd += " a" + std::to_string(i) + " CDATA 'v'";
+    dtd += ">]>";
+    EXPECT_EQ("no exception", reason(dtd + "<r>" + repeat("<e/>", 2) + "</r>"));
+    EXPECT_EQ("Attribute default limit exceeded",
+              reason(dtd + "<r>" + repeat("<e/>", 30) + "</r>"));
+    // Defaults in proportion to the document are no amplification.
+    EXPECT_EQ("no exception", reason("<!DOCTYPE r [<!ATTLIST e a CDATA 'v'>]><r>" +
+                                     repeat("<e>x</e>", 100000) + "</r>"));
+}

@@ -70,6 +70,8 @@ public:
     /// - "Entity expansion limit exceeded": at most 10,000,000 UTF-16 units of entity
     ///   replacement text, DTD default attribute values and attribute text beyond the bytes read;
     /// - "Entity declaration limit exceeded": at most 10,000 entity and notation declarations;
+    /// - "Attribute default limit exceeded": DTD defaults make at most 100,000 attributes (in
+    ///   the elements and in their maps of defaults), plus one per two bytes read;
     /// - "Nesting depth limit exceeded": elements and entity references nest at most
     ///   Limits::maxDepth() deep (10,000 by default);
     /// - "Attribute limit exceeded": an element has at most 10,000 attributes, namespace
