@@ -1,20 +1,22 @@
 // The worked example, written as a user of the library writes it: structures of a small
-// signature-like vocabulary, their factories, and a callback that fills in digests.
+// signature-like vocabulary, their factories, and a callback that fills in digests. Shared by
+// the tests and the fuzz target, so it uses the public API only and no test framework.
 #ifndef AMBRITE_XML_TEST_VOCABULARY_H
 #define AMBRITE_XML_TEST_VOCABULARY_H
 
 #include <ambrite/xml/binding.h>
+#include <ambrite/xml/streams.h>
 
-#include <functional>
+#include <cstdint>
+#include <memory>
+#include <string>
 #include <xercesc/dom/DOM.hpp>
 #include <xercesc/util/Base64.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
-#include "support/test_support.h"
-
 namespace vocabulary {
 
-using namespace amxml_test;
+using namespace Ambrite::XML;
 typedef std::unique_ptr<XMLCh, AMXMLDelete> OwnedString;
 typedef std::vector<std::shared_ptr<XStructure>> Content;
 
@@ -23,46 +25,29 @@ const XMLCh kDs[] = u"urn:example:sig";
 inline const QualifiedName* named(const QualifiedName& name) { return &name; }
 #define DS(local) named(QualifiedName(kDs, local, false))
 
-// The structure base of the vocabulary: what its factories and tests need to reach.
-class Bound : public XStructure {
-public:
-    using XStructure::decode;
-    using XStructure::lazyDecode;
-    using XStructure::rawStringValue;
-
-protected:
-    using XStructure::XStructure;
-};
-
 // A node written without a declaration.
 inline std::string text(DOMNode* node) {
     BufferSink sink;
     DOMSerializer::Parameters bare(false, nullptr, nullptr, nullptr);
     DOMSerializer::serialize(node, sink, &bare);
-    return bytes(sink);
+    return std::string(reinterpret_cast<const char*>(sink.data()), sink.length());
 }
 
-// The printed Exception that f throws, or "none".
-inline std::string failure(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return printed(e);
-    }
-    return "none";
-}
+// The structure base of the vocabulary: what its factories and tests need to reach. The
+// structures below make their overrides public for the same reason.
+struct Bound : XStructure {
+    using XStructure::decode;
+    using XStructure::lazyDecode;
+    using XStructure::rawStringValue;
+    using XStructure::XStructure;
+};
 
 // DigestValue (or another name): bytes as Base64 text, read back with Xerces-C's decoder.
-class Value : public Bound {
-public:
+struct Value : Bound {
     explicit Value(const XMLCh* local = u"DigestValue", int flags = SIMPLE_CONTENT | ELEMENT_ONLY)
         : Bound(flags, 10, local ? DS(local) : nullptr) {}
     XStructure* clone() const override { return new Value(*this); }
     const std::string& bytes() const { return lazyDecode(), bytes_; }
-    std::string bytes_;
-    static int decodes;
-
-protected:
     XMLCh* encodeString(DOMNode* node, EncodeContext* context) override {
         Block block(bytes_.data(), static_cast<unsigned>(bytes_.size()), Block::Reference);
         return context->createBase64String(&block, 12, node);
@@ -78,12 +63,12 @@ protected:
         // Read through the accessor, as any reader would: no second decoding may start.
         if (this->bytes().size() > 64) throw Exception(13053, "Digest value too long");
     }
+    std::string bytes_;
+    static inline int decodes = 0;
 };
-inline int Value::decodes = 0;
 
 // Digests a reference's transforms (FNV-1a of their text) into its digest value.
-class DigestCallback : public EncodeContext::Callback {
-public:
+struct DigestCallback : EncodeContext::Callback {
     DigestCallback(EncodeContext* c, DOMNode* reference, DOMNode* transforms, const Value* value)
         : context_(c), value_(value) {
         tag_ = reference;
@@ -97,20 +82,15 @@ public:
         anchor_->setTextContent(
             OwnedString(context_->createBase64String(&block, 12, anchor_)).get());
     }
-
-private:
     EncodeContext* context_;
     const Value* value_;
 };
 
 // A transform: an Algorithm attribute and any content, kept as structures.
-class Transform : public Bound {
-public:
+struct Transform : Bound {
     Transform() : Bound(ELEMENT_ONLY, 11, DS(u"Transform")) {}
     XStructure* clone() const override { return new Transform(*this); }
     const Content& content() const { return lazyDecode(), content_; }
-
-protected:
     void encodeImpl(DOMElement* e, EncodeContext* c) override {
         XStructure::encodeImpl(e, c);
         c->createAttribute(e, nullptr, u"Algorithm")->setValue(algorithm_.c_str());
@@ -121,20 +101,17 @@ protected:
         algorithm_ = it.attribute(nullptr, u"Algorithm", true)->getValue();
         while (it.hasNextNode()) content_.emplace_back(it.nextStructure(nullptr));
     }
-
-private:
     std::u16string algorithm_;
     Content content_;
 };
 
 // A reference: a URI, a list of transforms and a digest value. It records its namespace
 // declarations, on which the content of its transforms may rely.
-class Reference : public Bound {
-public:
+struct Reference : Bound {
     Reference() : Bound(ELEMENT_ONLY | RECORD_NAMESPACES, 12, DS(u"Reference")) {}
     XStructure* clone() const override { return new Reference(*this); }
-
-protected:
+    const Content& transforms() const { return lazyDecode(), transforms_; }
+    const Value& digest() const { return lazyDecode(), *digest_; }
     void encodeImpl(DOMElement* e, EncodeContext* c) override {
         XStructure::encodeImpl(e, c);
         c->createAttribute(e, nullptr, u"URI")->setValue(uri_.c_str());
@@ -152,16 +129,13 @@ protected:
         while (list.hasNextNode()) transforms_.emplace_back(list.nextStructure(DS(u"Transform")));
         digest_.reset(static_cast<Value*>(it.nextStructure(DS(u"DigestValue"))));
     }
-
-private:
     std::u16string uri_;
     Content transforms_;
     std::shared_ptr<Value> digest_;
 };
 
 template <class T>
-class Factory : public ElementFactory {
-public:
+struct Factory : ElementFactory {
     explicit Factory(const QualifiedName* parent = nullptr) : parent_(parent) {}
     const QualifiedName* parent() const override { return parent_; }
     XStructure* create(DOMNode* node, DecodeContext* context) const override {
@@ -169,8 +143,6 @@ public:
         s->decode(node, context);
         return s.release();
     }
-
-private:
     const QualifiedName* parent_;
 };
 
@@ -181,11 +153,10 @@ struct Vocabulary {
     const Factory<Reference> reference;
     const Factory<Transform> transform;
     const Factory<Value> value;
+    const ElementFactory* const factories[3] = {&reference, &transform, &value};
     Provider provider;
     Vocabulary() {
-        provider.element(&names[0], &reference);
-        provider.element(&names[1], &transform);
-        provider.element(&names[2], &value);
+        for (int i = 0; i < 3; ++i) provider.element(&names[i], factories[i]);
     }
     // The document element decoded as a T with `context`, which gets the provider.
     template <class T = Reference>
@@ -198,7 +169,7 @@ struct Vocabulary {
 
 // The structure encoded into a new document with "ds" and two-space indentation, written.
 inline std::string encoded(XStructure& s) {
-    DocumentPtr out(DOMUtil::newDocument());
+    std::unique_ptr<DOMDocument, DocumentRelease> out(DOMUtil::newDocument());
     EncodeContext context;
     context.namespacePrefix(kDs, u"ds");
     context.indentation(0, 2, false);
