@@ -84,17 +84,13 @@ std::string encode(XStructure& s, const Layout& layout) {
 // The outcome of decoding the document element with the factory registered for its name (the
 // Reference factory for unknown names), reading it all, and encoding it: the text, or "!" and
 // the message of the failure.
-std::string run(Vocabulary& vocabulary, DOMElement* top, bool lazy, const Layout& layout) {
+std::string run(const Vocabulary& vocabulary, DOMDocument* document, bool lazy,
+                const Layout& layout) {
     DecodeContext context;
     context.lazyDecode(lazy);
-    context.install(&vocabulary.provider);
-    const QualifiedName name(top->getNamespaceURI(), top->getLocalName(), false);
-    auto it = vocabulary.provider.elementMap().find(&name);
-    const ElementFactory* factory =
-        it != vocabulary.provider.elementMap().end() ? it->value : &vocabulary.reference;
     std::unique_ptr<XStructure> s;
     try {
-        s.reset(factory->create(top, &context));
+        s = vocabulary.decode(document, context);
     } catch (const Exception& e) {
         return "!" + message(e);
     }
@@ -130,7 +126,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static Vocabulary vocabulary;
+    static const Vocabulary vocabulary;
     DocumentPtr document;
     try {
         BlockSource source(new Block(data, static_cast<unsigned int>(size), Block::Reference));
@@ -138,11 +134,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const Exception&) {
         return 0;
     }
-    DOMElement* top = document->getDocumentElement();
-    if (!top) return 0;
+    if (!document->getDocumentElement()) return 0;
     const Layout& layout = kLayouts[size % (sizeof kLayouts / sizeof kLayouts[0])];
-    const std::string eager = run(vocabulary, top, false, layout);
-    const std::string lazy = run(vocabulary, top, true, layout);
+    const std::string eager = run(vocabulary, document.get(), false, layout);
+    const std::string lazy = run(vocabulary, document.get(), true, layout);
     // Eager decoding alone is bounded in depth; lazy decoding reads one level per call.
     if (eager.find("Nesting depth limit exceeded") != std::string::npos) return 0;
     if ((eager[0] == '!') != (lazy[0] == '!') || (eager[0] != '!' && eager != lazy)) {

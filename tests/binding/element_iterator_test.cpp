@@ -22,9 +22,9 @@ TEST(ElementIterator, MatchesElementsByNameAndWildcard) {
     ElementIterator it(d->getDocumentElement(), &context);
     // Namespace, local name, whether they match <p:b/> and <c/>.
     const std::tuple<const XMLCh*, const XMLCh*, bool, bool> kCases[] = {
-        {Any, Any, 1, 1}, {P, Any, 1, 0},        {u"urn:q", Any, 0, 0},  {nullptr, Any, 0, 1},
-        {P, Other, 0, 1}, {u"q", Other, 1, 1},   {nullptr, Other, 1, 0}, {P, u"b", 1, 0},
-        {P, u"c", 0, 0},  {nullptr, u"c", 0, 1}, {Any, u"b", 0, 0},
+        {Any, Any, 1, 1}, {P, Any, 1, 0},         {nullptr, Any, 0, 1},
+        {P, Other, 0, 1}, {nullptr, Other, 1, 0}, {P, u"b", 1, 0},
+        {P, u"c", 0, 0},  {nullptr, u"c", 0, 1},  {Any, u"b", 0, 0},
     };
     for (bool onB : {true, false}) {
         for (const auto& [ns, local, b, c] : kCases)

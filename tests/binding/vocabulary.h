@@ -33,19 +33,13 @@ inline std::string text(DOMNode* node) {
     return std::string(reinterpret_cast<const char*>(sink.data()), sink.length());
 }
 
-// The structure base of the vocabulary: what its factories and tests need to reach. The
-// structures below make their overrides public for the same reason.
-struct Bound : XStructure {
-    using XStructure::decode;
-    using XStructure::lazyDecode;
-    using XStructure::rawStringValue;
-    using XStructure::XStructure;
-};
-
 // DigestValue (or another name): bytes as Base64 text, read back with Xerces-C's decoder.
-struct Value : Bound {
+// The structures make public what their factories and the tests call.
+struct Value : XStructure {
+    using XStructure::decode;
+    using XStructure::rawStringValue;
     explicit Value(const XMLCh* local = u"DigestValue", int flags = SIMPLE_CONTENT | ELEMENT_ONLY)
-        : Bound(flags, 10, local ? DS(local) : nullptr) {}
+        : XStructure(flags, 10, local ? DS(local) : nullptr) {}
     XStructure* clone() const override { return new Value(*this); }
     const std::string& bytes() const { return lazyDecode(), bytes_; }
     XMLCh* encodeString(DOMNode* node, EncodeContext* context) override {
@@ -71,8 +65,7 @@ struct Value : Bound {
 struct DigestCallback : EncodeContext::Callback {
     DigestCallback(EncodeContext* c, DOMNode* reference, DOMNode* transforms, const Value* value)
         : context_(c), value_(value) {
-        tag_ = reference;
-        covered_.push_back(transforms);
+        tag_ = reference, covered_.push_back(transforms);
     }
     void prepare() override { anchor_ = value_->node(); }
     void run() override {
@@ -87,8 +80,9 @@ struct DigestCallback : EncodeContext::Callback {
 };
 
 // A transform: an Algorithm attribute and any content, kept as structures.
-struct Transform : Bound {
-    Transform() : Bound(ELEMENT_ONLY, 11, DS(u"Transform")) {}
+struct Transform : XStructure {
+    using XStructure::decode;
+    Transform() : XStructure(ELEMENT_ONLY, 11, DS(u"Transform")) {}
     XStructure* clone() const override { return new Transform(*this); }
     const Content& content() const { return lazyDecode(), content_; }
     void encodeImpl(DOMElement* e, EncodeContext* c) override {
@@ -107,8 +101,9 @@ struct Transform : Bound {
 
 // A reference: a URI, a list of transforms and a digest value. It records its namespace
 // declarations, on which the content of its transforms may rely.
-struct Reference : Bound {
-    Reference() : Bound(ELEMENT_ONLY | RECORD_NAMESPACES, 12, DS(u"Reference")) {}
+struct Reference : XStructure {
+    using XStructure::decode;
+    Reference() : XStructure(ELEMENT_ONLY | RECORD_NAMESPACES, 12, DS(u"Reference")) {}
     XStructure* clone() const override { return new Reference(*this); }
     const Content& transforms() const { return lazyDecode(), transforms_; }
     const Value& digest() const { return lazyDecode(), *digest_; }
@@ -158,12 +153,16 @@ struct Vocabulary {
     Vocabulary() {
         for (int i = 0; i < 3; ++i) provider.element(&names[i], factories[i]);
     }
-    // The document element decoded as a T with `context`, which gets the provider.
-    template <class T = Reference>
+    // The document element decoded with `context`, which gets the provider, by the factory
+    // registered for its name, else as a Reference; the caller says which T that gives.
+    template <class T = XStructure>
     std::unique_ptr<T> decode(DOMDocument* document, DecodeContext& context) const {
         context.install(const_cast<Provider*>(&provider));
-        return std::unique_ptr<T>(
-            static_cast<T*>(Factory<T>().create(document->getDocumentElement(), &context)));
+        DOMElement* top = document->getDocumentElement();
+        const QualifiedName name(top->getNamespaceURI(), top->getLocalName(), false);
+        auto it = provider.elementMap().find(&name);
+        const ElementFactory* f = it == provider.elementMap().end() ? &reference : it->value;
+        return std::unique_ptr<T>(static_cast<T*>(f->create(top, &context)));
     }
 };
 
