@@ -5,9 +5,7 @@
 #define AMBRITE_XML_TEST_VOCABULARY_H
 
 #include <ambrite/xml/binding.h>
-#include <ambrite/xml/streams.h>
 
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <xercesc/dom/DOM.hpp>
@@ -63,8 +61,7 @@ struct Value : XStructure {
 
 // Digests a reference's transforms (FNV-1a of their text) into its digest value.
 struct DigestCallback : EncodeContext::Callback {
-    DigestCallback(EncodeContext* c, DOMNode* reference, DOMNode* transforms, const Value* value)
-        : context_(c), value_(value) {
+    DigestCallback(DOMNode* reference, DOMNode* transforms, const Value* value) : value_(value) {
         tag_ = reference, covered_.push_back(transforms);
     }
     void prepare() override { anchor_ = value_->node(); }
@@ -72,10 +69,11 @@ struct DigestCallback : EncodeContext::Callback {
         std::uint64_t h = 14695981039346656037ull;
         for (unsigned char c : text(covered_[0])) h = (h ^ c) * 1099511628211ull;
         Block block(&h, 8, Block::Reference);
+        // The value structure sees the context it was encoded with.
+        const EncodeContext* context = static_cast<EncodeContext*>(value_->lookup(1));
         anchor_->setTextContent(
-            OwnedString(context_->createBase64String(&block, 12, anchor_)).get());
+            OwnedString(context->createBase64String(&block, 12, anchor_)).get());
     }
-    EncodeContext* context_;
     const Value* value_;
 };
 
@@ -113,7 +111,7 @@ struct Reference : XStructure {
         DOMElement* list = c->createElement(e, nullptr, kDs, u"Transforms");
         // Added before the callbacks of references inside the transforms: what the callbacks
         // cover decides the order.
-        c->callback(new DigestCallback(c, e, list, digest_.get()));
+        c->callback(new DigestCallback(e, list, digest_.get()));
         for (auto& t : transforms_) t->encode(list, nullptr, c);
         digest_->encode(e, nullptr, c);
     }
