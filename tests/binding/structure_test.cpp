@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 #include "binding/vocabulary.h"
 #include "support/test_support.h"
 
@@ -16,11 +14,10 @@ const XMLCh* const Other = ElementIterator::Other;
 
 const std::string kSigned =
     "<Reference xmlns='urn:example:sig' xmlns:e='urn:example:ext' URI='#a'>\n  <Transforms>\n"
-    "    <Transform Algorithm='urn:t:a'><e:XPath>not(@x)</e:XPath></Transform>\n"
+    "    <Transform Algorithm='urn:t:a'><e:XPath a='1'>not(<e:y/>@x)<e:z/></e:XPath></Transform>\n"
     "    <!-- a comment --><Transform Algorithm='urn:t:b'>\n"
     "      <Reference URI='#b'><Transforms/><DigestValue>AAEC</DigestValue></Reference>\n"
-    "    </Transform>\n  </Transforms>\n"
-    "  <DigestValue xmlns:a='urn:a'>\n <!--c--> AA<!--c--> "
+    "    </Transform>\n  </Transforms>\n  <DigestValue xmlns:a='urn:a'>\n <!--c--> AA<!--c--> "
     "<![CDATA[EC]]></DigestValue>\n</Reference>";
 
 // Prefixes, indentation, Base64 lines, recorded declarations, copied unknown content, and
@@ -28,11 +25,11 @@ const std::string kSigned =
 const std::string kEncoded =
     "<ds:Reference URI=\"#a\" xmlns=\"urn:example:sig\" xmlns:ds=\"urn:example:sig\" "
     "xmlns:e=\"urn:example:ext\">\n  <ds:Transforms>\n    <ds:Transform Algorithm=\"urn:t:a\">\n"
-    "      <e:XPath>not(@x)</e:XPath>\n    </ds:Transform>\n"
+    "      <e:XPath a=\"1\">not(<e:y />@x)<e:z /></e:XPath>\n    </ds:Transform>\n"
     "    <ds:Transform Algorithm=\"urn:t:b\">\n      <ds:Reference URI=\"#b\">\n"
     "        <ds:Transforms />\n        <ds:DigestValue>\n          4hx0apH0NPg=\n"
     "        </ds:DigestValue>\n      </ds:Reference>\n    </ds:Transform>\n  </ds:Transforms>\n"
-    "  <ds:DigestValue xmlns:a=\"urn:a\">\n    4rOipUEB9dw=\n  </ds:DigestValue>\n</ds:Reference>";
+    "  <ds:DigestValue xmlns:a=\"urn:a\">\n    /NOyC8geTPQ=\n  </ds:DigestValue>\n</ds:Reference>";
 
 }  // namespace
 
@@ -70,11 +67,8 @@ TEST(WorkedExample, DecodesEagerlyAndLazilyAndEncodesByteForByte) {
 TEST(WorkedExample, RefusesWhatTheVocabularyDoesNotAllow) {
     const std::string r = "<Reference xmlns='urn:example:sig' URI='u'>", e = "</Reference>";
     const std::string t = "<Transforms/>", v = "<DigestValue>AA==</DigestValue>";
-    const std::string deep = "Nesting depth limit exceeded";
-    auto nested = [](int n) {
-        return "<Transform xmlns='urn:example:sig' Algorithm='a'>" +
-               repeat("<Transform Algorithm='a'>", n - 1) + repeat("</Transform>", n);
-    };
+    const std::string deep = "Nesting depth limit exceeded",
+                      n = "<Transform xmlns='urn:example:sig' Algorithm='a'>", m = "</Transform>";
     const std::pair<std::string, std::string> kCases[] = {
         {"<Ref xmlns='urn:example:sig'/>", "Invalid element name: Ref (expecting Reference)"},
         {"<Reference xmlns='urn:x'/>",
@@ -90,8 +84,8 @@ TEST(WorkedExample, RefusesWhatTheVocabularyDoesNotAllow) {
         {r + "<Transforms><Transform Algorithm='a'>t<?p?><x:y xmlns:x='u'/>" + r + t + v + e +
              "</Transform></Transforms>" + v + e,
          ""},
-        {nested(1000), ""},
-        {nested(1001), deep},
+        {repeat(n, 1000) + repeat(m, 1000), ""},
+        {repeat(n, 1001) + repeat(m, 1001), deep},
     };
     const Vocabulary vocabulary;
     for (const auto& [xml, message] : kCases) {
@@ -133,19 +127,14 @@ TEST(XStructure, WritesStringsIntoAttributesAndReportsMisuse) {
         DecodeContext context;
         context.lazyDecode(lazy);
         Value s(u"v", XStructure::SIMPLE_CONTENT), read(u"v", XStructure::SIMPLE_CONTENT);
-        s.bytes_ = lazy ? "abc" : "ab";
-        s.encode(encoding.createAttribute(v, kDs, lazy ? u"l" : u"e"), nullptr, &encoding);
+        s.bytes_ = "abc";
+        s.encode(encoding.createAttribute(v, kDs, u"v"), nullptr, &encoding);
         const int before = Value::decodes;
         read.decode(s.node(), &context);
         EXPECT_EQ(lazy ? before : before + 1, Value::decodes);
-        EXPECT_EQ(lazy ? u"YWJj" : u"YWI=", u16(read.rawStringValue()));
-        EXPECT_EQ(s.bytes_, read.bytes());
+        EXPECT_EQ(u"YWJj", u16(read.rawStringValue()));
         EXPECT_EQ(before + 1, Value::decodes);
     }
-    EXPECT_EQ(
-        "<v x:e=\"YWI=\" x:l=\"YWJj\" xmlns=\"urn:example:sig\" xmlns:x=\"urn:example:sig\">"
-        "AA==</v>",
-        text(v));
     DecodeContext context;
     Value s(u"v");
     const std::pair<std::function<void()>, const char*> kCases[] = {
@@ -165,47 +154,34 @@ TEST(XStructure, WritesStringsIntoAttributesAndReportsMisuse) {
     EXPECT_EQ("<text>[hi]<unknown>[v]v[]", out.str());
 }
 
-// Moved or copied when encoded; a count shared by copies goes with the last of them (the leak
-// check sees it stay).
-TEST(UnknownStructure, MovesOrClonesItsNodeAndReleasesItsCount) {
-    for (bool clone : {false, true}) {
-        DocumentPtr d = parse("<a><b/><c/></a>");
-        DOMNode* b = d->getDocumentElement()->getFirstChild();
-        EncodeContext context;
-        UnknownStructure(b, clone).encode(b->getNextSibling(), nullptr, &context);
-        EXPECT_EQ(clone ? "<a><b /><c><b /></c></a>" : "<a><c><b /></c></a>",
-                  text(d->getDocumentElement()));
-    }
+// Moved when encoded (copied when asked to, as decoded content is); a count shared by copies goes
+// with the last of them, which the leak check sees.
+TEST(UnknownStructure, MovesItsNodeAndSharesItsCount) {
+    DocumentPtr d = parse("<a><b/><c/></a>");
+    DOMNode* b = d->getDocumentElement()->getFirstChild();
+    EncodeContext context;
+    UnknownStructure(b, false).encode(b->getNextSibling(), nullptr, &context);
+    EXPECT_EQ("<a><c><b /></c></a>", text(d->getDocumentElement()));
     RefCount* count = new RefCount;
     std::unique_ptr<XStructure> u(new UnknownStructure(nullptr, count));
     delete u->clone();
     EXPECT_EQ(1u, unsigned(*count));
 }
 
-TEST(ElementIterator, MatchesElementsByNameAndWildcard) {
-    DocumentPtr d = parse("<a xmlns:p='urn:p'><p:b/><c/></a>");
-    DecodeContext context;
-    ElementIterator it(d->getDocumentElement(), &context);
-    // Namespace, local name, whether they match <p:b/> and <c/>.
-    const std::tuple<const XMLCh*, const XMLCh*, bool, bool> kCases[] = {
-        {Any, Any, 1, 1}, {P, Any, 1, 0},         {nullptr, Any, 0, 1},
-        {P, Other, 0, 1}, {nullptr, Other, 1, 0}, {P, u"b", 1, 0},
-        {P, u"c", 0, 0},  {nullptr, u"c", 0, 1},  {Any, u"b", 0, 0},
-    };
-    for (bool onB : {true, false}) {
-        for (const auto& [ns, local, b, c] : kCases)
-            EXPECT_EQ(onB ? b : c, it.hasNextElement(ns, local));
-        if (onB) it.nextElement(P, u"b");
-    }
-}
-
-// Text, unclaimed nodes and registered elements; factories that stand in for their parent's
-// name, a circle of parents (A standing in for A), an iterator without a provider, and a registry
-// in which equal names replace key and value.
-TEST(ElementIterator, CreatesStructuresThroughTheProvider) {
+// Children read as text, unclaimed nodes and registered elements; a factory that stands in for
+// its parent's name, a circle of parents (A standing in for A), an iterator without a provider,
+// and a registry in which equal names replace key and value. Elements matched by name and
+// wildcard: <u/> in no namespace, <x:A/> in urn:p.
+TEST(ElementIterator, ReadsChildrenByNameWildcardAndProvider) {
     DocumentPtr d = parse(
-        "<a xmlns='urn:example:sig'>t<?p?><u/><Transform Algorithm='x'/>"
+        "<a xmlns='urn:example:sig'>t<?p?><u xmlns=''/><Transform Algorithm='x'/>"
         "<DigestValue>AA==</DigestValue><x:A xmlns:x='urn:p'/></a>");
+    // Namespace, local name, whether they match <x:A/> and <u/>.
+    const std::tuple<const XMLCh*, const XMLCh*, bool, bool> kWildcards[] = {
+        {Any, Any, 1, 1}, {P, Any, 1, 0},         {nullptr, Any, 0, 1},
+        {P, Other, 0, 1}, {nullptr, Other, 1, 0}, {P, u"A", 1, 0},
+        {P, u"u", 0, 0},  {nullptr, u"u", 0, 1},  {Any, u"A", 0, 0},
+    };
     const QualifiedName base(kDs, u"Base", false), mid(kDs, u"Mid", false), a(P, u"A", false),
         digest(kDs, u"DigestValue", false);
     const Factory<Value> derived(&mid), middle(&base), loop(&a);
@@ -214,20 +190,23 @@ TEST(ElementIterator, CreatesStructuresThroughTheProvider) {
     v.provider.element(&mid, &middle);
     v.provider.element(&a, &loop);
     EXPECT_EQ(&digest, v.provider.elementMap().find(&digest)->key);
-    const std::u16string uri = u"urn:a";
-    for (const XMLCh* key : {u"urn:a", uri.c_str()}) v.provider.algorithm(key, nullptr);
-    EXPECT_EQ(uri.c_str(), v.provider.algorithmMap().begin()->key);
     DecodeContext context, bare;
     context.install(&v.provider);
     ElementIterator it(d->getDocumentElement(), &context), without(d->getDocumentElement(), &bare);
     EXPECT_FALSE(without.hasNextStructure(nullptr));
-    for (int type : {1, 2, 2, 11})
+    for (int type : {1, 2})
+        EXPECT_EQ(type, std::unique_ptr<XStructure>(it.nextStructure(nullptr))->structureType());
+    for (const auto& [ns, local, onA, onU] : kWildcards)
+        EXPECT_EQ(onU, it.hasNextElement(ns, local));
+    for (int type : {2, 11})
         EXPECT_EQ(type, std::unique_ptr<XStructure>(it.nextStructure(nullptr))->structureType());
     EXPECT_TRUE(it.hasNextStructure(&base));
     EXPECT_EQ("13053: No next A in a: DigestValue", thrown([&] { it.nextStructure(&a); }));
     it.nextNode();
     EXPECT_FALSE(it.hasNextStructure(&base));
-    it.nextNode();
+    for (const auto& [ns, local, onA, onU] : kWildcards)
+        EXPECT_EQ(onA, it.hasNextElement(ns, local));
+    it.nextElement(P, u"A");
     EXPECT_EQ("13053: No next node in a", thrown([&] { it.nextNode(); }));
     EXPECT_EQ("13053: No next structure in a: Null", thrown([&] { it.nextStructure(nullptr); }));
     without.nextNode(), without.nextNode(), without.nextNode();
