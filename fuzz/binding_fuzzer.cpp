@@ -56,8 +56,8 @@ void touch(const XStructure& s) {
     std::ostringstream printed;
     printed << s;
     if (auto* r = dynamic_cast<const Reference*>(&s)) {
-        for (const auto& t : r->transforms()) touch(*t);
-        touch(r->digest());
+        touch(r->digest());  // reads the reference itself first
+        for (const auto& t : r->transforms_) touch(*t);
     } else if (auto* t = dynamic_cast<const Transform*>(&s)) {
         for (const auto& c : t->content()) touch(*c);
     } else if (auto* v = dynamic_cast<const Value*>(&s)) {
@@ -87,10 +87,9 @@ std::string encode(XStructure& s, const Layout& layout) {
 std::string run(const Vocabulary& vocabulary, DOMDocument* document, bool lazy,
                 const Layout& layout) {
     DecodeContext context;
-    context.lazyDecode(lazy);
     std::unique_ptr<XStructure> s;
     try {
-        s = vocabulary.decode(document, context);
+        s = vocabulary.decode(document, context, lazy);
     } catch (const Exception& e) {
         return "!" + message(e);
     }

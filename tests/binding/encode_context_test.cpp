@@ -45,11 +45,10 @@ TEST(EncodeContext, ChoosesPrefixesAndDeclaresThemOnlyWhereNeeded) {
     };
     for (const auto& [xml, attribute, ns, expected] : kCases) {
         DocumentPtr d = parse(xml);
-        DOMElement* target = element(d, u"r");
         EncodeContext context;
         context.namespacePrefix(S, u"s");
-        attribute ? (void)context.createAttribute(target, ns, u"n")
-                  : (void)context.createElement(target, nullptr, ns, u"n");
+        attribute ? (void)context.createAttribute(element(d, u"r"), ns, u"n")
+                  : (void)context.createElement(element(d, u"r"), nullptr, ns, u"n");
         EXPECT_EQ(expected, text(d->getDocumentElement())) << xml;
     }
 }
@@ -69,31 +68,30 @@ TEST(EncodeContext, LaysOutBase64InIndentedLines) {
         {26, 76, 0, 2, [](P p) { return p; }},
         {28, 76, 0, 2, [](P p) { return "\n  " + p + "\n"; }},
     };
-    std::string data;
-    for (int i = 0; i < 60; ++i) data += static_cast<char>(i * 37 + 11);
+    std::basic_string<XMLByte> data;
+    for (int i = 0; i < 60; ++i) data += static_cast<XMLByte>(i * 37 + 11);
     xercesc::MemoryManager* m = xercesc::XMLPlatformUtils::fgMemoryManager;
+    DocumentPtr d = parse("<d/>");
     for (const auto& [bytes, lineLength, base, step, expected] : kCases) {
         XMLSize_t n = 0;
-        XMLByte* peer =
-            xercesc::Base64::encode(reinterpret_cast<const XMLByte*>(data.data()), bytes, &n, m);
+        XMLByte* peer = xercesc::Base64::encode(data.data(), bytes, &n, m);
         std::string p(reinterpret_cast<char*>(peer), n);
         m->deallocate(peer);
         p.erase(std::remove(p.begin(), p.end(), '\n'), p.end());
-        DocumentPtr d(DOMUtil::newDocument());
         EncodeContext context;
         context.indentation(base, step, false);
         Block block(data.data(), bytes, Block::Reference);
-        Owned s(context.createBase64String(&block, lineLength,
-                                           context.createElement(d.get(), nullptr, nullptr, u"r")));
+        DOMElement* root = context.createElement(d->getDocumentElement(), nullptr, nullptr, u"r");
+        Owned s(context.createBase64String(&block, lineLength, root));
         EXPECT_EQ(widen(expected(p)), u16(s.get())) << bytes;
     }
 }
 
-// Elements <r><s><t/><a><b/></a></s><u>x</u></r> made in <p>, laid out with indentation strings
-// longer than the constants (and the root inside its parent), but not inside the imported
-// <a> or the text-only <u>; callbacks in the order that covered subtrees, limits and follows
-// lists decide, of two that follow each other the earlier first. Finishing at a node other than
-// the root does nothing.
+// Elements <r><s><t/><a><b/></a></s><u>x</u></r> made in <p>, <a> moved there from <p> by an
+// unknown structure, laid out with indentation strings longer than the constants (and the root
+// inside its parent), but not inside <a> or the text-only <u>; callbacks in the order that covered
+// subtrees, limits and follows lists decide, of two that follow each other the earlier first.
+// Finishing at a node other than the root does nothing.
 TEST(EncodeContext, FinishesRunsWithLayoutAndCallbacksInDependencyOrder) {
     const std::pair<std::vector<std::string>, const char*> kCases[] = {
         {{"a s u s r -", "b t t - t -"}, "ppab no exception"},
@@ -113,16 +111,16 @@ TEST(EncodeContext, FinishesRunsWithLayoutAndCallbacksInDependencyOrder) {
         DOMNode* nodes[] = {r, s, context.createElement(s, nullptr, nullptr, u"t"),
                             context.createElement(r, nullptr, nullptr, u"u")};
         nodes[3]->appendChild(d->createTextNode(u"x"));
-        s->appendChild(d->importNode(p->getFirstChild(), true));
+        UnknownStructure(p->getFirstChild(), false).encode(s, nullptr, &context);
         auto node = [&](char x) { return x == '-' ? nullptr : nodes[std::string("rstu").find(x)]; };
         std::string log;
         for (const std::string& f : c.first) context.callback(new Recorder(log, f, node));
         context.callback(s);
         const std::string f = thrown([&] { context.callback(r); });
         EXPECT_EQ(c.second, log + " " + f);
-        EXPECT_EQ("<p><a><b /></a>\n  " + i + "<r>\n    " + i + "<s>\n      " + i +
-                      "<t />\n      " + i + "<a><b /></a>\n    " + i + "</s>\n    " + i +
-                      "<u>x</u>\n  " + i + "</r>\n" + i + "</p>",
+        EXPECT_EQ("<p>\n  " + i + "<r>\n    " + i + "<s>\n      " + i + "<t />\n      " + i +
+                      "<a><b /></a>\n    " + i + "</s>\n    " + i + "<u>x</u>\n  " + i + "</r>\n" +
+                      i + "</p>",
                   text(p));
     }
 }

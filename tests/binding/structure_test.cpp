@@ -42,9 +42,8 @@ TEST(WorkedExample, DecodesEagerlyAndLazilyAndEncodesByteForByte) {
         EXPECT_GT(sweep([&] {
                       const Vocabulary v;
                       DecodeContext context;
-                      context.lazyDecode(lazy);
                       const int before = Value::decodes;
-                      std::unique_ptr<Reference> s = v.decode<Reference>(d.get(), context);
+                      std::unique_ptr<Reference> s = v.decode<Reference>(d.get(), context, lazy);
                       EXPECT_EQ(lazy ? before : before + 2, Value::decodes);
                       EXPECT_EQ(&v.provider, s->lookup(0));
                       EXPECT_EQ(u" AA EC", u16(s->digest().rawStringValue()));
@@ -71,8 +70,7 @@ TEST(WorkedExample, RefusesWhatTheVocabularyDoesNotAllow) {
                       n = "<Transform xmlns='urn:example:sig' Algorithm='a'>", m = "</Transform>";
     const std::pair<std::string, std::string> kCases[] = {
         {"<Ref xmlns='urn:example:sig'/>", "Invalid element name: Ref (expecting Reference)"},
-        {"<Reference xmlns='urn:x'/>",
-         "Invalid element namespace URI: urn:x (expecting urn:example:sig)"},
+        {"<Reference xmlns='x'/>", "Invalid element namespace URI: x (expecting urn:example:sig)"},
         {"<Reference/>", "Invalid element namespace URI: Null (expecting urn:example:sig)"},
         {"<Reference xmlns='urn:example:sig'/>", "No URI attribute in Reference"},
         {r + v + e, "No next Transforms in Reference: DigestValue"},
@@ -92,10 +90,9 @@ TEST(WorkedExample, RefusesWhatTheVocabularyDoesNotAllow) {
         DocumentPtr d = parse(xml);
         for (bool lazy : {false, true}) {
             DecodeContext context;
-            context.lazyDecode(lazy);
             EXPECT_EQ(
                 message.empty() || (lazy && message == deep) ? "no exception" : "13053: " + message,
-                thrown([&] { encoded(*vocabulary.decode(d.get(), context)); }))
+                thrown([&] { encoded(*vocabulary.decode(d.get(), context, lazy)); }))
                 << xml.substr(0, 200);
         }
     }
@@ -114,7 +111,7 @@ TEST(WorkedExample, CopiesDeepUnknownContent) {
     DecodeContext context;
     EXPECT_TRUE("<ds:Transform Algorithm=\"a\" xmlns:ds=\"urn:example:sig\">\n  " +
                     repeat("<u>", 99999) + "<u />" + repeat("</u>", 99999) + "\n</ds:Transform>" ==
-                encoded(*Vocabulary().decode(d.get(), context)));
+                encoded(*Vocabulary().decode(d.get(), context, false)));
 }
 
 // A string value encoded into an attribute node becomes its value; read back lazily, it is
@@ -140,28 +137,18 @@ TEST(XStructure, WritesStringsIntoAttributesAndReportsMisuse) {
     const std::pair<std::function<void()>, const char*> kCases[] = {
         {[&] { s.node(); }, "6: Structure not yet encoded"},
         {[&] { s.rawStringValue(); }, "6: Structure not yet encoded"},
-        {[&] { Value(u"v", XStructure::ELEMENT_ONLY).rawStringValue(); },
-         "6: Operation not supported"},
+        {[&] { Value(u"v", Value::ELEMENT_ONLY).rawStringValue(); }, "6: Operation not supported"},
         {[&] { Value(nullptr).encode(v, nullptr, &encoding); }, "13052: Operation not supported"},
         {[&] { s.decode(v->getFirstChild(), &context); }, "13053: Not an element node"},
         {[&] { TextStructure(v, &context); }, "13053: Node is not a text node: Type 1"},
-        {[&] { s.decode(v, &context), s.xmlns(XStructure::NamespaceMap()); },
-         "6: Structure already processed"},
+        {[&] { s.decode(v, &context), s.xmlns({}); }, "6: Structure already processed"},
     };
     for (const auto& c : kCases) EXPECT_EQ(c.second, thrown(c.first));
     std::ostringstream out;
     out << TextStructure(u"hi") << UnknownStructure(v, true) << s;
     EXPECT_EQ("<text>[hi]<unknown>[v]v[]", out.str());
-}
-
-// Moved when encoded (copied when asked to, as decoded content is); a count shared by copies goes
-// with the last of them, which the leak check sees.
-TEST(UnknownStructure, MovesItsNodeAndSharesItsCount) {
-    DocumentPtr d = parse("<a><b/><c/></a>");
-    DOMNode* b = d->getDocumentElement()->getFirstChild();
-    EncodeContext context;
-    UnknownStructure(b, false).encode(b->getNextSibling(), nullptr, &context);
-    EXPECT_EQ("<a><c><b /></c></a>", text(d->getDocumentElement()));
+    // A count shared by copies of an unknown structure goes with the last of them, which the leak
+    // check sees.
     RefCount* count = new RefCount;
     std::unique_ptr<XStructure> u(new UnknownStructure(nullptr, count));
     delete u->clone();
@@ -196,16 +183,14 @@ TEST(ElementIterator, ReadsChildrenByNameWildcardAndProvider) {
     EXPECT_FALSE(without.hasNextStructure(nullptr));
     for (int type : {1, 2})
         EXPECT_EQ(type, std::unique_ptr<XStructure>(it.nextStructure(nullptr))->structureType());
-    for (const auto& [ns, local, onA, onU] : kWildcards)
-        EXPECT_EQ(onU, it.hasNextElement(ns, local));
+    for (const auto& [n, l, onA, onU] : kWildcards) EXPECT_EQ(onU, it.hasNextElement(n, l));
     for (int type : {2, 11})
         EXPECT_EQ(type, std::unique_ptr<XStructure>(it.nextStructure(nullptr))->structureType());
     EXPECT_TRUE(it.hasNextStructure(&base));
     EXPECT_EQ("13053: No next A in a: DigestValue", thrown([&] { it.nextStructure(&a); }));
     it.nextNode();
     EXPECT_FALSE(it.hasNextStructure(&base));
-    for (const auto& [ns, local, onA, onU] : kWildcards)
-        EXPECT_EQ(onA, it.hasNextElement(ns, local));
+    for (const auto& [n, l, onA, onU] : kWildcards) EXPECT_EQ(onA, it.hasNextElement(n, l));
     it.nextElement(P, u"A");
     EXPECT_EQ("13053: No next node in a", thrown([&] { it.nextNode(); }));
     EXPECT_EQ("13053: No next structure in a: Null", thrown([&] { it.nextStructure(nullptr); }));

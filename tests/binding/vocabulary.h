@@ -103,7 +103,6 @@ struct Reference : XStructure {
     using XStructure::decode;
     Reference() : XStructure(ELEMENT_ONLY | RECORD_NAMESPACES, 12, DS(u"Reference")) {}
     XStructure* clone() const override { return new Reference(*this); }
-    const Content& transforms() const { return lazyDecode(), transforms_; }
     const Value& digest() const { return lazyDecode(), *digest_; }
     void encodeImpl(DOMElement* e, EncodeContext* c) override {
         XStructure::encodeImpl(e, c);
@@ -151,11 +150,13 @@ struct Vocabulary {
     Vocabulary() {
         for (int i = 0; i < 3; ++i) provider.element(&names[i], factories[i]);
     }
-    // The document element decoded with `context`, which gets the provider, by the factory
-    // registered for its name, else as a Reference; the caller says which T that gives.
+    // The document element decoded with `context`, which gets the provider and the lazy flag,
+    // by the factory registered for its name, else as a Reference; the caller says which T that
+    // gives.
     template <class T = XStructure>
-    std::unique_ptr<T> decode(DOMDocument* document, DecodeContext& context) const {
+    std::unique_ptr<T> decode(DOMDocument* document, DecodeContext& context, bool lazy) const {
         context.install(const_cast<Provider*>(&provider));
+        context.lazyDecode(lazy);
         DOMElement* top = document->getDocumentElement();
         const QualifiedName name(top->getNamespaceURI(), top->getLocalName(), false);
         auto it = provider.elementMap().find(&name);
