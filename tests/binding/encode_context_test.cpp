@@ -87,11 +87,12 @@ TEST(EncodeContext, LaysOutBase64InIndentedLines) {
     }
 }
 
-// Elements <r><s><t/><a><b/></a></s><u>x</u></r> made in <p>, <a> moved there from <p> by an
-// unknown structure, laid out with indentation strings longer than the constants (and the root
-// inside its parent), but not inside <a> or the text-only <u>; callbacks in the order that covered
-// subtrees, limits and follows lists decide, of two that follow each other the earlier first.
-// Finishing at a node other than the root does nothing.
+// Elements <r><s><t>x</t></s><u/></r> made in <p>, and <a><b/></a> moved from <p> into <u> by an
+// unknown structure, laid out with indentation strings longer than the constants (a longer one
+// after a shorter one, from the same buffer) and the root inside its parent, but not inside <a>
+// or the text-only <t>; callbacks in the order that covered subtrees, limits and follows lists
+// decide, of two that follow each other the earlier first. Finishing at a node other than the
+// root does nothing.
 TEST(EncodeContext, FinishesRunsWithLayoutAndCallbacksInDependencyOrder) {
     const std::pair<std::vector<std::string>, const char*> kCases[] = {
         {{"a s u s r -", "b t t - t -"}, "ppab no exception"},
@@ -110,17 +111,17 @@ TEST(EncodeContext, FinishesRunsWithLayoutAndCallbacksInDependencyOrder) {
         DOMElement* s = context.createElement(r, nullptr, nullptr, u"s");
         DOMNode* nodes[] = {r, s, context.createElement(s, nullptr, nullptr, u"t"),
                             context.createElement(r, nullptr, nullptr, u"u")};
-        nodes[3]->appendChild(d->createTextNode(u"x"));
-        UnknownStructure(p->getFirstChild(), false).encode(s, nullptr, &context);
+        nodes[2]->appendChild(d->createTextNode(u"x"));
+        UnknownStructure(p->getFirstChild(), false).encode(nodes[3], nullptr, &context);
         auto node = [&](char x) { return x == '-' ? nullptr : nodes[std::string("rstu").find(x)]; };
         std::string log;
         for (const std::string& f : c.first) context.callback(new Recorder(log, f, node));
         context.callback(s);
         const std::string f = thrown([&] { context.callback(r); });
         EXPECT_EQ(c.second, log + " " + f);
-        EXPECT_EQ("<p>\n  " + i + "<r>\n    " + i + "<s>\n      " + i + "<t />\n      " + i +
-                      "<a><b /></a>\n    " + i + "</s>\n    " + i + "<u>x</u>\n  " + i + "</r>\n" +
-                      i + "</p>",
+        EXPECT_EQ("<p>\n  " + i + "<r>\n    " + i + "<s>\n      " + i + "<t>x</t>\n    " + i +
+                      "</s>\n    " + i + "<u>\n      " + i + "<a><b /></a>\n    " + i + "</u>\n  " +
+                      i + "</r>\n" + i + "</p>",
                   text(p));
     }
 }

@@ -20,8 +20,8 @@ typedef std::vector<std::shared_ptr<XStructure>> Content;
 
 const XMLCh kDs[] = u"urn:example:sig";
 
-inline const QualifiedName* named(const QualifiedName& name) { return &name; }
-#define DS(local) named(QualifiedName(kDs, local, false))
+// A name in kDs that lives to the end of the full expression.
+#define DS(local) &static_cast<const QualifiedName&>(QualifiedName(kDs, local, false))
 
 // A node written without a declaration.
 inline std::string text(DOMNode* node) {
