@@ -56,8 +56,10 @@ void touch(const XStructure& s) {
     std::ostringstream printed;
     printed << s;
     if (auto* r = dynamic_cast<const Reference*>(&s)) {
-        touch(r->digest());  // reads the reference itself first
+        // In the order of encoding: the reference itself, its transforms, then its digest value.
+        const Value& digest = r->digest();
         for (const auto& t : r->transforms_) touch(*t);
+        touch(digest);
     } else if (auto* t = dynamic_cast<const Transform*>(&s)) {
         for (const auto& c : t->content()) touch(*c);
     } else if (auto* v = dynamic_cast<const Value*>(&s)) {
