@@ -45,18 +45,6 @@ bool hasColon(const XMLCh* s) {
 
 bool equals(const XMLCh* s, const XMLCh* literal) { return s && StringUtil::cmp(s, literal) == 0; }
 
-// The text of an attribute. Xerces keeps it as a text child; asking the attribute itself goes
-// through a dynamic_cast, so the usual single text child is read directly.
-const XMLCh* attributeValue(DOMAttr* a) {
-    DOMNode* child = a->getFirstChild();
-    if (!child) return kEmpty;
-    if (!child->getNextSibling() && child->getNodeType() == DOMNode::TEXT_NODE) {
-        return static_cast<xercesc::DOMText*>(child)->getData();
-    }
-    const XMLCh* value = a->getValue();
-    return value ? value : kEmpty;
-}
-
 // Walks the units of the key head + separator + tail of an entry.
 class KeyCursor {
 public:

@@ -1,6 +1,7 @@
 #include <ambrite/xml/dom.h>
 
 #include <climits>
+#include <memory>
 #include <xercesc/dom/DOMLSInput.hpp>
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/util/BinInputStream.hpp>
@@ -72,8 +73,9 @@ private:
 // The input handed to parsers: its byte stream reads the OctetSource as the parser asks.
 class InputSourceAdapter : public xercesc::DOMLSInput, public Allocated {
 public:
-    InputSourceAdapter(OctetSource* source, bool adopt, const XMLCh* systemId)
-        : bytes_(source, adopt), systemId_(StringUtil::dup(systemId)) {}
+    /// Adopts systemId (a utalloc string or null).
+    InputSourceAdapter(OctetSource* source, bool adopt, XMLCh* systemId)
+        : bytes_(source, adopt), systemId_(systemId) {}
     ~InputSourceAdapter() override {
         if (systemId_) utfree(systemId_);
     }
@@ -107,7 +109,12 @@ private:
 
 xercesc::DOMLSInput* DOMUtil::inputSourceAdapter(OctetSource* source, bool adopt,
                                                  const XMLCh* systemId) {
-    return new InputSourceAdapter(source, adopt, systemId);
+    // The source is adopted also when this throws.
+    std::unique_ptr<OctetSource> owned(adopt ? source : nullptr);
+    std::unique_ptr<XMLCh, AMXMLDelete> id(StringUtil::dup(systemId));
+    xercesc::DOMLSInput* input = new InputSourceAdapter(source, adopt, id.release());
+    owned.release();
+    return input;
 }
 
 }  // namespace XML

@@ -12,6 +12,7 @@
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMElement.hpp>
 #include <xercesc/dom/DOMNode.hpp>
+#include <xercesc/dom/DOMText.hpp>
 
 #include "foundation/internal.h"
 #include "streams/internal.h"
@@ -200,6 +201,19 @@ inline DOMNode* parentOf(DOMNode* n) {
     if (n->getNodeType() == DOMNode::ATTRIBUTE_NODE)
         return static_cast<xercesc::DOMAttr*>(n)->getOwnerElement();
     return n->getParentNode();
+}
+
+/// The value of an attribute node. Xerces-C keeps it as text children and assembles a value
+/// of several in the document's heap on every call, through a dynamic_cast; the usual single
+/// text child is read directly.
+inline const XMLCh* attributeValue(DOMNode* attribute) {
+    DOMNode* child = attribute->getFirstChild();
+    if (!child) return u"";
+    if (!child->getNextSibling() && child->getNodeType() == DOMNode::TEXT_NODE) {
+        return static_cast<xercesc::DOMText*>(child)->getData();
+    }
+    const XMLCh* value = static_cast<xercesc::DOMAttr*>(attribute)->getValue();
+    return value ? value : u"";
 }
 
 struct NoData {};

@@ -6,7 +6,6 @@
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/util/BinInputStream.hpp>
 
-#include "dom/internal.h"
 #include "streams/stream_doubles.h"
 
 using namespace amxml_test;
@@ -48,6 +47,15 @@ TEST(DOMUtilParse, NeverReadsExternalDtdsOrEntities) {
     for (const auto& f : files) std::remove(f.first.c_str());
 }
 
+// A UTF-16LE document with a byte order mark.
+std::string utf16(const std::u16string& text) {
+    std::string bytes("\xFF\xFE", 2);
+    for (char16_t c : text)
+        bytes += static_cast<char>(c & 0xFF), bytes += static_cast<char>(c >> 8);
+    return bytes;
+}
+
+// Unpaired surrogates are no XML characters, also where the scanner itself lets one through.
 TEST(DOMUtilParse, MalformedInputFailsWithItsLocation) {
     const std::string kCases[][2] = {
         {"<a><b></a>", "1, column 9, offset -1: "},
@@ -57,12 +65,20 @@ TEST(DOMUtilParse, MalformedInputFailsWithItsLocation) {
         {"<a>&undeclared;</a>", "1, column "},
         {"<p:a/>", "1, column "},
         {"<!DOCTYPE a [<!ENTITY e SYSTEM 'x'>]><a b='&e;'/>", "1, column 47, offset -1: "},
+        {utf16(u"<a b=\"\xDAE9\"/>"), "1, column "},
+        {utf16(u"<a b=\"x\xDC00\"/>"), "1, column "},
+        {utf16(u"<a><?p \xDAE9?></a>"), "1, column "},
+        {utf16(u"<!DOCTYPE a [<!ENTITY e \"x\xDAE9\">]><a b=\"&e;\"/>"), "1, column "},
+        {utf16(u"<!DOCTYPE a [<!ATTLIST a b CDATA \"\xDAE9\">]><a/>"), "1, column "},
+        {utf16(u"<a>\xDAE9</a>"), "1, column "},
     };
     for (const auto& c : kCases) {
         const std::string f = thrown([&] { parse(c[0]); });
         const std::string prefix = "9: Fatal DOM error: Line " + c[1];
         EXPECT_TRUE(f.rfind(prefix, 0) == 0 && f.size() > prefix.size()) << c[0] << " gave " << f;
     }
+    DocumentPtr pairs = parse(utf16(u"<a b=\"\xD83D\xDE00\"><?p \xD83D\xDE00?></a>"));
+    EXPECT_EQ(u"\xD83D\xDE00", u16(pairs->getDocumentElement()->getAttribute(u"b")));
 }
 
 // Every element's attributes as name{namespace}=value, defaulted ones marked with *.
@@ -75,8 +91,8 @@ std::string attributesOf(const std::string& xml) {
         xercesc::DOMNamedNodeMap* attributes = elements->item(i)->getAttributes();
         for (XMLSize_t j = 0; j < attributes->getLength(); ++j) {
             const DOMAttr* a = static_cast<const DOMAttr*>(attributes->item(j));
-            out += " " + utf8(a->getName()) + "{" + utf8(a->getNamespaceURI()) + "}=" +
-                   utf8(a->getValue()) + (a->getSpecified() ? "" : "*");
+            out += " " + utf8(a->getName()) + "{" + utf8(a->getNamespaceURI()) +
+                   "}=" + utf8(a->getValue()) + (a->getSpecified() ? "" : "*");
         }
         out += ">";
     }
@@ -94,8 +110,9 @@ TEST(DOMUtilParse, DefaultedAttributesTakeTheNamespaceInForce) {
               attributesOf("<!DOCTYPE r [<!ATTLIST q z:d CDATA 'dv' xml:space CDATA 'keep'>]>"
                            "<r xmlns:z='urn:z'><q/><q z:d='x'/><q xmlns:z='urn:y'/></r>"));
 
-    const char* kRebinds = "namespace declaration defaulted from the DTD changes the namespace "
-                           "of a name";
+    const char* kRebinds =
+        "namespace declaration defaulted from the DTD changes the namespace "
+        "of a name";
     const char* kSameName = "attribute defaulted from the DTD has the name of another attribute";
     const std::pair<const char*, const char*> kCases[] = {
         // Declarations that leave the namespace in force as it is, or bind what nothing uses.
@@ -113,8 +130,7 @@ TEST(DOMUtilParse, DefaultedAttributesTakeTheNamespaceInForce) {
         {"<!ATTLIST q xmlns:z CDATA 'urn:z'>]><r xmlns:z='urn:a'><q><c z:a='1'/></q></r>",
          kRebinds},
         {"<!ATTLIST q xmlns:z CDATA 'urn:z'>]><r xmlns:z='urn:a'><q z:a='1'/></r>", kRebinds},
-        {"<!ENTITY e '<q/>'><!ATTLIST q xmlns CDATA 'urn:y'>]><r xmlns='urn:x'>&e;</r>",
-         kRebinds},
+        {"<!ENTITY e '<q/>'><!ATTLIST q xmlns CDATA 'urn:y'>]><r xmlns='urn:x'>&e;</r>", kRebinds},
         // A default whose prefix names the namespace of a given or another defaulted attribute.
         {"<!ATTLIST r q:x CDATA '2'>]><r xmlns:p='urn:u' xmlns:q='urn:v' p:x='1'/>", nullptr},
         {"<!ATTLIST r q:x CDATA '2'>]><r xmlns:p='urn:u' xmlns:q='urn:u' q:x='1'/>", nullptr},
@@ -134,18 +150,16 @@ TEST(DOMUtilParse, DefaultedAttributesTakeTheNamespaceInForce) {
     }
 }
 
-// The source is read as the parser goes: its errors pass through, and reading stops near the
-// first error of the document.
+// The source is read as the parser goes, not first as a whole: reading stops near the first error
+// (a failing source is swept in allocation_failure_test.cpp).
 TEST(DOMUtilParse, StreamsTheSource) {
-    StringSource failing("<a>" + std::string(200000, 'x') + "</a>", nullptr, 1000);
-    EXPECT_EQ("3: Already closed", thrown([&] { DocumentRelease()(DOMUtil::parse(&failing)); }));
     StringSource large("<a><b></a>" + std::string(4 << 20, ' '));
     EXPECT_EQ(0u, thrown([&] { DocumentRelease()(DOMUtil::parse(&large)); }).rfind("9: ", 0));
     EXPECT_LT(large.position, std::size_t(1) << 20);
 }
 
-// The first stream made takes the source, and deletes it when adopted; a caller's parser reads
-// through the adapter.
+// The first stream made takes the source, and deletes it when adopted, not before; the parse
+// through a caller's parser is swept in allocation_failure_test.cpp.
 TEST(DOMUtilInputSourceAdapter, HandsTheSourceToOneStream) {
     int deaths = 0;
     xercesc::DOMLSInput* input =
@@ -157,15 +171,10 @@ TEST(DOMUtilInputSourceAdapter, HandsTheSourceToOneStream) {
     EXPECT_EQ(0, deaths);
     stream.reset();
     DOMUtil::inputSourceAdapter(new StringSource("", &deaths), true, nullptr)->release();
-    EXPECT_EQ(2, deaths);
-
-    StringSource kept("<a xmlns='u'>t</a>", &deaths);
+    StringSource kept("", &deaths);
     input = DOMUtil::inputSourceAdapter(&kept, false, nullptr);
     EXPECT_EQ(nullptr, input->getSystemId());
-    std::unique_ptr<xercesc::DOMLSParser, ParserRelease> parser(DOMUtil::wellFormedParser());
-    DocumentPtr d(parser->parse(input));
     input->release();
-    EXPECT_EQ(u"u", u16(d->getDocumentElement()->getNamespaceURI()));
     EXPECT_EQ(2, deaths);
 }
 
@@ -181,9 +190,6 @@ TEST(DOMUtilException, IdIsThousandPlusCodeAndTextNamesTheCode) {
         e.msg = message;
         EXPECT_EQ(text, utf8(DOMUtil::format(e).str()));
     }
-    e.code = 5;
-    e.msg = u"m";
-    EXPECT_EQ("1005: INVALID_CHARACTER_ERR: m", thrown([&] { throw internal::convert(e); }));
 }
 
 TEST(DOMUtilRelations, CompareSiblingsParentAndOwnerDocument) {
@@ -191,20 +197,18 @@ TEST(DOMUtilRelations, CompareSiblingsParentAndOwnerDocument) {
     DOMElement* r = d->getDocumentElement();
     DOMNode *a = r->getFirstChild(), *b = r->getLastChild(), *c = b->getFirstChild();
     DOMAttr *x = r->getAttributeNode(u"x"), *y = r->getAttributeNode(u"y");
-    EXPECT_EQ(0, DOMUtil::compareSiblings(a, a));
-    EXPECT_EQ(-1, DOMUtil::compareSiblings(a, b));
-    EXPECT_EQ(1, DOMUtil::compareSiblings(b, a));
-    EXPECT_EQ(0, DOMUtil::compareSiblings(b, c));
-    EXPECT_EQ(0, DOMUtil::compareSiblings(a, c));
-    EXPECT_EQ(0, DOMUtil::compareSiblings(r, nullptr));
-    EXPECT_EQ(0, DOMUtil::compareSiblings(x, y));  // attributes have no siblings in the DOM
-    EXPECT_EQ(r, DOMUtil::getParentNode(x));
-    EXPECT_EQ(r, DOMUtil::getParentNode(a));
-    EXPECT_EQ(d.get(), DOMUtil::getParentNode(r));
-    EXPECT_EQ(nullptr, DOMUtil::getParentNode(d.get()));
-    EXPECT_EQ(d.get(), DOMUtil::getOwnerDocument(d.get()));
-    EXPECT_EQ(d.get(), DOMUtil::getOwnerDocument(x));
-    EXPECT_EQ(d.get(), DOMUtil::getOwnerDocument(c));
+    // Attributes have no siblings in the DOM.
+    const std::tuple<DOMNode*, DOMNode*, int> kSiblings[] = {
+        {a, a, 0}, {a, b, -1}, {b, a, 1}, {b, c, 0}, {a, c, 0}, {r, nullptr, 0}, {x, y, 0}};
+    for (const auto& [first, second, order] : kSiblings) {
+        EXPECT_EQ(order, DOMUtil::compareSiblings(first, second));
+    }
+    const std::tuple<DOMNode*, DOMNode*, DOMDocument*> kRelations[] = {
+        {x, r, d.get()}, {a, r, d.get()}, {r, d.get(), d.get()}, {d.get(), nullptr, d.get()}};
+    for (const auto& [node, parent, owner] : kRelations) {
+        EXPECT_EQ(parent, DOMUtil::getParentNode(node));
+        EXPECT_EQ(owner, DOMUtil::getOwnerDocument(node));
+    }
 }
 
 // Idempotent; an attribute the element does not have is refused the way the DOM refuses it.

@@ -15,12 +15,6 @@ using namespace amxml_test;
 
 namespace {
 
-std::string repeat(const std::string& s, std::size_t n) {
-    std::string out;
-    while (n--) out += s;
-    return out;
-}
-
 // What a parse failure says after the location the parser's fatal errors start with; any other
 // outcome whole ("no exception" included).
 std::string reason(const std::string& xml, const DOMUtil::Limits& limits = DOMUtil::Limits()) {

@@ -9,16 +9,16 @@ using namespace amxml_test;
 
 namespace {
 
+// The bounds DOMUtil::parse documents.
+const std::size_t kExpansions = 10000, kExpansionText = 10000000, kDepth = 10000;
+// The nesting cost a parse may spend: kDepth * (kDepth + 1) + 2^25, plus 128 per byte read.
+const unsigned long long kNestingCost = kDepth * (kDepth + 1) + (1ull << 25);
+const unsigned long long kNestingCostPerByte = 128;
+
 // The parser's own message for too many entity expansions.
-const char* const kExpansions =
+const char* const kTooManyExpansions =
     "parser has encountered more than '10000' entity expansions in the document; this is the "
     "limit imposed by the application";
-
-std::string repeat(const std::string& s, std::size_t n) {
-    std::string out;
-    while (n--) out += s;
-    return out;
-}
 
 // A DOCTYPE (left open) declaring entities 0 to 9, 0 as `text` and each other one as ten
 // references to the one below; `declare` and `ref` start a declaration and a reference.
@@ -46,7 +46,7 @@ std::string limitHit(const std::string& xml) {
 // it fails.
 TEST(DOMUtilParseLimits, EachBoundHoldsExactly) {
     const std::string value(10000, 'x'), entity = "<!DOCTYPE a [<!ENTITY e '" + value + "'>]>";
-    const std::size_t fits = internal::kExpansionTextLimit / value.size();
+    const std::size_t fits = kExpansionText / value.size();
     const std::string text = "Entity expansion limit exceeded";
     const struct {
         std::string head, unit, tail, closing;
@@ -59,11 +59,10 @@ TEST(DOMUtilParseLimits, EachBoundHoldsExactly) {
         // are not charged: one reference more than the budget still passes.
         {entity + "<a v='", "&e;", "'/>", "", fits + 1, text},
         // Character references and the predefined entities are not counted.
-        {"<!DOCTYPE a [<!ENTITY e 'x'>]><a>&amp;&#65;&lt;", "&e;", "</a>", "",
-         internal::kEntityExpansionLimit, kExpansions},
+        {"<!DOCTYPE a [<!ENTITY e 'x'>]><a>&amp;&#65;&lt;", "&e;", "</a>", "", kExpansions,
+         kTooManyExpansions},
         // Empty elements at the deepest level close again: they must not make room for more.
-        {"", "<a>", "<b/><b/>", "</a>", DOMUtil::Limits::kDefaultMaxDepth - 1,
-         "Nesting depth limit exceeded"},
+        {"", "<a>", "<b/><b/>", "</a>", kDepth - 1, "Nesting depth limit exceeded"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.head.substr(0, 40) + c.unit);
@@ -77,17 +76,16 @@ TEST(DOMUtilParseLimits, EachBoundHoldsExactly) {
 
 // Documents within the counted limits that would still take gigabytes or minutes.
 TEST(DOMUtilParseLimits, HostileDocumentsFailFast) {
-    const std::size_t limit = DOMUtil::Limits::kDefaultMaxDepth, depth = limit - 1;
+    const std::size_t depth = kDepth - 1;
     // Each element below costs the scanner a walk through every open element; the elements
     // bring 4 bytes of allowance each and the chain 7 per level.
-    const std::size_t extra = (limit * (limit + 1) + internal::kNestingCostBase +
-                               7 * depth * internal::kNestingCostPerByte) /
-                                  (depth + 1 - 4 * internal::kNestingCostPerByte) +
-                              1024;
+    const std::size_t extra =
+        (kNestingCost + 7 * depth * kNestingCostPerByte) / (depth + 1 - 4 * kNestingCostPerByte) +
+        1024;
     const std::string memory = "Parse memory limit exceeded";
     const std::pair<std::string, std::string> kCases[] = {
-        {laughs("<!ENTITY l", "&l", "lol") + "]><r>&l9;</r>", kExpansions},
-        {laughs("<!ENTITY l", "&l", "lol") + "]><r a='&l9;'/>", kExpansions},
+        {laughs("<!ENTITY l", "&l", "lol") + "]><r>&l9;</r>", kTooManyExpansions},
+        {laughs("<!ENTITY l", "&l", "lol") + "]><r a='&l9;'/>", kTooManyExpansions},
         // The scanner builds an attribute default before any callback and does not count the
         // expansions in it.
         {laughs("<!ENTITY e", "&e", "xxxxxxxxxx") + "<!ATTLIST r a CDATA '&e9;'>]><r/>", memory},

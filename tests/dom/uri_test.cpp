@@ -28,33 +28,22 @@ std::string resolve(const char* uri, const char* base) {
 
 }  // namespace
 
+// clang-format off
 TEST(URIUtil, Resolve) {
     const std::tuple<const char*, const char*, std::string> kCases[] = {
-        {"b/c", "s://h/a/x", "s://h/a/b/c"},
-        {"../d", "s://h/a/b/x", "s://h/a/d"},
-        {"/p", "s://h/a/b", "s://h/p"},
-        {"/p", "s://h", "s://h/p"},
-        {"/p", "file:///d/x", "file:///p"},
-        {"//g/p", "s://h/a", "s://g/p"},
-        {"#f", "s://h/a", "s://h/a#f"},
-        {"s://h/a/./b/../c", nullptr, "s://h/a/c"},
-        {"s://h/a/./b/../c", "junk", "s://h/a/c"},
-        {"../../../x", "s://h/a/b", "s://h/x"},
-        {"a/..", "s://h/", "s://h/"},
-        {".", "s://h/a/b", "s://h/a/"},
-        {"..", "s://h/a/b", "s://h/"},
-        {"", "s://h/a/b", "s://h/a/"},
-        {"a//b///c", "s://h/", "s://h/a/b/c"},
-        {"b", "s://h", "s://h/b"},
-        {"b", "s://", "s:///b"},
-        {"x+y-z.1:rest", nullptr, "x+y-z.1:rest"},
-        {"a:", nullptr, "a:"},
-        {"s:/a/../b", nullptr, "s:/b"},
-        {"s:a/./b", nullptr, "s:a/b"},
-        {"s://h/..", nullptr, "s://h/"},
+        {"b/c", "s://h/a/x", "s://h/a/b/c"},      {"../d", "s://h/a/b/x", "s://h/a/d"},
+        {"/p", "s://h/a/b", "s://h/p"},           {"/p", "s://h", "s://h/p"},
+        {"/p", "file:///d/x", "file:///p"},       {"//g/p", "s://h/a", "s://g/p"},
+        {"#f", "s://h/a", "s://h/a#f"},           {"s://h/a/./b/../c", nullptr, "s://h/a/c"},
+        {"s://h/a/./b/../c", "junk", "s://h/a/c"}, {"../../../x", "s://h/a/b", "s://h/x"},
+        {"a/..", "s://h/", "s://h/"},             {".", "s://h/a/b", "s://h/a/"},
+        {"..", "s://h/a/b", "s://h/"},            {"", "s://h/a/b", "s://h/a/"},
+        {"a//b///c", "s://h/", "s://h/a/b/c"},    {"b", "s://h", "s://h/b"},
+        {"b", "s://", "s:///b"},                  {"x+y-z.1:rest", nullptr, "x+y-z.1:rest"},
+        {"a:", nullptr, "a:"},                    {"s:/a/../b", nullptr, "s:/b"},
+        {"s:a/./b", nullptr, "s:a/b"},            {"s://h/..", nullptr, "s://h/"},
         {"s://h/.../.a/..b", nullptr, "s://h/.../.a/..b"},
-        {"1a:b", "s://h/", "s://h/1a:b"},
-        {":", "s://h/", "s://h/:"},
+        {"1a:b", "s://h/", "s://h/1a:b"},         {":", "s://h/", "s://h/:"},
         {"b", nullptr, "!12: No base URI against which to resolve relative URI: b"},
         {"b", "a/b", "!12: Base URI is not absolute: a/b"},
         {"b", "s:/h", "!12: Base URI is not absolute: s:/h"},
@@ -63,6 +52,7 @@ TEST(URIUtil, Resolve) {
         EXPECT_EQ(expected, resolve(uri, base)) << uri << " against " << (base ? base : "null");
     }
 }
+// clang-format on
 
 TEST(URIUtil, PathnameAndFilename) {
     const std::string kCases[][3] = {

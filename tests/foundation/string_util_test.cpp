@@ -5,7 +5,6 @@
 using namespace amxml_test;
 
 namespace {
-typedef std::unique_ptr<XMLCh, AMXMLDelete> Owned;
 int sign(int v) { return (v > 0) - (v < 0); }
 }  // namespace
 
@@ -49,19 +48,6 @@ TEST(StringUtil, CompareAndFind) {
     const XMLCh* abc = u"abc";
     EXPECT_EQ(abc + 2, StringUtil::find(abc, u'c'));
     EXPECT_EQ(nullptr, StringUtil::find(abc, XMLCh(0)));  // never the terminator
-}
-
-TEST(StringBuffer, GrowsByDoublingPlusNeeded) {
-    StringBuffer b(0);
-    std::vector<unsigned> capacities{b.capacity()};
-    for (XMLCh c : std::u16string(u"abc")) {
-        b.append(c);
-        capacities.push_back(b.capacity());
-    }
-    b.append(u"0123456", 7);
-    capacities.push_back(b.capacity());
-    EXPECT_EQ((std::vector<unsigned>{1, 3, 3, 7, 21}), capacities);
-    EXPECT_EQ(u"abc0123456", u16(b));
 }
 
 TEST(StringBuffer, SelfAppendTruncateAndRelease) {

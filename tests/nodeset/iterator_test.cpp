@@ -1,6 +1,6 @@
-#include "nodeset/trees.h"
-
 #include <random>
+
+#include "nodeset/trees.h"
 
 using namespace nodeset_test;
 

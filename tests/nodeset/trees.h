@@ -3,14 +3,13 @@
 #ifndef AMXML_TESTS_NODESET_TREES_H
 #define AMXML_TESTS_NODESET_TREES_H
 
-#include "support/test_support.h"
-
 #include <ambrite/xml/nodeset.h>
-
 #include <gtest/gtest.h>
-#include <xercesc/dom/DOM.hpp>
 
 #include <set>
+#include <xercesc/dom/DOM.hpp>
+
+#include "support/test_support.h"
 
 namespace nodeset_test {
 
@@ -20,14 +19,11 @@ typedef std::set<DOMNode*> Nodes;
 /// Nested and sibling subtrees, attributes, text and a comment.
 struct Small {
     DocumentPtr doc = parse("<r><a><b><b1/>t</b><a2 x='1' y='2'/></a><o><!--k--><o1/></o></r>");
-    DOMElement* el(const char16_t* tag) {
-        return static_cast<DOMElement*>(doc->getElementsByTagName(tag)->item(0));
-    }
-    DOMElement* a2 = el(u"a2");
-    DOMNode *d = doc.get(), *r = el(u"r"), *a = el(u"a"), *b = el(u"b"), *b1 = el(u"b1"),
-            *t = b->getLastChild(), *x = a2->getAttributeNode(u"x"),
-            *y = a2->getAttributeNode(u"y"), *o = el(u"o"), *k = o->getFirstChild(),
-            *o1 = el(u"o1");
+    DOMElement* a2 = element(doc, u"a2");
+    DOMNode *d = doc.get(), *r = element(doc, u"r"), *a = element(doc, u"a"),
+            *b = element(doc, u"b"), *b1 = element(doc, u"b1"), *t = b->getLastChild(),
+            *x = a2->getAttributeNode(u"x"), *y = a2->getAttributeNode(u"y"),
+            *o = element(doc, u"o"), *k = o->getFirstChild(), *o1 = element(doc, u"o1");
 };
 
 inline NodeHashSet hashSet(std::initializer_list<DOMNode*> nodes) {

@@ -1,5 +1,4 @@
-// Octet streams that record what is done to them, and an exception catcher; shared by the stream
-// and DOM tests.
+// Octet streams that record what is done to them; shared by the stream and DOM tests.
 #ifndef AMBRITE_XML_TESTS_STREAM_DOUBLES_H
 #define AMBRITE_XML_TESTS_STREAM_DOUBLES_H
 
@@ -9,17 +8,6 @@
 #include "support/test_support.h"
 
 namespace amxml_test {
-
-/// "id: message" of the Exception f throws, or "no exception".
-template <class F>
-std::string thrown(F f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return std::to_string(e.id()) + ": " + utf8(e.what().str());
-    }
-    return "no exception";
-}
 
 /// Keeps each write as a chunk and all of them together; the first `failures` writes throw
 /// Exception 3 instead.

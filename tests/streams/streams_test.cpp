@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <random>
 
 #include "streams/stream_doubles.h"
@@ -35,22 +36,12 @@ OctetRecorder run(unsigned int size, const Script& script, bool close = true) {
 
 }  // namespace
 
-// A write beyond the capacity grows it to the count plus twice the capacity; release() hands the
-// bytes over.
-TEST(BufferSink, GrowsToCountPlusTwiceCapacity) {
-    const std::tuple<unsigned int, std::string, std::string, unsigned int> kCases[] = {
-        {4, "abcd", "", 4}, {4, "abc", "def", 11}, {4, "abcd", "e", 9}, {0, "hi", "", 2}};
-    for (const auto& [capacity, first, second, grown] : kCases) {
-        BufferSink sink(capacity);
-        sink.write(u8(first), first.size());
-        sink.write(u8(second), second.size());
-        EXPECT_EQ(grown, sink.capacity()) << first << second;
-        EXPECT_EQ(first + second, bytes(sink));
-        std::unique_ptr<unsigned char, AMXMLDelete> released(sink.release());
-        EXPECT_EQ(nullptr, sink.data());
-        EXPECT_EQ(first + second,
-                  std::string(reinterpret_cast<char*>(released.get()), sink.length()));
-    }
+TEST(BufferSink, ReleaseHandsTheBytesOver) {
+    BufferSink sink(2);
+    sink.write(u8("abc"), 3);
+    std::unique_ptr<unsigned char, AMXMLDelete> released(sink.release());
+    EXPECT_EQ(nullptr, sink.data());
+    EXPECT_EQ("abc", std::string(reinterpret_cast<char*>(released.get()), sink.length()));
 }
 
 TEST(OctetSinkSource, InterleavesWritesAndReads) {
@@ -108,40 +99,36 @@ TEST(IO, CopiesInChunksAndClosesOnlyTheSource) {
     }
 }
 
-// A pair is one character, also when split across writes and held over an internal flush (a
-// buffer of one unit); a lone surrogate and a high one at the end are three bytes each.
+// Exact bytes, which also pin the reference encoder of the model comparison below: a pair is one
+// character, also when split across writes and held over an internal flush (a buffer of one
+// unit); a lone surrogate and a high one at the end are three bytes each.
 TEST(UTF8Sink, EncodesUnitsAndSurrogates) {
     const std::pair<Script, std::string> kCases[] = {
         {{u"A\x7F\x80\xE9\x7FF"}, "A\x7F\xC2\x80\xC3\xA9\xDF\xBF"},
         {{u"\x800\x20AC\xD7FF\xE000\xFFFF"},
          "\xE0\xA0\x80\xE2\x82\xAC\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF"},
         {{std::u16string(u"a\0b", 3)}, std::string("a\0b", 3)},
-        {{u"\xD83D\xDE00"}, "\xF0\x9F\x98\x80"},
         {{u"\xD83D", u"\xDE00"}, "\xF0\x9F\x98\x80"},
         {{u"\xD800\xDC00", u"\xDBFF\xDFFF"}, "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"},
-        {{u"\xDE00"}, "\xED\xB8\x80"},
-        {{u"\xD83D", u"a"}, "\xED\xA0\xBD\x61"},
-        {{u"\xD83D\x61"}, "\xED\xA0\xBD\x61"},
+        {{u"\xDE00\xD83D\x61"}, "\xED\xB8\x80\xED\xA0\xBD\x61"},
         {{u"\xD83D\xD83D\xDE00"}, "\xED\xA0\xBD\xF0\x9F\x98\x80"},
-        {{u"\xDE00\xD83D"}, "\xED\xB8\x80\xED\xA0\xBD"},
         {{u"x\xD83D"}, "x\xED\xA0\xBD"},
     };
     for (const auto& [pieces, bytes] : kCases) {
+        const std::u16string all = std::accumulate(pieces.begin(), pieces.end(), std::u16string());
+        EXPECT_EQ(bytes, utf8(all)) << ::testing::PrintToString(pieces);
         EXPECT_EQ(bytes, run(4096, pieces).all) << ::testing::PrintToString(pieces);
         EXPECT_EQ(bytes, run(1, pieces).all) << ::testing::PrintToString(pieces);
     }
 }
 
-// A write each time `size` units have come in (0 counts as 1; a pair straddling the boundary goes
-// whole into the next chunk), on flush() and on close(); destruction drops what waits.
+// Beyond the model comparison below: a buffer of 0 units counts as 1, a pair straddling the end of
+// a buffer goes whole into the next chunk, and destruction without close() drops what waits.
 TEST(UTF8Sink, HandsOnAChunkPerBufferOfUnits) {
     const std::tuple<unsigned int, Script, bool, std::vector<std::string>> kCases[] = {
-        {4, {u"0123456789"}, true, {"0123", "4567", "89"}},
         {4, {u"0123456789"}, false, {"0123", "4567"}},
-        {4, {}, true, {""}},
         {0, {u"ab"}, false, {"a", "b"}},
         {2, {u"a\xD83D\xDE00\x62"}, true, {"a", "\xF0\x9F\x98\x80\x62", ""}},
-        {8, {u"\xD83D", u"", u"\xDE00"}, true, {"\xED\xA0\xBD", "\xED\xB8\x80"}},
     };
     for (const auto& [size, script, close, chunks] : kCases) {
         const OctetRecorder sink = run(size, script, close);

@@ -62,7 +62,8 @@ inline unsigned long sweep(const std::function<void()>& operation, unsigned long
                 a.failAt(0);
                 std::ostringstream s;
                 s << e;
-                ADD_FAILURE() << "allocation " << n << " failed, and the operation threw " << s.str();
+                ADD_FAILURE() << "allocation " << n << " failed, and the operation threw "
+                              << s.str();
                 return n;
             }
         }

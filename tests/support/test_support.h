@@ -1,9 +1,12 @@
-// Helpers shared by the tests: readable XMLCh strings, parsing from text, capturing output.
+// Helpers shared by the tests: readable XMLCh strings, parsing from text, capturing output and
+// failures, sweeps of operations that end in a failure.
 #ifndef AMBRITE_XML_TEST_SUPPORT_H
 #define AMBRITE_XML_TEST_SUPPORT_H
 
+#include <ambrite/xml/c14n.h>
 #include <ambrite/xml/dom.h>
 #include <ambrite/xml/foundation.h>
+#include <ambrite/xml/nodeset.h>
 #include <ambrite/xml/streams.h>
 
 #include <fstream>
@@ -11,39 +14,32 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include <xercesc/dom/DOM.hpp>
+
+#include "support/allocation.h"
 
 namespace amxml_test {
 
 using namespace Ambrite::XML;
+typedef std::unique_ptr<XMLCh, AMXMLDelete> Owned;
 
 /// A UTF-16 string for comparisons; gtest prints it readably.
-inline std::u16string u16(const XMLCh* s) { return s ? std::u16string(s) : std::u16string(u"<null>"); }
+inline std::u16string u16(const XMLCh* s) {
+    return s ? std::u16string(s) : std::u16string(u"<null>");
+}
 
 /// UTF-16 to UTF-8 (pairs combined; lone surrogates as three bytes).
 inline std::string utf8(const std::u16string& s) {
+    static const unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
     std::string out;
     for (std::size_t i = 0; i < s.size(); ++i) {
-        unsigned c = s[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
-            s[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
+        char32_t c = s[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && (s[i + 1] & 0xFC00) == 0xDC00) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
         }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        int n = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;  // continuation bytes
+        out += static_cast<char>(kLead[n] | (c >> 6 * n));
+        while (n--) out += static_cast<char>(0x80 | ((c >> 6 * n) & 0x3F));
     }
     return out;
 }
@@ -57,12 +53,7 @@ inline std::u16string widen(const std::string& s) {
     return out;
 }
 
-struct DocumentDeleter {
-    void operator()(DOMDocument* d) const {
-        if (d) DocumentRelease()(d);
-    }
-};
-typedef std::unique_ptr<DOMDocument, DocumentDeleter> DocumentPtr;
+typedef std::unique_ptr<DOMDocument, DocumentRelease> DocumentPtr;
 
 /// Parses text with the library's parser (a source over a copy of the bytes).
 inline DocumentPtr parse(const std::string& xml) {
@@ -81,6 +72,18 @@ inline DOMUtil::Limits depthLimits(unsigned int depth) {
     DOMUtil::Limits limits;
     limits.maxDepth(depth);
     return limits;
+}
+
+/// The first element of the document with this local name.
+inline DOMElement* element(const DocumentPtr& d, const XMLCh* localName) {
+    return static_cast<DOMElement*>(d->getElementsByTagNameNS(u"*", localName)->item(0));
+}
+
+inline std::string repeat(const std::string& s, std::size_t n) {
+    std::string out;
+    out.reserve(s.size() * n);
+    while (n--) out += s;
+    return out;
 }
 
 inline bool endsWith(const std::string& s, const std::string& tail) {
@@ -102,19 +105,46 @@ inline std::string printed(const Exception& e) {
     return s.str();
 }
 
-/// A character sink that records every write, for checking write patterns.
+/// "id: message" of the Exception f throws, or "no exception".
+template <class F>
+std::string thrown(F f) {
+    try {
+        f();
+    } catch (const Exception& e) {
+        return std::to_string(e.id()) + ": " + utf8(e.what().str());
+    }
+    return "no exception";
+}
+
+/// sweep() for an operation that fails with Exception `id` when no allocation fails: every run
+/// ends in Exception 18 or in that same failure, with nothing left behind. Gives the failure of
+/// the last run as "id: message".
+inline std::string sweepFailing(int id, const std::function<void()>& operation) {
+    std::vector<std::string> outcomes;
+    sweep([&] {
+        try {
+            operation();
+            outcomes.push_back("no exception");
+        } catch (const Exception& e) {
+            if (e.id() != id) throw;  // sweep() tells an injected Exception 18 from others
+            outcomes.push_back(std::to_string(id) + ": " + utf8(e.what().str()));
+        }
+    });
+    for (std::size_t n = 0; n < outcomes.size(); ++n) {
+        EXPECT_EQ(outcomes.back(), outcomes[n]) << "the run that failed allocation " << n + 1;
+    }
+    return outcomes.empty() ? "" : outcomes.back();
+}
+
+/// A character sink that keeps the text written to it and whether it was closed.
 class RecordingSink : public CharacterSink {
 public:
     using CharacterSink::write;
-    void write(const XMLCh* text, unsigned int count) override {
-        writes.push_back(std::u16string(text, count));
-        text_.append(text, count);
-    }
+    void write(const XMLCh* text, unsigned int count) override { text_.append(text, count); }
     void close() override { closed = true; }
     const XMLCh* encoding() const override { return nullptr; }
     const std::u16string& text() const { return text_; }
 
-    std::vector<std::u16string> writes;
     bool closed = false;
 
 private:
@@ -126,6 +156,35 @@ inline std::string bytes(const BufferSink& sink) {
     return sink.data() ? std::string(reinterpret_cast<const char*>(sink.data()), sink.length())
                        : std::string();
 }
+
+/// The canonical form, in UTF-8, of the nodes of `root` that `filter` (adopted) accepts.
+inline std::string canonical(DOMNode* root, NodeSet::Filter* filter, int mode,
+                             const C14n::CanonicalizerParameters* parameters = nullptr,
+                             bool namespaceExpanded = false) {
+    NodeSet nodes(root, filter, nullptr, namespaceExpanded);
+    BufferSink sink;
+    C14n::DOMCanonicalizer::canonicalize(&nodes, &sink, C14n::DOMCanonicalizer::Mode(mode),
+                                         parameters);
+    return bytes(sink);
+}
+
+/// Transform data of the octet kind: fixed bytes served through the source form only.
+class OctetData : public Data {
+public:
+    explicit OctetData(const std::string& bytes) : Data(OCTET_DATA), bytes_(bytes) {}
+    using Data::octetStream;
+    OctetSource* octetStream() override {
+        ++sources;
+        std::unique_ptr<Block> b(new Block(bytes_.data(), unsigned(bytes_.size()), Block::Copy));
+        OctetSource* source = new BlockSource(b.get());
+        b.release();
+        return source;
+    }
+    int sources = 0;
+
+private:
+    std::string bytes_;
+};
 
 }  // namespace amxml_test
 

@@ -58,12 +58,6 @@ protected:
     std::string dir_;
 };
 
-std::string repeat(const std::string& s, std::size_t n) {
-    std::string out;
-    while (n--) out += s;
-    return out;
-}
-
 // The run paths (DT_RUNPATH and DT_RPATH) of a 64-bit ELF file.
 std::vector<std::string> runPaths(const std::string& path) {
     const std::string image = readFile(path);

@@ -100,8 +100,9 @@ public:
     static xercesc::DOMLSParser* wellFormedParser();
     /// As wellFormedParser(), with the given limits for every parse it makes.
     static xercesc::DOMLSParser* wellFormedParser(const Limits& limits);
-    /// An input over `source` (adopted when `adopt`), for callers that drive a parser themselves;
-    /// the caller releases it with release(). The system id is copied.
+    /// An input over `source` (adopted when `adopt`, also when this throws), for callers that
+    /// drive a parser themselves; the caller releases it with release(). The system id is
+    /// copied.
     static xercesc::DOMLSInput* inputSourceAdapter(OctetSource* source, bool adopt,
                                                    const XMLCh* systemId);
     /// "NAME: message" for a Xerces-C DOMException.

@@ -1,0 +1,488 @@
+// XPath 1.0: the tokenizer, values and their conversions, node iterators, the expression model
+// with its bindings, and the core function library.
+#ifndef AMBRITE_XML_XPATH_H
+#define AMBRITE_XML_XPATH_H
+
+#include <ambrite/xml/foundation.h>
+
+#include <iosfwd>
+#include <vector>
+
+namespace Ambrite {
+namespace XML {
+
+// ---------------------------------------------------------------------------------------------
+// Tokenizer
+
+/// Cuts an expression into tokens on demand and keeps the four most recent ones, so that up to
+/// four can be pushed back. It knows no grammar: "*" and "and" are whatever the parser makes of
+/// them.
+class AMXML_API XPathTokenizer {
+public:
+    enum Type {
+        INVALID = 0,  // end of input (null text), an unknown unit or an unterminated literal
+        PREFIX_WILDCARD = 1,
+        VARIABLE = 2,  // text includes the "$"
+        QNAME = 3,
+        NAME = 4,
+        OPERATOR = 5,
+        LITERAL = 6,  // text includes both quotes
+        NUMBER = 7
+    };
+
+    /// Copies `text`, which must not be null.
+    explicit XPathTokenizer(const XMLCh* text);
+    virtual ~XPathTokenizer();
+    XPathTokenizer(const XPathTokenizer&) = delete;
+    XPathTokenizer& operator=(const XPathTokenizer&) = delete;
+
+    /// The next token's text (null at the end, reported again on every call); sets type().
+    /// The text stays valid until four more tokens have been scanned.
+    const XMLCh* next();
+    /// next() followed by undo(); type() is the peeked token's.
+    const XMLCh* peek();
+    /// Pushes the last token back and gives the text the next next() returns again. At most four
+    /// tokens may be pushed back; type() is left as it is.
+    const XMLCh* undo();
+    Type type() const { return currentType_; }
+    /// The unscanned rest of the text, inside the tokenizer's copy; pushed-back tokens are not
+    /// part of it.
+    const XMLCh* remainder() const { return text_ + position_; }
+
+    /// Space, tab, line feed and carriage return.
+    static bool isWhitespace(XMLCh c) { return c == 32 || c == 9 || c == 10 || c == 13; }
+    static bool isDigit(XMLCh c) { return c >= u'0' && c <= u'9'; }
+    /// A utalloc copy of s without leading and trailing whitespace; the caller frees it.
+    static XMLCh* trim(const XMLCh* s);
+
+protected:
+    /// A new utalloc copy of `length` units at `start`; the ring takes ownership of it.
+    virtual XMLCh* unescape(XMLCh* start, unsigned int length);
+    /// Scans one token at position_ (whitespace skipped, at least one unit left): sets start_,
+    /// leaves position_ after the token and gives its type.
+    virtual Type nextImpl();
+
+    XMLCh* text_;
+    int start_;
+    int position_;
+    int length_;
+    Type currentType_;
+    XMLCh* recentTokens_[4];
+    Type recentTypes_[4];
+    unsigned int produced_;    // tokens scanned so far; token k lives in slot k % 4
+    unsigned int pushedBack_;  // tokens pushed back and not yet read again
+};
+
+// ---------------------------------------------------------------------------------------------
+// Expressions
+
+/// A compiled expression: a tree of XPath objects evaluated against a context node, a context
+/// position (from 1) and a binding map. Strings returned are utalloc'ed and freed by the caller
+/// with utfree; iterators are deleted by the caller. A tree is evaluated by one thread at a time.
+class AMXML_API XPath : public Allocated {
+public:
+    enum Type { BOOLEAN = 0, NUMBER = 1, STRING = 2, NODE_SET = 3 };
+
+    class Iterator;
+    class Binding;
+    class Variable;
+    class Function;
+    class Namespace;
+
+    /// Keys are "$" + variable name, "&" + function name, or a bare namespace prefix. The map
+    /// stores the key pointers it is given: keys must outlive their entries.
+    typedef MyMap<const XMLCh*, const Binding*, StringComparator> BindingMap;
+
+    virtual ~XPath() = 0;
+    /// The type of the value; it may depend on the bindings.
+    virtual Type type(const BindingMap& bindings) const;
+    /// The value as each type; the base versions convert from the expression's own type and throw
+    /// Exception 14 where no conversion exists.
+    virtual bool boolean(DOMNode* node, unsigned int position, const BindingMap& bindings);
+    virtual double number(DOMNode* node, unsigned int position, const BindingMap& bindings);
+    virtual XMLCh* string(DOMNode* node, unsigned int position, const BindingMap& bindings);
+    virtual Iterator* nodeSet(DOMNode* node, unsigned int position, const BindingMap& bindings);
+    virtual void print(std::ostream& out) const = 0;
+
+    /// Deletes every binding in the map and empties it; then binds "&here" to `here` and every
+    /// prefix declared on `namespaceContext` or its ancestors (nearest first, the default
+    /// namespace never) to a Namespace. The map owns these bindings until the next init; keys are
+    /// the DOM's own strings. Either node may be null.
+    static void init(BindingMap& bindings, DOMNode* here, DOMNode* namespaceContext);
+
+protected:
+    explicit XPath(Type type) : type_(type) {}
+
+private:
+    Type type_;
+};
+
+AMXML_API std::ostream& operator<<(std::ostream& out, const XPath* expression);
+
+/// A stream of nodes, possibly with duplicates and not necessarily in document order.
+class AMXML_API XPath::Iterator : public Allocated {
+public:
+    virtual ~Iterator() = 0;
+    virtual bool hasNext() = 0;
+    virtual DOMNode* next() = 0;
+};
+
+/// What the binding map holds: a Variable, a Function or a Namespace.
+class AMXML_API XPath::Binding : public Allocated {
+public:
+    virtual ~Binding() = 0;
+};
+
+/// A variable value; derived variables may compute their value in the virtual operations.
+class AMXML_API XPath::Variable : public XPath::Binding {
+public:
+    explicit Variable(bool value);
+    explicit Variable(double value);
+    /// Copies the string (null allowed).
+    explicit Variable(const XMLCh* value);
+    /// Copies the vector, not the nodes.
+    explicit Variable(const std::vector<DOMNode*>& nodes);
+    Variable(const Variable& other);
+    Variable& operator=(const Variable& other);
+    ~Variable() override;
+
+    XPath::Type type() const { return type_; }
+    virtual bool boolean() const;
+    virtual double number() const;
+    /// A new copy, or null when no string is stored.
+    virtual XMLCh* string() const;
+    /// A new iterator over the nodes.
+    virtual Iterator* nodeSet() const;
+
+protected:
+    explicit Variable(XPath::Type type);
+
+private:
+    XPath::Type type_;
+    bool boolean_;
+    double number_;
+    XMLCh* string_;
+    std::vector<DOMNode*> nodes_;
+};
+
+/// A function: it evaluates its own argument expressions with the node, position and bindings
+/// it is given. The base operations throw Exception 14 "Not a boolean", "Not a number", ...
+class AMXML_API XPath::Function : public XPath::Binding {
+public:
+    ~Function() override = 0;
+    /// The result type.
+    XPath::Type type() const { return type_; }
+    virtual bool boolean(const std::vector<XPath*>& args, DOMNode* node, unsigned int position,
+                         const BindingMap& bindings) const;
+    virtual double number(const std::vector<XPath*>& args, DOMNode* node, unsigned int position,
+                          const BindingMap& bindings) const;
+    virtual XMLCh* string(const std::vector<XPath*>& args, DOMNode* node, unsigned int position,
+                          const BindingMap& bindings) const;
+    virtual Iterator* nodeSet(const std::vector<XPath*>& args, DOMNode* node, unsigned int position,
+                              const BindingMap& bindings) const;
+
+protected:
+    explicit Function(XPath::Type type) : type_(type) {}
+
+private:
+    XPath::Type type_;
+};
+
+/// The namespace URI a prefix stands for.
+class AMXML_API XPath::Namespace : public XPath::Binding {
+public:
+    /// Copies the URI (null allowed).
+    explicit Namespace(const XMLCh* uri);
+    Namespace(const Namespace& other);
+    Namespace& operator=(const Namespace& other);
+    ~Namespace() override;
+    const XMLCh* namespaceURI() const { return uri_; }
+
+private:
+    XMLCh* uri_;
+};
+
+/// A boolean, number or string constant, or the context node or the root of its document.
+class AMXML_API Primitive : public XPath {
+public:
+    enum Node { ROOT = 0, CONTEXT = 1 };
+
+    explicit Primitive(bool value);
+    explicit Primitive(double value);
+    /// Copies the string (null allowed: evaluates to null).
+    explicit Primitive(const XMLCh* value);
+    /// A node set: the context node, or the document that owns it.
+    explicit Primitive(Node node);
+    Primitive(const Primitive&) = delete;
+    Primitive& operator=(const Primitive&) = delete;
+    ~Primitive() override;
+
+    bool boolean(DOMNode* node, unsigned int position, const BindingMap& bindings) override;
+    double number(DOMNode* node, unsigned int position, const BindingMap& bindings) override;
+    XMLCh* string(DOMNode* node, unsigned int position, const BindingMap& bindings) override;
+    Iterator* nodeSet(DOMNode* node, unsigned int position, const BindingMap& bindings) override;
+    void print(std::ostream& out) const override;
+
+private:
+    bool boolean_;
+    double number_;
+    XMLCh* string_;
+    bool relative_;
+};
+
+/// Arithmetic, logic, comparison and union.
+class AMXML_API Operator : public XPath {
+public:
+    enum Kind {
+        PLUS = 0,
+        MINUS = 1,
+        MULTIPLY = 2,
+        DIV = 3,
+        MOD = 4,
+        OR = 5,
+        AND = 6,
+        EQUAL = 7,
+        NOT_EQUAL = 8,
+        LESS = 9,
+        GREATER = 10,
+        LESS_EQUAL = 11,
+        GREATER_EQUAL = 12,
+        UNION = 13,
+        NO_OPERATOR = 14  // the parser's end marker; never in a tree
+    };
+
+    /// Adopts both operands (also when this throws).
+    Operator(XPath* left, Kind kind, XPath* right);
+    /// Unary PLUS or MINUS (0 + operand, 0 - operand); adopts the operand.
+    Operator(Kind kind, XPath* operand);
+    Operator(const Operator&) = delete;
+    Operator& operator=(const Operator&) = delete;
+    ~Operator() override;
+
+    Kind kind() const { return kind_; }
+    /// Evaluates the left operand first; "or" and "and" evaluate the right one only if needed.
+    bool boolean(DOMNode* node, unsigned int position, const BindingMap& bindings) override;
+    double number(DOMNode* node, unsigned int position, const BindingMap& bindings) override;
+    /// A union: the left's nodes, then the right's, duplicates kept.
+    Iterator* nodeSet(DOMNode* node, unsigned int position, const BindingMap& bindings) override;
+    void print(std::ostream& out) const override;
+
+private:
+    struct Scratch;
+    bool compare(DOMNode* node, unsigned int position, const BindingMap& bindings);
+
+    XPath* left_;
+    Kind kind_;
+    XPath* right_;
+    Scratch* scratch_;  // buffers kept between evaluations; null while lent out
+};
+
+/// "$name": looks its variable up at every evaluation; Exception 14 "Unbound variable: %S".
+class AMXML_API VariableReference : public XPath {
+public:
+    /// `name` without the "$".
+    explicit VariableReference(const XMLCh* name);
+    VariableReference(const VariableReference&) = delete;
+    VariableReference& operator=(const VariableReference&) = delete;
+    ~VariableReference() override;
+
+    Type type(const BindingMap& bindings) const override;
+    bool boolean(DOMNode* node, unsigned int position, const BindingMap& bindings) override;
+    double number(DOMNode* node, unsigned int position, const BindingMap& bindings) override;
+    XMLCh* string(DOMNode* node, unsigned int position, const BindingMap& bindings) override;
+    Iterator* nodeSet(DOMNode* node, unsigned int position, const BindingMap& bindings) override;
+    void print(std::ostream& out) const override;
+
+private:
+    const Variable* resolve(const BindingMap& bindings) const;
+
+    XMLCh* name_;  // "$" + name
+};
+
+/// A call resolved at every evaluation: the binding "&name" if the map has one, else the core
+/// function of that name; Exception 14 "Unbound function: %S" when neither exists.
+class AMXML_API FunctionCall : public XPath {
+public:
+    /// Adopts the argument expressions (also when this throws).
+    FunctionCall(const XMLCh* name, const std::vector<XPath*>& arguments);
+    FunctionCall(const FunctionCall&) = delete;
+    FunctionCall& operator=(const FunctionCall&) = delete;
+    ~FunctionCall() override;
+
+    Type type(const BindingMap& bindings) const override;
+    bool boolean(DOMNode* node, unsigned int position, const BindingMap& bindings) override;
+    double number(DOMNode* node, unsigned int position, const BindingMap& bindings) override;
+    XMLCh* string(DOMNode* node, unsigned int position, const BindingMap& bindings) override;
+    Iterator* nodeSet(DOMNode* node, unsigned int position, const BindingMap& bindings) override;
+    void print(std::ostream& out) const override;
+
+private:
+    const Function* resolve(const BindingMap& bindings) const;
+
+    XMLCh* name_;  // "&" + name
+    std::vector<XPath*> arguments_;
+    const Function* core_;  // the core function of that name, or null
+};
+
+/// The signature function here(): as a function, a node set of the node it holds; as the
+/// iterator that call returns, that node once.
+class AMXML_API Here : public XPath::Function, public XPath::Iterator {
+public:
+    explicit Here(DOMNode* node);
+    ~Here() override;
+
+    XPath::Iterator* nodeSet(const std::vector<XPath*>& args, DOMNode* node, unsigned int position,
+                             const XPath::BindingMap& bindings) const override;
+    bool hasNext() override { return !taken_; }
+    /// Exception 14 "No next node" after the node has been taken.
+    DOMNode* next() override;
+
+private:
+    DOMNode* node_;
+    bool taken_;
+};
+
+/// The core function library (all but last()), as 26 shared, immutable objects.
+class AMXML_API BaseFunction : public XPath::Function {
+public:
+    BaseFunction(const BaseFunction&) = delete;
+    BaseFunction& operator=(const BaseFunction&) = delete;
+    ~BaseFunction() override;
+
+    /// The core function of that name (case-sensitive), or null.
+    static const BaseFunction* lookup(const XMLCh* name);
+    /// The built-in id().
+    static const BaseFunction* idFunction();
+
+    int id() const { return id_; }
+    const XMLCh* name() const { return name_; }
+
+    /// Wrong argument counts fail with Exception 14 "Invalid arguments to: %S()" before any
+    /// argument is evaluated.
+    bool boolean(const std::vector<XPath*>& args, DOMNode* node, unsigned int position,
+                 const XPath::BindingMap& bindings) const override;
+    double number(const std::vector<XPath*>& args, DOMNode* node, unsigned int position,
+                  const XPath::BindingMap& bindings) const override;
+    XMLCh* string(const std::vector<XPath*>& args, DOMNode* node, unsigned int position,
+                  const XPath::BindingMap& bindings) const override;
+    XPath::Iterator* nodeSet(const std::vector<XPath*>& args, DOMNode* node, unsigned int position,
+                             const XPath::BindingMap& bindings) const override;
+
+private:
+    BaseFunction(int id, const XMLCh* name);
+    void checkArguments(const std::vector<XPath*>& args, std::size_t min, std::size_t max) const;
+
+    static const BaseFunction library_[26];
+
+    int id_;
+    const XMLCh* name_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Iterators
+
+/// Replays a vector of nodes, duplicates kept.
+class AMXML_API BasicIterator : public XPath::Iterator {
+public:
+    /// Copies the vector.
+    explicit BasicIterator(const std::vector<DOMNode*>& nodes);
+    /// One node, without a vector.
+    explicit BasicIterator(DOMNode* node);
+    BasicIterator(const BasicIterator&) = delete;
+    BasicIterator& operator=(const BasicIterator&) = delete;
+    ~BasicIterator() override;
+
+    bool hasNext() override { return cursor_ != end_; }
+    /// Exception 14 "No next node" at the end.
+    DOMNode* next() override;
+
+private:
+    std::vector<DOMNode*> nodes_;
+    DOMNode* single_;
+    DOMNode* const* cursor_;
+    DOMNode* const* end_;
+};
+
+/// The left stream, then the right one; owns both.
+class AMXML_API UnionIterator : public XPath::Iterator {
+public:
+    UnionIterator(XPath::Iterator* left, XPath::Iterator* right);
+    UnionIterator(const UnionIterator&) = delete;
+    UnionIterator& operator=(const UnionIterator&) = delete;
+    ~UnionIterator() override;
+
+    bool hasNext() override;
+    DOMNode* next() override;
+
+private:
+    XPath::Iterator* left_;
+    XPath::Iterator* right_;
+};
+
+/// Each node of a stream once, in document order: a node, then its namespace declarations, its
+/// other attributes and its children. Members the order cannot place are dropped: nodes outside
+/// the document of the member with the lowest address, nodes in entity references, document
+/// types and similar invisible nodes, and declarations xmlns="". The cost is proportional to the
+/// members and their depth (plus the sibling lists shared by several members), never a walk of
+/// the whole document.
+class AMXML_API OrderedIterator : public XPath::Iterator {
+public:
+    /// Borrows `source`, which is read to its end on the first hasNext(), next() or size() and
+    /// never touched again.
+    explicit OrderedIterator(XPath::Iterator* source);
+    OrderedIterator(const OrderedIterator&) = delete;
+    OrderedIterator& operator=(const OrderedIterator&) = delete;
+    ~OrderedIterator() override;
+
+    bool hasNext() override;
+    /// Exception 14 "No next node" when exhausted.
+    DOMNode* next() override;
+    /// The number of nodes this iterator yields in all.
+    unsigned int size();
+
+private:
+    void order();
+
+    XPath::Iterator* source_;
+    std::vector<DOMNode*> nodes_;
+    std::size_t cursor_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Conversions
+
+/// Conversions between the value types and string-values of nodes. Strings returned are new,
+/// utalloc'ed and freed by the caller; iterators given are read, never deleted.
+class AMXML_API XPathUtil {
+public:
+    /// False for zeros and NaN.
+    static bool boolean(double d);
+    static bool boolean(const XMLCh* s);
+    /// Whether the set is not empty; consumes nothing.
+    static bool boolean(XPath::Iterator* it);
+    static double number(bool b);
+    /// Whitespace, an optional "-", digits, an optional "." and digits, whitespace; NaN for
+    /// anything else (exponents, "+", ".5" and "" included).
+    static double number(const XMLCh* s);
+    /// The number of the string-value of the first node in document order.
+    static double number(XPath::Iterator* it);
+    static double number(DOMNode* node);
+    static XMLCh* string(bool b);
+    /// "NaN", "Infinity", "-Infinity", integers without a point, other values in plain decimal
+    /// notation with the fewest digits that identify the double.
+    static XMLCh* string(double d);
+    /// The string-value of the first node in document order; "" for an empty set.
+    static XMLCh* string(XPath::Iterator* it);
+    /// The string-value; null gives "". Exception 14 "Unhandled node: Type %d" for entity
+    /// references, entities, document types, fragments and notations.
+    static XMLCh* string(DOMNode* node);
+    /// A new iterator over a copy of the vector, duplicates kept.
+    static XPath::Iterator* nodeSet(const std::vector<DOMNode*>& nodes);
+    /// A new OrderedIterator borrowing `source` (delete source after the first call on it).
+    static XPath::Iterator* documentOrder(XPath::Iterator* source);
+};
+
+}  // namespace XML
+}  // namespace Ambrite
+
+#endif

@@ -1,0 +1,169 @@
+// Helpers of the XPath tests: expression trees built from text, a document whose elements are
+// bound as variables, evaluation to printable results, and the reference document order.
+#ifndef AMXML_TESTS_XPATH_XPATH_TEST_H
+#define AMXML_TESTS_XPATH_XPATH_TEST_H
+
+#include <ambrite/xml/xpath.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+#include <xercesc/dom/DOM.hpp>
+
+#include "foundation/internal.h"
+#include "support/allocation.h"
+#include "support/test_support.h"
+
+namespace xpath_test {
+
+using namespace amxml_test;
+typedef XPath::BindingMap Map;
+typedef std::unique_ptr<XPath> Tree;
+typedef std::vector<DOMNode*> Nodes;
+typedef std::unique_ptr<XMLCh, AMXMLDelete> String;
+
+/// Builds a tree from literals, numbers, $variables, "." and "/" (the context node and the
+/// root) and lists: "(op a b)" for an operator by its text, "(neg a)" for the unary minus,
+/// "(name args...)" for a call.
+inline XPath* build(XPathTokenizer& t) {
+    static const std::u16string ops[] = {u"+", u"-",  u"*", u"div", u"mod", u"or", u"and",
+                                         u"=", u"!=", u"<", u">",   u"<=",  u">=", u"|"};
+    const std::u16string token = u16(t.next()), head = token == u"(" ? u16(t.next()) : u"";
+    if (t.type() == XPathTokenizer::NUMBER) return new Primitive(std::stod(utf8(token)));
+    if (t.type() == XPathTokenizer::VARIABLE) return new VariableReference(token.c_str() + 1);
+    if (t.type() == XPathTokenizer::LITERAL)
+        return new Primitive(token.substr(1, token.size() - 2).c_str());
+    if (token != u"(") return new Primitive(token == u"." ? Primitive::CONTEXT : Primitive::ROOT);
+    std::vector<Tree> args;
+    while (t.peek() && u16(t.peek()) != u")") args.emplace_back(build(t));
+    EXPECT_EQ(u")", u16(t.next()));
+    const std::size_t op = std::find(ops, ops + 14, head) - ops;
+    // Operands are released in the new-initializer, after the allocation, so nothing leaks.
+    if (head == u"neg") return new Operator(Operator::MINUS, args.at(0).release());
+    if (op < 14)
+        return new Operator(args.at(0).release(), Operator::Kind(op), args.at(1).release());
+    return new FunctionCall(head.c_str(), [&] {
+        std::vector<XPath*> raw;
+        for (Tree& a : args) raw.push_back(a.release());
+        return raw;
+    }());
+}
+
+inline XPath* build(const std::string& text) {
+    XPathTokenizer t(widen(text).c_str());
+    Tree e(build(t));
+    EXPECT_EQ(nullptr, t.next()) << text;
+    return e.release();
+}
+
+/// The id and message of the Exception `f` throws, "" if none.
+inline std::string failure(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const Exception& e) {
+        return std::to_string(e.id()) + ": " + e.what().c_str();
+    }
+    return "";
+}
+
+/// Every node of `it`, then checks that it is exhausted.
+inline Nodes read(XPath::Iterator& it) {
+    Nodes out;
+    while (it.hasNext()) out.push_back(it.next());
+    EXPECT_EQ("14: No next node", failure([&] { it.next(); }));
+    return out;
+}
+
+/// A document whose elements are bound as "$" + tag name (in document order), plus "$none"
+/// (empty); bind() adds more. Evaluations have the document element as context by default.
+struct Env {
+    DocumentPtr doc;
+    Map map;
+    std::deque<std::u16string> keys;
+    std::vector<std::unique_ptr<XPath::Binding>> owned;
+
+    explicit Env(const std::string& xml) : doc(parse(xml)) {
+        std::map<std::string, Nodes> byTag{{"none", {}}};
+        xercesc::DOMNodeList* all = doc->getElementsByTagName(u"*");
+        for (XMLSize_t i = 0; i < all->getLength(); ++i)
+            byTag[utf8(all->item(i)->getNodeName())].push_back(all->item(i));
+        for (const auto& t : byTag) bind("$" + t.first, new XPath::Variable(t.second));
+    }
+    void bind(const std::string& key, XPath::Binding* binding) {
+        owned.emplace_back(binding);
+        keys.push_back(widen(key));
+        map[keys.back().c_str()] = binding;
+    }
+    DOMElement* el(const std::string& tag, XMLSize_t i = 0) {
+        return static_cast<DOMElement*>(doc->getElementsByTagName(widen(tag).c_str())->item(i));
+    }
+    DOMNode* root() { return doc->getDocumentElement(); }
+
+    /// The value as string() converts it.
+    std::string value(const std::string& expr, DOMNode* context = nullptr,
+                      unsigned int position = 1) {
+        Tree e(build(expr));
+        return utf8(String(e->string(context ? context : root(), position, map)).get());
+    }
+    /// The value, or the id and message of the Exception evaluation throws.
+    std::string eval(const std::string& expr, DOMNode* context = nullptr) {
+        std::string result;
+        std::string thrown = failure([&] { result = value(expr, context); });
+        return thrown.empty() ? result : thrown;
+    }
+    Nodes nodes(const std::string& expr, DOMNode* context = nullptr) {
+        Tree e(build(expr));
+        return read(
+            *std::unique_ptr<XPath::Iterator>(e->nodeSet(context ? context : root(), 1, map)));
+    }
+};
+
+struct Case {
+    const char* expr;
+    const char* expected;
+};
+
+/// Evaluates every case as a string in `env`, then again with each of its allocations failing
+/// in turn (building the tree included), where only the expected failure may happen instead.
+inline void check(Env& env, std::initializer_list<Case> cases, DOMNode* context = nullptr) {
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.expected, env.eval(c.expr, context)) << c.expr;
+        sweep([&] {
+            std::string thrown = failure([&] { env.value(c.expr, context); });
+            if (thrown.compare(0, 4, "18: ") == 0) throw Exception(18, "Out of memory");
+            EXPECT_TRUE(thrown.empty() || thrown == c.expected) << c.expr;
+        });
+    }
+}
+
+/// Every node a walk in document order meets from `n`: the node, its namespace declarations
+/// (xmlns='' aside), its other attributes, its children (document types aside).
+inline void documentOrder(DOMNode* n, Nodes& out) {
+    out.push_back(n);
+    for (int declarations = 1; declarations >= 0 && n->getAttributes(); --declarations) {
+        for (XMLSize_t i = 0; i < n->getAttributes()->getLength(); ++i) {
+            DOMNode* a = n->getAttributes()->item(i);
+            std::string name = utf8(a->getNodeName()) + (*a->getNodeValue() ? ":" : "");
+            if (name != "xmlns" && (name.compare(0, 6, "xmlns:") == 0) == declarations)
+                out.push_back(a);
+        }
+    }
+    for (DOMNode* c = n->getFirstChild(); c; c = c->getNextSibling()) {
+        if (c->getNodeType() != DOMNode::DOCUMENT_TYPE_NODE) documentOrder(c, out);
+    }
+}
+
+}  // namespace xpath_test
+
+using namespace xpath_test;  // for the tests that include this header
+
+#endif

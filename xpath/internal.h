@@ -1,0 +1,72 @@
+// Helpers shared by the XPath sources; not part of the public interface.
+#ifndef AMBRITE_XML_XPATH_INTERNAL_H
+#define AMBRITE_XML_XPATH_INTERNAL_H
+
+#include <ambrite/xml/xpath.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+#include <xercesc/dom/DOMNode.hpp>
+
+#include "dom/internal.h"
+
+namespace Ambrite {
+namespace XML {
+namespace internal {
+
+typedef std::unique_ptr<XMLCh, AMXMLDelete> OwnedString;
+typedef std::unique_ptr<XPath::Iterator> OwnedIterator;
+
+/// Exception 14 with a fixed message.
+[[noreturn]] void evaluationError(const char* message);
+
+/// Elements, attributes, text, CDATA sections, processing instructions, comments and documents;
+/// entity references, entities, document types, fragments and notations are skipped by every
+/// walk and never entered.
+inline bool isVisible(const DOMNode* n) {
+    switch (n->getNodeType()) {
+        case DOMNode::ELEMENT_NODE:
+        case DOMNode::ATTRIBUTE_NODE:
+        case DOMNode::TEXT_NODE:
+        case DOMNode::CDATA_SECTION_NODE:
+        case DOMNode::PROCESSING_INSTRUCTION_NODE:
+        case DOMNode::COMMENT_NODE:
+        case DOMNode::DOCUMENT_NODE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+/// How an attribute stands in document order.
+enum AttributeKind { NAMESPACE_DECLARATION, ORDINARY_ATTRIBUTE, EMPTY_DEFAULT_DECLARATION };
+AttributeKind attributeKind(DOMNode* attribute);
+
+/// Appends the string-value of `node` (not null) to `out`; Exception 14 "Unhandled node: Type
+/// %d" for nodes that have none.
+void appendStringValue(DOMNode* node, std::u16string& out);
+
+/// The number of n units at s by the XPath shape (see XPathUtil::number).
+double parseNumber(const XMLCh* s, std::size_t n);
+
+/// Room a formatted number needs, terminator included.
+const std::size_t kNumberUnits = 400;
+/// Writes d as XPathUtil::string(double) does, terminated; gives the length.
+std::size_t formatNumber(double d, XMLCh* out);
+
+/// Round half up, exact also where d + 0.5 is not representable.
+double roundHalfUp(double d);
+
+/// Appends every node of `it` to `out`.
+void readAll(XPath::Iterator* it, std::vector<DOMNode*>& out);
+
+/// Rewrites `nodes` as its distinct members in document order, dropping those the order cannot
+/// place (see OrderedIterator).
+void documentOrder(std::vector<DOMNode*>& nodes);
+
+}  // namespace internal
+}  // namespace XML
+}  // namespace Ambrite
+
+#endif

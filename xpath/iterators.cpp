@@ -1,0 +1,280 @@
+#include <ambrite/xml/dom.h>
+#include <ambrite/xml/xpath.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <xercesc/dom/DOMDocument.hpp>
+#include <xercesc/dom/DOMNamedNodeMap.hpp>
+
+#include "xpath/internal.h"
+
+namespace Ambrite {
+namespace XML {
+
+XPath::Iterator::~Iterator() {}
+
+BasicIterator::BasicIterator(const std::vector<DOMNode*>& nodes)
+    : nodes_(nodes), single_(nullptr), cursor_(nodes_.data()), end_(cursor_ + nodes_.size()) {}
+
+BasicIterator::BasicIterator(DOMNode* node)
+    : single_(node), cursor_(&single_), end_(&single_ + 1) {}
+
+BasicIterator::~BasicIterator() {}
+
+DOMNode* BasicIterator::next() {
+    if (cursor_ == end_) internal::evaluationError("No next node");
+    return *cursor_++;
+}
+
+UnionIterator::UnionIterator(XPath::Iterator* left, XPath::Iterator* right)
+    : left_(left), right_(right) {}
+
+UnionIterator::~UnionIterator() {
+    delete left_;
+    delete right_;
+}
+
+bool UnionIterator::hasNext() { return left_->hasNext() || right_->hasNext(); }
+
+DOMNode* UnionIterator::next() { return left_->hasNext() ? left_->next() : right_->next(); }
+
+OrderedIterator::OrderedIterator(XPath::Iterator* source) : source_(source), cursor_(0) {}
+
+OrderedIterator::~OrderedIterator() {}
+
+void OrderedIterator::order() {
+    if (!source_) return;
+    internal::readAll(source_, nodes_);
+    source_ = nullptr;
+    internal::documentOrder(nodes_);
+}
+
+bool OrderedIterator::hasNext() {
+    order();
+    return cursor_ < nodes_.size();
+}
+
+DOMNode* OrderedIterator::next() {
+    if (!hasNext()) internal::evaluationError("No next node");
+    return nodes_[cursor_++];
+}
+
+unsigned int OrderedIterator::size() {
+    order();
+    return static_cast<unsigned int>(nodes_.size());
+}
+
+namespace internal {
+
+void readAll(XPath::Iterator* it, std::vector<DOMNode*>& out) {
+    while (it->hasNext()) out.push_back(it->next());
+}
+
+namespace {
+
+const std::uint32_t NONE = UINT32_MAX;
+
+// Whether the walk in document order from `document` meets n: n is visible, and its ancestors
+// up to the document are elements.
+bool reachable(DOMNode* n, DOMNode* document) {
+    if (n == document) return true;
+    if (!isVisible(n) || n->getNodeType() == DOMNode::DOCUMENT_NODE) return false;
+    if (n->getNodeType() == DOMNode::ATTRIBUTE_NODE &&
+        attributeKind(n) == EMPTY_DEFAULT_DECLARATION) {
+        return false;
+    }
+    for (DOMNode* p = DOMUtil::getParentNode(n); p; p = p->getParentNode()) {
+        if (p == document) return true;
+        if (p->getNodeType() != DOMNode::ELEMENT_NODE) return false;
+    }
+    return false;
+}
+
+// Orders members by the tree their ancestor chains span: each member and each of its
+// ancestors is an entry, linked to its parent's entry. Siblings among the entries are put in
+// order by one scan of their parent's attribute map or child list, from both ends at once, so
+// that siblings near either end are found quickly; a depth-first walk over the entries then
+// yields the members in document order.
+class Orderer {
+public:
+    explicit Orderer(std::vector<DOMNode*>& nodes) : nodes_(nodes) {}
+    void run(DOMNode* document);
+
+private:
+    struct Entry {
+        DOMNode* node;
+        std::uint32_t firstChild;
+        std::uint32_t nextSibling;
+        bool member;
+    };
+
+    std::uint32_t find(DOMNode* n) const;
+    std::uint32_t add(DOMNode* n);
+    void grow();
+    // Nodes lie in the document's pool largely in document order, so neighbouring members take
+    // neighbouring slots; the fold keeps pools far apart from colliding.
+    static std::size_t hash(DOMNode* n, std::size_t mask) {
+        std::uintptr_t p = reinterpret_cast<std::uintptr_t>(n);
+        return static_cast<std::size_t>((p >> 4) ^ (p >> 24)) & mask;
+    }
+    void orderChildren(std::uint32_t parent);
+
+    std::vector<DOMNode*>& nodes_;
+    std::vector<Entry> entries_;
+    std::vector<std::uint32_t> slots_;  // entry index + 1, 0 for a free slot
+    // Scratch of orderChildren: the child entries in order, and the attribute entries of the two
+    // kinds.
+    std::vector<std::uint32_t> front_, declarations_, attributes_;
+    std::vector<std::uint32_t> stack_;
+};
+
+std::uint32_t Orderer::find(DOMNode* n) const {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash(n, mask);; i = (i + 1) & mask) {
+        std::uint32_t s = slots_[i];
+        if (s == 0) return NONE;
+        if (entries_[s - 1].node == n) return s - 1;
+    }
+}
+
+std::uint32_t Orderer::add(DOMNode* n) {
+    if (2 * (entries_.size() + 1) > slots_.size()) grow();
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = hash(n, mask);
+    while (slots_[i]) i = (i + 1) & mask;
+    Entry e = {n, NONE, NONE, false};
+    entries_.push_back(e);
+    slots_[i] = static_cast<std::uint32_t>(entries_.size());
+    return static_cast<std::uint32_t>(entries_.size() - 1);
+}
+
+void Orderer::grow() {
+    slots_.assign(std::max<std::size_t>(16, 2 * slots_.size()), 0);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t k = 0; k < entries_.size(); ++k) {
+        std::size_t i = hash(entries_[k].node, mask);
+        while (slots_[i]) i = (i + 1) & mask;
+        slots_[i] = static_cast<std::uint32_t>(k + 1);
+    }
+}
+
+void Orderer::run(DOMNode* document) {
+    std::size_t slots = 16;
+    while (slots < 4 * nodes_.size()) slots *= 2;
+    slots_.assign(slots, 0);
+    for (DOMNode* member : nodes_) {
+        std::uint32_t child = find(member);
+        if (child != NONE) {
+            entries_[child].member = true;
+            continue;
+        }
+        child = add(member);
+        entries_[child].member = true;
+        // Climb until the chain joins one seen before.
+        for (DOMNode* p = DOMUtil::getParentNode(member); p; p = DOMUtil::getParentNode(p)) {
+            std::uint32_t parent = find(p);
+            const bool known = parent != NONE;
+            if (!known) parent = add(p);
+            entries_[child].nextSibling = entries_[parent].firstChild;
+            entries_[parent].firstChild = child;
+            if (known) break;
+            child = parent;
+        }
+    }
+
+    nodes_.clear();
+    std::uint32_t root = find(document);
+    if (root == NONE) return;
+    stack_.push_back(root);
+    while (!stack_.empty()) {
+        std::uint32_t e = stack_.back();
+        stack_.pop_back();
+        if (entries_[e].member) nodes_.push_back(entries_[e].node);
+        DOMNode::NodeType type = entries_[e].node->getNodeType();
+        if (entries_[e].firstChild != NONE &&
+            (type == DOMNode::ELEMENT_NODE || type == DOMNode::DOCUMENT_NODE)) {
+            orderChildren(e);
+        }
+    }
+}
+
+// Pushes the visible child entries of `parent` so that they pop in document order: namespace
+// declarations, other attributes, then children.
+void Orderer::orderChildren(std::uint32_t parent) {
+    front_.clear();
+    declarations_.clear();
+    attributes_.clear();
+    std::size_t attributeCount = 0, childCount = 0;
+    for (std::uint32_t c = entries_[parent].firstChild; c != NONE; c = entries_[c].nextSibling) {
+        if (entries_[c].node->getNodeType() == DOMNode::ATTRIBUTE_NODE) {
+            ++attributeCount;
+        } else {
+            ++childCount;
+        }
+    }
+    DOMNode* node = entries_[parent].node;
+    if (attributeCount) {
+        xercesc::DOMNamedNodeMap* map = node->getAttributes();
+        const XMLSize_t length = map ? map->getLength() : 0;
+        for (XMLSize_t i = 0; i < length && attributeCount; ++i) {
+            DOMNode* a = map->item(i);
+            std::uint32_t e = find(a);
+            if (e == NONE) continue;
+            --attributeCount;
+            switch (attributeKind(a)) {
+                case NAMESPACE_DECLARATION:
+                    declarations_.push_back(e);
+                    break;
+                case ORDINARY_ATTRIBUTE:
+                    attributes_.push_back(e);
+                    break;
+                case EMPTY_DEFAULT_DECLARATION:
+                    break;
+            }
+        }
+    }
+    if (childCount == 1) {
+        for (std::uint32_t c = entries_[parent].firstChild; c != NONE;
+             c = entries_[c].nextSibling) {
+            if (entries_[c].node->getNodeType() != DOMNode::ATTRIBUTE_NODE) front_.push_back(c);
+        }
+    } else if (childCount > 1) {
+        // Forward only: the DOM's backward link costs a type check per call.
+        for (DOMNode* c = node->getFirstChild(); c && childCount; c = c->getNextSibling()) {
+            std::uint32_t e = find(c);
+            if (e == NONE) continue;
+            front_.push_back(e);
+            --childCount;
+        }
+    }
+    // The stack pops last-pushed first: children from the last, then attributes.
+    for (std::size_t i = front_.size(); i-- > 0;) {
+        if (isVisible(entries_[front_[i]].node)) stack_.push_back(front_[i]);
+    }
+    for (std::size_t i = attributes_.size(); i-- > 0;) stack_.push_back(attributes_[i]);
+    for (std::size_t i = declarations_.size(); i-- > 0;) stack_.push_back(declarations_[i]);
+}
+
+}  // namespace
+
+void documentOrder(std::vector<DOMNode*>& nodes) {
+    if (nodes.empty()) return;
+    // The document of the member with the lowest address is the one walked.
+    DOMNode* document = DOMUtil::getOwnerDocument(*std::min_element(nodes.begin(), nodes.end()));
+    if (std::count(nodes.begin(), nodes.end(), nodes[0]) ==
+        static_cast<std::ptrdiff_t>(nodes.size())) {
+        if (!document || !reachable(nodes[0], document)) nodes.clear();
+        nodes.resize(std::min<std::size_t>(nodes.size(), 1));
+        return;
+    }
+    if (!document) {
+        nodes.clear();
+        return;
+    }
+    Orderer(nodes).run(document);
+}
+
+}  // namespace internal
+
+}  // namespace XML
+}  // namespace Ambrite
