@@ -1,6 +1,7 @@
 #include <ambrite/xml/c14n.h>
 #include <ambrite/xml/dom.h>
 
+#include <cstdio>
 #include <vector>
 #include <xercesc/dom/DOMCharacterData.hpp>
 #include <xercesc/dom/DOMDocument.hpp>
@@ -15,9 +16,8 @@ namespace C14n {
 
 using internal::AttrFilter;
 using internal::Axes;
-using internal::kAttributeEscapes;
+using internal::Escapes;
 using internal::kNoEscapes;
-using internal::kTextEscapes;
 
 namespace {
 
@@ -36,8 +36,13 @@ bool acceptsEverything(const NodeSet::Filter* f) {
            static_cast<const ConstantFilter*>(f)->constant();
 }
 
-// One canonicalization run: a walk of the root's subtree in document order.
 template <class Out>
+void execute(const NodeSet* nodeSet, Out& out, DOMCanonicalizer::Mode mode,
+             const CanonicalizerParameters* parameters, const ActiveReplacement* active);
+
+// One canonicalization run: a walk of the root's subtree in document order, escaping text and
+// attribute values with the two tables.
+template <class Out, const Escapes& Text, const Escapes& Attribute>
 class Run {
 public:
     Run(const NodeSet* nodeSet, Out& out, DOMCanonicalizer::Mode mode,
@@ -84,9 +89,10 @@ private:
     internal::DocumentLevel level_;
 };
 
-template <class Out>
-Run<Out>::Run(const NodeSet* nodeSet, Out& out, DOMCanonicalizer::Mode mode,
-              const CanonicalizerParameters* parameters, const ActiveReplacement* active)
+template <class Out, const Escapes& Text, const Escapes& Attribute>
+Run<Out, Text, Attribute>::Run(const NodeSet* nodeSet, Out& out, DOMCanonicalizer::Mode mode,
+                               const CanonicalizerParameters* parameters,
+                               const ActiveReplacement* active)
     : out_(out),
       mode_(mode),
       parameters_(parameters),
@@ -112,8 +118,8 @@ Run<Out>::Run(const NodeSet* nodeSet, Out& out, DOMCanonicalizer::Mode mode,
 
 // The scope the root inherits: its ancestor elements from the outermost down, none of them
 // output and none of their attributes in the set.
-template <class Out>
-void Run<Out>::inheritAncestorScopes() {
+template <class Out, const Escapes& Text, const Escapes& Attribute>
+void Run<Out, Text, Attribute>::inheritAncestorScopes() {
     std::vector<DOMElement*> ancestors;
     for (DOMNode* n = DOMUtil::getParentNode(root_); n; n = n->getParentNode()) {
         if (n->getNodeType() == DOMNode::ELEMENT_NODE)
@@ -124,8 +130,8 @@ void Run<Out>::inheritAncestorScopes() {
     for (std::size_t i = ancestors.size(); i-- > 0;) axes_.scope(ancestors[i], false, none);
 }
 
-template <class Out>
-void Run<Out>::execute() {
+template <class Out, const Escapes& Text, const Escapes& Attribute>
+void Run<Out, Text, Attribute>::execute() {
     inheritAncestorScopes();
     Walk walk(root_);
     do {
@@ -147,8 +153,8 @@ void Run<Out>::execute() {
     } while (walk.next());
 }
 
-template <class Out>
-void Run<Out>::visit(Walk& walk) {
+template <class Out, const Escapes& Text, const Escapes& Attribute>
+void Run<Out, Text, Attribute>::visit(Walk& walk) {
     DOMNode* node = walk.node();
     bool inTree = apex_ || treeSet_.contains(node);
     bool excluded = notTreeSet_.size() && notTreeSet_.contains(node);
@@ -163,7 +169,7 @@ void Run<Out>::visit(Walk& walk) {
         case DOMNode::ATTRIBUTE_NODE:
             if (included) {
                 out_.name(" ", node->getNodeName(), "=\"");
-                out_.template put<kAttributeEscapes>(node->getNodeValue());
+                out_.template put<Attribute>(node->getNodeValue());
                 out_.markup("\"");
             }
             return;
@@ -171,7 +177,7 @@ void Run<Out>::visit(Walk& walk) {
         case DOMNode::CDATA_SECTION_NODE:
             if (included) {
                 xercesc::DOMCharacterData* text = static_cast<xercesc::DOMCharacterData*>(node);
-                out_.template put<kTextEscapes>(text->getData(), text->getLength());
+                out_.template put<Text>(text->getData(), text->getLength());
             }
             return;
         case DOMNode::PROCESSING_INSTRUCTION_NODE:
@@ -214,8 +220,9 @@ void Run<Out>::visit(Walk& walk) {
     }
 }
 
-template <class Out>
-void Run<Out>::visitElement(Walk& walk, DOMElement* e, bool inTree, bool excluded, bool included) {
+template <class Out, const Escapes& Text, const Escapes& Attribute>
+void Run<Out, Text, Attribute>::visitElement(Walk& walk, DOMElement* e, bool inTree, bool excluded,
+                                             bool included) {
     if (!replacements_.empty()) {
         ReplacementMap::iterator r = replacements_.find(e);
         if (r != replacements_.end()) {
@@ -244,7 +251,7 @@ void Run<Out>::visitElement(Walk& walk, DOMElement* e, bool inTree, bool exclude
     axes_.startTag(included, parentOutput_);
     for (const Axes::Entry* a = axes_.begin(); a != axes_.end(); ++a) {
         out_.name(" ", a->name, "=\"");
-        out_.template put<kAttributeEscapes>(a->value);
+        out_.template put<Attribute>(a->value);
         out_.markup("\"");
     }
 
@@ -257,14 +264,30 @@ void Run<Out>::visitElement(Walk& walk, DOMElement* e, bool inTree, bool exclude
     if (included) out_.markup(">");
 }
 
-template <class Out>
-void Run<Out>::replace(DOMNode* e, const NodeSet* replacement) {
+template <class Out, const Escapes& Text, const Escapes& Attribute>
+void Run<Out, Text, Attribute>::replace(DOMNode* e, const NodeSet* replacement) {
     for (const ActiveReplacement* a = active_; a; a = a->outer) {
         if (a->element == e) throw Exception(13006, "Recursive replacement node set");
     }
     ActiveReplacement inner = {e, active_};
-    Run nested(replacement, out_, mode_, parameters_, &inner);
-    nested.execute();
+    C14n::execute(replacement, out_, mode_, parameters_, &inner);
+}
+
+// A run with the escaping the document's version asks for.
+template <class Out>
+void execute(const NodeSet* nodeSet, Out& out, DOMCanonicalizer::Mode mode,
+             const CanonicalizerParameters* parameters, const ActiveReplacement* active) {
+    const DOMDocument* document = DOMUtil::getOwnerDocument(nodeSet->root());
+    const XMLCh* version = document ? document->getXmlVersion() : nullptr;
+    if (version && StringUtil::eq(version, u"1.1")) {
+        Run<Out, internal::kText11Canonical, internal::kAttribute11Canonical> r(nodeSet, out, mode,
+                                                                                parameters, active);
+        r.execute();
+    } else {
+        Run<Out, internal::kTextEscapes, internal::kAttributeEscapes> r(nodeSet, out, mode,
+                                                                        parameters, active);
+        r.execute();
+    }
 }
 
 // Runs into `out`; what was written before a failure is still handed to the sink.
@@ -272,8 +295,7 @@ template <class Out>
 void run(const NodeSet* nodeSet, Out& out, DOMCanonicalizer::Mode mode,
          const CanonicalizerParameters* parameters) {
     try {
-        Run<Out> r(nodeSet, out, mode, parameters, nullptr);
-        r.execute();
+        execute(nodeSet, out, mode, parameters, nullptr);
     } catch (...) {
         try {
             out.flush();
@@ -285,6 +307,20 @@ void run(const NodeSet* nodeSet, Out& out, DOMCanonicalizer::Mode mode,
 }
 
 }  // namespace
+
+}  // namespace C14n
+
+namespace internal {
+
+void refuseCharacter(unsigned int unit) {
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", unit);
+    throw Exception(13006, Format("Uncanonicalizable character: %s", code));
+}
+
+}  // namespace internal
+
+namespace C14n {
 
 void DOMCanonicalizer::canonicalize(const NodeSet* nodeSet, OctetSink* sink, Mode mode,
                                     const CanonicalizerParameters* parameters) {

@@ -169,6 +169,24 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------
+// Escaping of XML 1.1 documents
+
+/// Throws Exception 13006 for a character that canonical XML cannot write.
+[[noreturn]] void refuseCharacter(unsigned int unit);
+
+/// Canonical XML is XML 1.0 text, which cannot hold the C0 controls other than tab, line feed and
+/// carriage return in any form; an XML 1.1 document may, as references, and fails on them.
+constexpr Escapes refusingControls(Escapes e) {
+    e.refused = kRestrictedControls;
+    e.refuse = &refuseCharacter;
+    e.special |= kRestrictedControls;
+    return e;
+}
+
+inline constexpr Escapes kAttribute11Canonical = refusingControls(attributeEscapes());
+inline constexpr Escapes kText11Canonical = refusingControls(textEscapes());
+
+// ---------------------------------------------------------------------------------------------
 // Writers: markup, names and escaped values, either encoded straight into UTF-8 for an octet
 // sink or gathered as UTF-16 for a character sink.
 

@@ -5,6 +5,7 @@
 
 #include <ambrite/xml/dom.h>
 
+#include <climits>
 #include <cstddef>
 #include <vector>
 #include <xercesc/dom/DOMAttr.hpp>
@@ -13,6 +14,7 @@
 #include <xercesc/dom/DOMNode.hpp>
 #include <xercesc/dom/DOMText.hpp>
 
+#include "foundation/internal.h"
 #include "streams/internal.h"
 
 XERCES_CPP_NAMESPACE_BEGIN
@@ -32,22 +34,37 @@ Exception convert(const xercesc::DOMException& e);
 /// The DOM implementation of the load-and-save interface; Exception 10 when there is none.
 xercesc::DOMImplementation* domImplementation();
 
-/// Tells the parse running on this thread, if any, that its input delivered `bytes` more bytes.
-void delivered(std::size_t bytes);
+/// Tells the parse running on this thread, if any, that its input delivered `count` more bytes
+/// (the last of them at `bytes`); a count of 0 marks the end of the input.
+void delivered(const unsigned char* bytes, std::size_t count);
 
 /// Most entity expansions one parse may perform before it fails.
 constexpr unsigned int kEntityExpansionLimit = 10000;
 /// Most UTF-16 units one parse may produce beyond its input: entity replacement text, DTD
 /// default attribute values and attribute values longer than the bytes read.
 constexpr unsigned long long kExpansionTextLimit = 10000000;
-/// Deepest nesting of elements and entity references one parse accepts.
-constexpr unsigned int kDepthLimit = 120000;
-/// The scanner looks a namespace prefix up through every open element, so an element and each
-/// of its prefixed attributes (xml: and xmlns: aside) cost its depth; one parse may spend a
-/// fixed allowance (a 120,000-deep chain needs 7.2e9) plus a multiple of the bytes read.
-constexpr unsigned long long kNestingCostBase = 8ull << 30;
-constexpr unsigned long long kNestingCostPerByte = 256;
-/// Memory one parse may hold: a fixed allowance plus a multiple of the bytes read.
+/// The scanner looks a namespace prefix up through every open element and every namespace
+/// declaration in scope, so an element and each of its prefixed attributes (xml: and xmlns:
+/// aside) cost its depth plus the declarations in scope; one parse may spend what a chain at the
+/// depth limit with a declaration on every level needs, a fixed allowance and a multiple of the
+/// bytes read.
+constexpr unsigned long long kNestingCostBase = 1ull << 25;
+constexpr unsigned long long kNestingCostPerByte = 128;
+/// Most attributes of one element, namespace declarations and DTD defaults included. Xerces-C
+/// resolves the prefix of each attribute through the declarations in scope before any callback
+/// sees the element, so the bound is also checked while the scanner collects them (see
+/// BoundedParser), and the declarations in scope are bounded too: by this or by the depth
+/// limit, whichever is higher.
+constexpr unsigned int kAttributeLimit = 10000;
+constexpr unsigned int kDeclarationLimit = 10000;
+/// Most entity and notation declarations of one document: the document type keeps them in
+/// hash tables of fixed size.
+constexpr unsigned int kEntityDeclarationLimit = 10000;
+/// Attributes one parse may make from DTD defaults, in the elements and in their maps of
+/// defaults: this many, plus one per two bytes read.
+constexpr unsigned long long kDefaultAttributeBase = 100000;
+/// Memory one parse may hold: a fixed allowance plus a multiple of the bytes read, and never
+/// more than DOMUtil::Limits::maxMemory().
 constexpr unsigned long long kParseMemoryBase = 128ull << 20;
 constexpr unsigned long long kParseMemoryPerByte = 256;
 /// Memory one parse may request in all, as a multiple of what it may hold: every entity
@@ -86,8 +103,47 @@ constexpr Escapes textEscapes() {
 inline constexpr Escapes kAttributeEscapes = attributeEscapes();
 inline constexpr Escapes kTextEscapes = textEscapes();
 
+/// Character references for the C0 controls, "&#x1;" to "&#x1F;".
+struct ControlReferences {
+    XMLCh text[0x20][7];
+};
+
+constexpr ControlReferences controlReferences() {
+    ControlReferences r = {};
+    const char digits[] = "0123456789ABCDEF";
+    for (unsigned int u = 0; u < 0x20; ++u) {
+        XMLCh* t = r.text[u];
+        std::size_t n = 0;
+        t[n++] = u'&';
+        t[n++] = u'#';
+        t[n++] = u'x';
+        if (u >= 0x10) t[n++] = static_cast<XMLCh>(digits[u >> 4]);
+        t[n++] = static_cast<XMLCh>(digits[u & 0xF]);
+        t[n++] = u';';
+    }
+    return r;
+}
+
+inline constexpr ControlReferences kControlReferences = controlReferences();
+
+/// `base` for an XML 1.1 document: the controls XML 1.1 takes only as references, and the
+/// characters it reads as line breaks, are written as references.
+constexpr Escapes xml11(Escapes e) {
+    for (unsigned int u = 0; u < 0x20; ++u) {
+        if ((kRestrictedControls >> u) & 1) e.entries[u] = kControlReferences.text[u];
+    }
+    e.xml11 = true;
+    e.special |= kRestrictedControls;
+    return e;
+}
+
+/// The serializer's references for XML 1.1 documents.
+inline constexpr Escapes kAttribute11Escapes = xml11(attributeEscapes());
+inline constexpr Escapes kText11Escapes = xml11(textEscapes());
+
 /// Calls run(text, n) for every run of plain units of s[0, n) and replacement(text) for every
-/// unit the table replaces; a run before a replacement is reported even when empty.
+/// unit the table replaces; a run before a replacement is reported even when empty. A unit the
+/// table refuses goes to its refuse function, which throws.
 template <const Escapes& E, class Run, class Replacement>
 inline void escape(const XMLCh* s, std::size_t n, Run run, Replacement replacement) {
     const XMLCh* end = s + n;
@@ -95,10 +151,46 @@ inline void escape(const XMLCh* s, std::size_t n, Run run, Replacement replaceme
         const XMLCh* special = nextSpecial<E>(s, end);
         if (special == end) break;
         run(s, static_cast<std::size_t>(special - s));
-        replacement(E.entries[*special]);
+        const unsigned int u = *special;
+        if (u < kEscapesSize) {
+            if (E.refused && ((E.refused >> u) & 1)) E.refuse(u);
+            replacement(E.entries[u]);
+        } else {
+            // "&#x" and four hexadecimal digits at most, ";".
+            const char digits[] = "0123456789ABCDEF";
+            XMLCh reference[kLongestReference + 1];
+            std::size_t k = 0;
+            reference[k++] = u'&';
+            reference[k++] = u'#';
+            reference[k++] = u'x';
+            for (int shift = u >= 0x1000 ? 12 : 4; shift >= 0; shift -= 4) {
+                reference[k++] = static_cast<XMLCh>(digits[(u >> shift) & 0xF]);
+            }
+            reference[k++] = u';';
+            reference[k] = 0;
+            replacement(reference);
+        }
         s = special + 1;
     }
     if (s != end) run(s, static_cast<std::size_t>(end - s));
+}
+
+/// Writes value with the table's replacements into out: one counted write per run of plain
+/// units, replacements as terminated strings.
+template <const Escapes& E>
+void escapeTo(const XMLCh* value, CharacterSink& out) {
+    if (!value) return;
+    escape<E>(
+        value, length(value),
+        [&out](const XMLCh* run, std::size_t n) {
+            while (n > UINT_MAX) {
+                out.write(run, UINT_MAX);
+                run += UINT_MAX;
+                n -= UINT_MAX;
+            }
+            out.write(run, static_cast<unsigned int>(n));
+        },
+        [&out](const XMLCh* replacement) { out.write(replacement); });
 }
 
 // ---------------------------------------------------------------------------------------------

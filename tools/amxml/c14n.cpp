@@ -29,7 +29,7 @@ using Ambrite::XML::C14n::DOMCanonicalizer;
 
 const char kUsage[] =
     "usage: amxml c14n [--comments] [--exclusive] [--prefixes LIST] [--apex LOCATOR]\n"
-    "                  [--exclude LOCATOR]... [FILE|-]\n"
+    "                  [--exclude LOCATOR]... [--max-depth N] [--max-memory SIZE] [FILE|-]\n"
     "\n"
     "Parses FILE (standard input when FILE is - or absent) and writes the canonical form of\n"
     "the document, or of a part of it, to standard output.\n"
@@ -39,7 +39,8 @@ const char kUsage[] =
     "  --prefixes LIST    blank-separated prefixes that exclusive canonicalization treats\n"
     "                     inclusively; #default stands for the default namespace\n"
     "  --apex LOCATOR     only the subtree of this element (with its attributes)\n"
-    "  --exclude LOCATOR  leave out the subtree of this element (may be repeated)\n"
+    "  --exclude LOCATOR  leave out the subtree of this element (may be "
+    "repeated)\n" AMXML_LIMIT_OPTIONS_USAGE
     "  --help             show this text\n"
     "\n"
     "LOCATOR is an element child sequence: /1 is the document element, /1/3/2 the second\n"
@@ -60,6 +61,7 @@ int c14nCommand(int argc, char** argv) {
         bool comments = false, exclusive = false, havePrefixes = false;
         std::string prefixes, apex, value;
         std::vector<std::string> excludes;
+        ParseLimits limits;
         const char* input;
         bool run = parseArguments(
             argc, argv, kUsage,
@@ -77,7 +79,7 @@ int c14nCommand(int argc, char** argv) {
                     if (apex.empty()) throw UsageError{"invalid locator '' (expecting /1/2/...)"};
                 } else if (optionValue(argc, argv, i, "--exclude", value)) {
                     excludes.push_back(value);
-                } else {
+                } else if (!limits.option(argc, argv, i)) {
                     return false;
                 }
                 return true;
@@ -85,7 +87,7 @@ int c14nCommand(int argc, char** argv) {
             input);
         if (!run) return int(SUCCESS);
 
-        auto document = parseInput(input);
+        auto document = parseInput(input, limits);
 
         // The subtree of the apex minus the subtrees of the excluded elements.
         FilterPtr filter;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 
 #include "tool.h"
 
@@ -50,11 +51,13 @@ int main(int argc, char** argv) {
             Ambrite::XML::DOMUtil::Init init;
             return c.run(argc - 2, argv + 2);
         } catch (const Ambrite::XML::Exception& e) {
-            std::cerr << e << std::endl;
+            std::ostringstream text;
+            text << e;
+            std::cerr << amxml::printable(text.str(), true) << std::endl;
             return amxml::FAILURE;
         }
     }
-    std::fprintf(stderr, "amxml: unknown command '%s'\n", argv[1]);
+    std::fprintf(stderr, "amxml: unknown command '%s'\n", amxml::printable(argv[1], false).c_str());
     printUsage(stderr);
     return amxml::USAGE;
 }

@@ -30,7 +30,7 @@ using Ambrite::XML::XPathUtil;
 
 const char kUsage[] =
     "usage: amxml xpath [--context LOCATOR] [--ns PREFIX=URI]... [--var NAME=STRING]...\n"
-    "                   [--max-visits N] EXPR [FILE|-]\n"
+    "                   [--max-visits N] [--max-depth N] [--max-memory SIZE] EXPR [FILE|-]\n"
     "\n"
     "Parses FILE (standard input when FILE is - or absent), evaluates the XPath 1.0 expression\n"
     "EXPR and writes the type of its value on the first line (boolean, number, string or\n"
@@ -41,7 +41,8 @@ const char kUsage[] =
     "                     (default: the document element)\n"
     "  --ns PREFIX=URI    bind a namespace prefix (may be repeated)\n"
     "  --var NAME=STRING  bind the variable $NAME to a string (may be repeated)\n"
-    "  --max-visits N     fail once the axes have visited more than N nodes\n"
+    "  --max-visits N     fail once the axes have visited more than N "
+    "nodes\n" AMXML_LIMIT_OPTIONS_USAGE
     "  --help             show this text\n"
     "\n"
     "A path is / for the document; /1/3/2 for an element (the second element child of the\n"
@@ -149,6 +150,7 @@ int xpathCommand(int argc, char** argv) {
         std::string context, value, maxVisits;
         std::vector<std::pair<std::u16string, std::u16string>> prefixes, variables;
         std::vector<std::string> operands;
+        ParseLimits limits;
         bool options = true;
         for (int i = 0; i < argc; ++i) {
             const char* arg = argv[i];
@@ -167,6 +169,7 @@ int xpathCommand(int argc, char** argv) {
             } else if (optionValue(argc, argv, i, "--var", value)) {
                 variables.emplace_back();
                 split("--var", value, variables.back().first, variables.back().second);
+            } else if (limits.option(argc, argv, i)) {
             } else if (optionValue(argc, argv, i, "--max-visits", maxVisits)) {
                 if (maxVisits.empty() || maxVisits.size() > 19 ||
                     maxVisits.find_first_not_of("0123456789") != std::string::npos) {
@@ -181,7 +184,7 @@ int xpathCommand(int argc, char** argv) {
 
         std::unique_ptr<XPath> expression(
             XPathParser::parse(fromUtf8(operands[0], "expression").c_str()));
-        auto document = parseInput(operands.size() == 2 ? operands[1].c_str() : nullptr);
+        auto document = parseInput(operands.size() == 2 ? operands[1].c_str() : nullptr, limits);
         DOMNode* node = document->getDocumentElement();
         if (context == "/") {
             node = document.get();
