@@ -1,3 +1,4 @@
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 
@@ -15,23 +16,27 @@ public:
 };
 
 DefaultAllocator defaultAllocator;
-// Set once before concurrent use, as the interface requires; plain variables on purpose.
+// Set once before concurrent use, as the interface requires, so a plain pointer. The flag is
+// written by every thread that allocates: a relaxed atomic, stored only while it is still false,
+// costs one plain load per allocation.
 Allocator* current = &defaultAllocator;
-bool allocated = false;
+std::atomic<bool> allocated(false);
 
 }  // namespace
 
 Allocator::~Allocator() {}
 
 void* utalloc(unsigned int size) {
-    allocated = true;
+    if (!allocated.load(std::memory_order_relaxed))
+        allocated.store(true, std::memory_order_relaxed);
     return current->alloc(size);
 }
 
 void utfree(void* block) { current->free(block); }
 
 void allocator(Allocator* a) {
-    if (allocated) throw Exception(18, "Memory allocation already occurred");
+    if (allocated.load(std::memory_order_relaxed))
+        throw Exception(18, "Memory allocation already occurred");
     current = a;
 }
 
@@ -76,7 +81,7 @@ XMLCh* dupString(const XMLCh* s, std::size_t n) {
 
 void resetAllocator() {
     current = &defaultAllocator;
-    allocated = false;
+    allocated.store(false, std::memory_order_relaxed);
 }
 
 }  // namespace internal
