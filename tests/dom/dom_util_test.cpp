@@ -172,11 +172,11 @@ TEST(DOMUtilInputSourceAdapter, HandsTheSourceToOneStream) {
 }
 
 TEST(DOMUtilException, IdIsThousandPlusCodeAndTextNamesTheCode) {
-    const std::tuple<short, const XMLCh*, const char*> kCases[] = {{1, u"m", "INDEX_SIZE_ERR: m"},
-                                                                   {16, u"m", "VALIDATION_ERR: m"},
-                                                                   {0, u"m", "UNKNOWN: m"},
-                                                                   {17, u"m", "UNKNOWN: m"},
-                                                                   {99, nullptr, "UNKNOWN"}};
+    // clang-format off
+    const std::tuple<short, const XMLCh*, const char*> kCases[] = {
+        {1, u"m", "INDEX_SIZE_ERR: m"}, {16, u"m", "VALIDATION_ERR: m"}, {0, u"m", "UNKNOWN: m"},
+        {17, u"m", "UNKNOWN: m"}, {99, nullptr, "UNKNOWN"}};
+    // clang-format on
     xercesc::DOMException e;
     for (const auto& [code, message, text] : kCases) {
         e.code = code;
