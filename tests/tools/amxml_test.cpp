@@ -77,9 +77,13 @@ TEST_F(AmxmlTool, FailuresAndUsageErrors) {
         EXPECT_EQ(c.status, r.status);
         EXPECT_EQ(0u, r.err.find(c.err)) << r.err;
     }
-    EXPECT_EQ(0u, run("--help").out.find("usage: amxml COMMAND"));
-    EXPECT_EQ(0u, run("c14n --help")
-                      .out.find("usage: amxml c14n [--comments] [--exclusive] [--prefixes LIST]"));
-    EXPECT_EQ(0u, run("serialize --help")
-                      .out.find("usage: amxml serialize [--no-declaration] [--max-depth N]"));
+    const std::pair<const char*, const char*> kHelp[] = {
+        {"--help", "usage: amxml COMMAND"},
+        {"c14n --help", "usage: amxml c14n [--comments] [--exclusive] [--prefixes LIST]"},
+        {"serialize --help", "usage: amxml serialize [--no-declaration] [--max-depth N]"}};
+    for (const auto& [args, usage] : kHelp) {
+        const Outcome r = run(args);
+        EXPECT_EQ(0, r.status);
+        EXPECT_EQ(0u, r.out.find(usage)) << r.out;
+    }
 }
