@@ -6,7 +6,7 @@
 
 #include <xercesc/dom/DOM.hpp>
 
-#include "streams/stream_doubles.h"
+#include "support/stream_doubles.h"
 
 using namespace amxml_test;
 using namespace Ambrite::XML::C14n;

@@ -11,34 +11,15 @@ using Ambrite::XML::C14n::DOMCanonicalizer;
 
 namespace {
 
+// Both escape &, < and CR; text escapes >, attributes ", tab and LF.
 std::u16string escaped(const std::u16string& s, bool attribute) {
+    const std::u16string units = attribute ? u"&<\r\"\t\n" : u"&<\r>";
+    const char16_t* const kReferences[] = {
+        u"&amp;", u"&lt;", u"&#xD;", attribute ? u"&quot;" : u"&gt;", u"&#x9;", u"&#xA;"};
     std::u16string out;
     for (char16_t c : s) {
-        switch (c) {
-            case u'&':
-                out += u"&amp;";
-                break;
-            case u'<':
-                out += u"&lt;";
-                break;
-            case u'\r':
-                out += u"&#xD;";
-                break;
-            case u'>':
-                out += attribute ? u">" : u"&gt;";
-                break;
-            case u'"':
-                out += attribute ? u"&quot;" : u"\"";
-                break;
-            case u'\t':
-                out += attribute ? u"&#x9;" : u"\t";
-                break;
-            case u'\n':
-                out += attribute ? u"&#xA;" : u"\n";
-                break;
-            default:
-                out += c;
-        }
+        const std::size_t at = units.find(c);
+        at == std::u16string::npos ? out += c : out += kReferences[at];
     }
     return out;
 }

@@ -49,8 +49,6 @@ std::vector<std::string> documents(int thread) {
     };
 }
 
-typedef std::unique_ptr<XMLCh, AMXMLDelete> String;
-
 // XPath over the document with `context` as context node and here(): parsed per thread (the
 // function library and the parser's tables are shared), location paths on every axis, the
 // string functions and predicates with positions, with bindings made per evaluation.
@@ -75,7 +73,7 @@ std::string evaluated(DOMNode* context) {
     for (const char16_t* text : kExpressions) {
         try {
             const std::unique_ptr<XPath> e(XPathParser::parse(text));
-            out += utf8(String(e->string(context, 1, bindings)).get()) + ";";
+            out += utf8(Owned(e->string(context, 1, bindings)).get()) + ";";
         } catch (const Exception& e) {
             out += printed(e) + ";";
         }

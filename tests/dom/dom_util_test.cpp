@@ -6,7 +6,7 @@
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/util/BinInputStream.hpp>
 
-#include "streams/stream_doubles.h"
+#include "support/stream_doubles.h"
 
 using namespace amxml_test;
 
@@ -31,9 +31,7 @@ TEST(DOMUtilParse, NeverReadsExternalDtdsOrEntities) {
     EXPECT_EQ(d->getDocumentElement()->getLastChild(), d->getElementById(u"k"));
     // Entities only the unread subset could declare fail instead of vanishing with their text.
     for (const char* body : {"<a>x&e;</a>", "<a b='x&e;'/>"}) {
-        const std::string f = thrown([&] { parse(doctype + ">" + body); });
-        EXPECT_EQ(0u, f.rfind("9: Fatal DOM error: Line 1, column ", 0)) << f;
-        EXPECT_TRUE(endsWith(f, ": entity 'e' not found")) << f;
+        EXPECT_EQ("entity 'e' not found", parseFailure(doctype + ">" + body));
     }
     const std::string kRefused[][2] = {
         {"<!ENTITY e SYSTEM \"" + ent + "\">]><a>&e;</a>", ent},
@@ -140,13 +138,8 @@ TEST(DOMUtilParse, DefaultedAttributesTakeTheNamespaceInForce) {
     };
     for (const auto& [tail, refusal] : kCases) {
         SCOPED_TRACE(tail);
-        const std::string f = thrown([&] { parse(std::string("<!DOCTYPE r [") + tail); });
-        if (!refusal) {
-            EXPECT_EQ("no exception", f);
-        } else {
-            EXPECT_EQ(0u, f.rfind("9: Fatal DOM error: Line 1, column ", 0)) << f;
-            EXPECT_TRUE(endsWith(f, std::string(": ") + refusal)) << f;
-        }
+        EXPECT_EQ(refusal ? refusal : "no exception",
+                  parseFailure(std::string("<!DOCTYPE r [") + tail));
     }
 }
 
@@ -179,11 +172,11 @@ TEST(DOMUtilInputSourceAdapter, HandsTheSourceToOneStream) {
 }
 
 TEST(DOMUtilException, IdIsThousandPlusCodeAndTextNamesTheCode) {
-    const std::tuple<short, const XMLCh*, const char*> kCases[] = {{1, u"m", "INDEX_SIZE_ERR: m"},
-                                                                   {16, u"m", "VALIDATION_ERR: m"},
-                                                                   {0, u"m", "UNKNOWN: m"},
-                                                                   {17, u"m", "UNKNOWN: m"},
-                                                                   {99, nullptr, "UNKNOWN"}};
+    // clang-format off
+    const std::tuple<short, const XMLCh*, const char*> kCases[] = {
+        {1, u"m", "INDEX_SIZE_ERR: m"}, {16, u"m", "VALIDATION_ERR: m"}, {0, u"m", "UNKNOWN: m"},
+        {17, u"m", "UNKNOWN: m"}, {99, nullptr, "UNKNOWN"}};
+    // clang-format on
     xercesc::DOMException e;
     for (const auto& [code, message, text] : kCases) {
         e.code = code;
@@ -192,7 +185,7 @@ TEST(DOMUtilException, IdIsThousandPlusCodeAndTextNamesTheCode) {
     }
 }
 
-TEST(DOMUtilRelations, CompareSiblingsParentAndOwnerDocument) {
+TEST(DOMUtilRelations, CompareSiblings) {
     DocumentPtr d = parse("<r x='1' y='2'><a/>t<b><c/></b></r>");
     DOMElement* r = d->getDocumentElement();
     DOMNode *a = r->getFirstChild(), *b = r->getLastChild(), *c = b->getFirstChild();
@@ -202,12 +195,6 @@ TEST(DOMUtilRelations, CompareSiblingsParentAndOwnerDocument) {
         {a, a, 0}, {a, b, -1}, {b, a, 1}, {b, c, 0}, {a, c, 0}, {r, nullptr, 0}, {x, y, 0}};
     for (const auto& [first, second, order] : kSiblings) {
         EXPECT_EQ(order, DOMUtil::compareSiblings(first, second));
-    }
-    const std::tuple<DOMNode*, DOMNode*, DOMDocument*> kRelations[] = {
-        {x, r, d.get()}, {a, r, d.get()}, {r, d.get(), d.get()}, {d.get(), nullptr, d.get()}};
-    for (const auto& [node, parent, owner] : kRelations) {
-        EXPECT_EQ(parent, DOMUtil::getParentNode(node));
-        EXPECT_EQ(owner, DOMUtil::getOwnerDocument(node));
     }
 }
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "streams/stream_doubles.h"
+#include "support/stream_doubles.h"
 
 using namespace amxml_test;
 

@@ -2,7 +2,7 @@
 // each run ends in success or Exception 18 and leaves nothing behind.
 #include <gtest/gtest.h>
 
-#include "streams/stream_doubles.h"
+#include "support/stream_doubles.h"
 
 using namespace amxml_test;
 

@@ -3,7 +3,7 @@
 #include <numeric>
 #include <random>
 
-#include "streams/stream_doubles.h"
+#include "support/stream_doubles.h"
 
 using namespace amxml_test;
 using Script = std::vector<std::u16string>;

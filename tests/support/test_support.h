@@ -116,6 +116,16 @@ std::string thrown(F f) {
     return "no exception";
 }
 
+/// What a failed parse says after the location that the parser's fatal errors start with
+/// ("9: Fatal DOM error: Line 1, column 5, offset -1: "); any other outcome whole.
+inline std::string parseFailure(const std::string& xml,
+                                const DOMUtil::Limits& limits = DOMUtil::Limits()) {
+    const std::string f = thrown([&] { parse(xml, limits); });
+    const std::size_t at = f.find(", offset ");
+    if (f.rfind("9: Fatal DOM error: Line ", 0) != 0 || at == std::string::npos) return f;
+    return f.substr(f.find(": ", at) + 2);
+}
+
 /// sweep() for an operation that fails with Exception `id` when no allocation fails: every run
 /// ends in Exception 18 or in that same failure, with nothing left behind. Gives the failure of
 /// the last run as "id: message".
@@ -155,6 +165,14 @@ private:
 inline std::string bytes(const BufferSink& sink) {
     return sink.data() ? std::string(reinterpret_cast<const char*>(sink.data()), sink.length())
                        : std::string();
+}
+
+/// What the serializer writes of `node` into an octet sink.
+inline std::string serialized(DOMNode* node,
+                              const DOMSerializer::Parameters* parameters = nullptr) {
+    BufferSink sink;
+    DOMSerializer::serialize(node, sink, parameters);
+    return bytes(sink);
 }
 
 /// The canonical form, in UTF-8, of the nodes of `root` that `filter` (adopted) accepts.

@@ -1,55 +1,21 @@
 // amxml xpath, run as a subprocess: its output is what other tools read.
-#include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-
-#include <cstdio>
-
-#include "support/test_support.h"
+#include "support/tool.h"
 
 using namespace amxml_test;
 
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-class XPathTool : public testing::Test {
+class XPathTool : public ToolTest {
 protected:
     void SetUp() override {
-        std::string pattern = testing::TempDir() + "amxml-xpath-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(&pattern[0]));
-        dir_ = pattern;
-        std::FILE* f = std::fopen((dir_ + "/in.xml").c_str(), "wb");
-        std::fputs(kDocument, f);
-        std::fclose(f);
+        ToolTest::SetUp();
+        in_ = write("in.xml", kDocument);
     }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
-    // amxml xpath with `args` (quoted for the shell), standard input from `input` if given.
-    Outcome run(const std::string& args, const std::string& input = "") {
-        std::string command = std::string(AMXML_TOOL) + " xpath " + args + " 2>'" + dir_ + "/err'";
-        if (!input.empty()) command += " <" + input;
-        Outcome r;
-        std::FILE* p = popen(command.c_str(), "r");
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;)
-            r.out.append(buffer, n);
-        int status = pclose(p);
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.err = readFile(dir_ + "/err");
-        return r;
-    }
-    std::string in() const { return "'" + dir_ + "/in.xml'"; }
-
     static constexpr const char* kDocument =
         "<?xml version='1.0'?><!DOCTYPE d [<!ENTITY e '<b>x</b><!--in-->y'>]><!--top-->"
         "<d xmlns:p='urn:p' a='1'><c>1</c>&e;<b id='z'>2&#xE9;</b><![CDATA[cd]]>t<?pi x?>"
         "<p:q p:r='3'/></d><?end?>";
-    std::string dir_;
+    std::string in_;
 };
 
 }  // namespace
@@ -72,18 +38,18 @@ TEST_F(XPathTool, WritesTheTypeAndThenTheValue) {
     // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
-        Outcome r = run(c.args + " " + in());
+        Outcome r = run("xpath " + c.args + " " + in_);
         EXPECT_EQ(0, r.status);
         EXPECT_EQ(c.out, r.out);
         EXPECT_EQ("", r.err);
     }
-    EXPECT_EQ("number\n4\n", run("'count(*)' -", in()).out);
-    EXPECT_EQ("number\n4\n", run("'count(*)'", in()).out);
+    EXPECT_EQ("number\n4\n", run("xpath 'count(*)' -", in_).out);
+    EXPECT_EQ("number\n4\n", run("xpath 'count(*)'", in_).out);
 }
 
 TEST_F(XPathTool, ReportsFailures) {
     // clang-format off
-    const struct { std::string args; int status; std::string err; } cases[] = {
+    const Expected cases[] = {
         {"'a b'", 1, "Ambrite::XML::Exception 15: Unexpected token (expecting none): b"},
         {"'p:q'", 1, "Ambrite::XML::Exception 14: Unbound namespace prefix: p"},
         {"'$v'", 1, "Ambrite::XML::Exception 14: Unbound variable: v"},
@@ -98,15 +64,13 @@ TEST_F(XPathTool, ReportsFailures) {
     // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
-        Outcome r = run(c.args, in());
+        Outcome r = run("xpath " + c.args, in_);
         EXPECT_EQ(c.status, r.status);
         EXPECT_EQ(0u, r.err.find(c.err)) << r.err;
     }
-    EXPECT_EQ(0u,
-              run("--help").out.find("usage: amxml xpath [--context LOCATOR] [--ns PREFIX=URI]"));
-    FILE* p = popen((std::string(AMXML_TOOL) + " --help").c_str(), "r");
-    char buffer[4096];
-    std::string listed(buffer, std::fread(buffer, 1, sizeof buffer, p));
-    pclose(p);
-    EXPECT_NE(std::string::npos, listed.find("\n  xpath       evaluate an XPath 1.0 expression"));
+    EXPECT_EQ(
+        0u,
+        run("xpath --help").out.find("usage: amxml xpath [--context LOCATOR] [--ns PREFIX=URI]"));
+    EXPECT_NE(std::string::npos,
+              run("--help").out.find("\n  xpath       evaluate an XPath 1.0 expression"));
 }

@@ -1,4 +1,4 @@
-// Octet streams that record what is done to them; shared by the stream and DOM tests.
+// Octet streams that record what is done to them; shared by the stream, DOM and c14n tests.
 #ifndef AMBRITE_XML_TESTS_STREAM_DOUBLES_H
 #define AMBRITE_XML_TESTS_STREAM_DOUBLES_H
 
