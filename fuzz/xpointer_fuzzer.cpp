@@ -4,7 +4,7 @@
 // leaks. An evaluation must leave the caller's bindings as they were and give the same nodes
 // when repeated; a shorthand pointer must select the element of that ID.
 //
-// Input: the pointer, one unit per byte.
+// Input: the pointer, one unit per byte, up to the first zero.
 #include <ambrite/xml/dom.h>
 #include <ambrite/xml/xpath.h>
 #include <ambrite/xml/xpointer.h>
@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 #include <xercesc/dom/DOMDocument.hpp>
+#include <xercesc/dom/DOMElement.hpp>
 
 using namespace Ambrite::XML;
 
@@ -85,6 +86,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Fixture& f = fixture();
     std::u16string text(data, data + size);
+    text.resize(text.find(u'\0') == std::u16string::npos ? text.size() : text.find(u'\0'));
     std::unique_ptr<XPointer> pointer;
     try {
         pointer.reset(XPointerParser::parse(text.c_str()));
