@@ -15,6 +15,8 @@ const amxml::Command kCommands[] = {
     {"c14n", "write the canonical form of a document or of an element subtree", amxml::c14nCommand},
     {"serialize", "parse a document safely and write it back as UTF-8", amxml::serializeCommand},
     {"xpath", "evaluate an XPath 1.0 expression against a document", amxml::xpathCommand},
+    {"xpointer", "list the nodes a same-document XPointer selects in a document",
+     amxml::xpointerCommand},
 };
 
 void printUsage(std::FILE* to) {

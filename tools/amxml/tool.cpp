@@ -6,7 +6,11 @@
 #include <climits>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <sstream>
+#include <unordered_map>
+#include <vector>
+#include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/util/TransService.hpp>
 
 #include "dom/internal.h"
@@ -280,6 +284,101 @@ std::u16string fromUtf8(const std::string& text, const char* what) {
         return std::u16string(wide.str(), wide.length());
     } catch (const xercesc::XMLException&) {
         throw UsageError{std::string(what) + " '" + text + "' is not UTF-8"};
+    }
+}
+
+namespace {
+
+using Ambrite::XML::DOMNode;
+
+// Paths of nodes as other tools read them; the children of each parent are numbered once.
+class NodePaths {
+public:
+    std::u16string path(DOMNode* n) {
+        std::u16string out;
+        if (n->getNodeType() == DOMNode::ATTRIBUTE_NODE) {
+            out = path(static_cast<Ambrite::XML::DOMAttr*>(n)->getOwnerElement());
+            out += u"/@";
+            out += n->getNodeName();
+            return out;
+        }
+        std::vector<DOMNode*> chain;
+        for (DOMNode* c = n; c && c->getNodeType() != DOMNode::DOCUMENT_NODE; c = parentOf(c)) {
+            chain.push_back(c);
+        }
+        if (chain.empty()) return u"/";
+        for (std::size_t i = chain.size(); i-- > 0;) {
+            DOMNode* c = chain[i];
+            const std::u16string k = number(index(parentOf(c), c));
+            switch (c->getNodeType()) {
+                case DOMNode::ELEMENT_NODE:
+                    out += u"/" + k;
+                    break;
+                case DOMNode::COMMENT_NODE:
+                    out += u"/comment()[" + k + u"]";
+                    break;
+                case DOMNode::PROCESSING_INSTRUCTION_NODE:
+                    out += u"/processing-instruction()[" + k + u"]";
+                    break;
+                default:
+                    out += u"/text()[" + k + u"]";
+                    break;
+            }
+        }
+        return out;
+    }
+
+private:
+    static DOMNode* parentOf(DOMNode* n) {
+        DOMNode* p = n->getParentNode();
+        while (p && p->getNodeType() == DOMNode::ENTITY_REFERENCE_NODE) p = p->getParentNode();
+        return p;
+    }
+
+    static std::u16string number(unsigned int k) {
+        std::string digits = std::to_string(k);
+        return std::u16string(digits.begin(), digits.end());
+    }
+
+    // The position of `child` among the children of its kind (text and CDATA sections are one).
+    unsigned int index(DOMNode* parent, DOMNode* child) {
+        std::unordered_map<DOMNode*, unsigned int>& indexes = indexes_[parent];
+        if (indexes.empty() && parent) {
+            unsigned int counts[4] = {0, 0, 0, 0};
+            forEachChild(parent, [&](DOMNode* c) {
+                switch (c->getNodeType()) {
+                    case DOMNode::ELEMENT_NODE:
+                        indexes[c] = ++counts[0];
+                        break;
+                    case DOMNode::COMMENT_NODE:
+                        indexes[c] = ++counts[1];
+                        break;
+                    case DOMNode::PROCESSING_INSTRUCTION_NODE:
+                        indexes[c] = ++counts[2];
+                        break;
+                    default:
+                        indexes[c] = ++counts[3];
+                        break;
+                }
+                return true;
+            });
+        }
+        return indexes[child];
+    }
+
+    std::unordered_map<DOMNode*, std::unordered_map<DOMNode*, unsigned int>> indexes_;
+};
+
+}  // namespace
+
+void writeNodeSet(Ambrite::XML::XPath::Iterator* nodes, Ambrite::XML::CharacterSink& out) {
+    std::unique_ptr<Ambrite::XML::XPath::Iterator> ordered(
+        Ambrite::XML::XPathUtil::documentOrder(nodes));
+    NodePaths paths;
+    out.write(u"nodeset\n", 8);
+    while (ordered->hasNext()) {
+        const std::u16string path = paths.path(ordered->next()) + u"\n";
+        out.write(path.data(), static_cast<unsigned int>(path.size()));
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <ambrite/xml/dom.h>
 #include <ambrite/xml/streams.h>
+#include <ambrite/xml/xpath.h>
 
 #include <cstdio>
 #include <functional>
@@ -28,6 +29,7 @@ struct Command {
 int serializeCommand(int argc, char** argv);
 int c14nCommand(int argc, char** argv);
 int xpathCommand(int argc, char** argv);
+int xpointerCommand(int argc, char** argv);
 
 /// Exit statuses shared by every subcommand.
 enum Status { SUCCESS = 0, FAILURE = 1, USAGE = 2 };
@@ -119,6 +121,14 @@ void forEachChild(Ambrite::XML::DOMNode* parent,
 /// element child of its third element child, children counted as XPath sees them), or null; a
 /// malformed sequence is a usage error.
 Ambrite::XML::DOMNode* locate(Ambrite::XML::DOMDocument* document, const std::string& locator);
+
+/// Writes "nodeset" and then the path of each node of `nodes` on its own line, in document
+/// order and once each: / for the document; /1/3/2 for an element (the second element child of
+/// the third element child of the document element); the element's path and /@NAME for an
+/// attribute; the parent's path and /text()[K], /comment()[K] or /processing-instruction()[K]
+/// for the K-th child of that kind (CDATA sections count as text), children of entity
+/// references counted as children of the reference's parent. `nodes` is read, not deleted.
+void writeNodeSet(Ambrite::XML::XPath::Iterator* nodes, Ambrite::XML::CharacterSink& out);
 
 /// UTF-8 text as UTF-16; a usage error saying that `what` ('prefix', ...) is not UTF-8.
 std::u16string fromUtf8(const std::string& text, const char* what);

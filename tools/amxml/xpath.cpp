@@ -8,9 +8,7 @@
 #include <deque>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
-#include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMElement.hpp>
 
@@ -53,84 +51,6 @@ const char kUsage[] =
     "expression that begins with - goes after --.\n";
 
 typedef std::unique_ptr<XMLCh, AMXMLDelete> String;
-
-// Paths of nodes as other tools read them; the children of each parent are numbered once.
-class NodePaths {
-public:
-    std::u16string path(DOMNode* n) {
-        std::u16string out;
-        if (n->getNodeType() == DOMNode::ATTRIBUTE_NODE) {
-            out = path(static_cast<Ambrite::XML::DOMAttr*>(n)->getOwnerElement());
-            out += u"/@";
-            out += n->getNodeName();
-            return out;
-        }
-        std::vector<DOMNode*> chain;
-        for (DOMNode* c = n; c && c->getNodeType() != DOMNode::DOCUMENT_NODE; c = parentOf(c)) {
-            chain.push_back(c);
-        }
-        if (chain.empty()) return u"/";
-        for (std::size_t i = chain.size(); i-- > 0;) {
-            DOMNode* c = chain[i];
-            const std::u16string k = number(index(parentOf(c), c));
-            switch (c->getNodeType()) {
-                case DOMNode::ELEMENT_NODE:
-                    out += u"/" + k;
-                    break;
-                case DOMNode::COMMENT_NODE:
-                    out += u"/comment()[" + k + u"]";
-                    break;
-                case DOMNode::PROCESSING_INSTRUCTION_NODE:
-                    out += u"/processing-instruction()[" + k + u"]";
-                    break;
-                default:
-                    out += u"/text()[" + k + u"]";
-                    break;
-            }
-        }
-        return out;
-    }
-
-private:
-    static DOMNode* parentOf(DOMNode* n) {
-        DOMNode* p = n->getParentNode();
-        while (p && p->getNodeType() == DOMNode::ENTITY_REFERENCE_NODE) p = p->getParentNode();
-        return p;
-    }
-
-    static std::u16string number(unsigned int k) {
-        std::string digits = std::to_string(k);
-        return std::u16string(digits.begin(), digits.end());
-    }
-
-    // The position of `child` among the children of its kind (text and CDATA sections are one).
-    unsigned int index(DOMNode* parent, DOMNode* child) {
-        std::unordered_map<DOMNode*, unsigned int>& indexes = indexes_[parent];
-        if (indexes.empty() && parent) {
-            unsigned int counts[4] = {0, 0, 0, 0};
-            forEachChild(parent, [&](DOMNode* c) {
-                switch (c->getNodeType()) {
-                    case DOMNode::ELEMENT_NODE:
-                        indexes[c] = ++counts[0];
-                        break;
-                    case DOMNode::COMMENT_NODE:
-                        indexes[c] = ++counts[1];
-                        break;
-                    case DOMNode::PROCESSING_INSTRUCTION_NODE:
-                        indexes[c] = ++counts[2];
-                        break;
-                    default:
-                        indexes[c] = ++counts[3];
-                        break;
-                }
-                return true;
-            });
-        }
-        return indexes[child];
-    }
-
-    std::unordered_map<DOMNode*, std::unordered_map<DOMNode*, unsigned int>> indexes_;
-};
 
 // "NAME=VALUE" split at the first "="; NAME must not be empty.
 void split(const std::string& option, const std::string& value, std::u16string& name,
@@ -233,10 +153,7 @@ int xpathCommand(int argc, char** argv) {
             }
             case XPath::NODE_SET: {
                 std::unique_ptr<XPath::Iterator> nodes(expression->nodeSet(node, 1, map));
-                std::unique_ptr<XPath::Iterator> ordered(XPathUtil::documentOrder(nodes.get()));
-                NodePaths paths;
-                line(u"nodeset");
-                while (ordered->hasNext()) line(paths.path(ordered->next()));
+                writeNodeSet(nodes.get(), text);
                 break;
             }
         }
