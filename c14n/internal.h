@@ -53,6 +53,12 @@ private:
 /// visited, and the rendered one, as last written out by an output ancestor. Both change only
 /// through undo logs that follow the walk, so an element that binds nothing new costs nothing
 /// and memory stays proportional to the depth, not to the document.
+///
+/// The elements come from a DOM (pooled: the names, prefixes and values given keep their
+/// address and their text for the whole run, so some lookups go by address) or from a
+/// streaming parse, whose buffers are reused from one start tag to the next: then prefixes are
+/// looked up by their text, the values bound are copied for as long as they are in force, and
+/// names that no open element binds are forgotten now and then.
 class Axes {
 public:
     /// A start-tag item: a declaration or an attribute, ordered by the key head+separator+tail.
@@ -72,7 +78,7 @@ public:
     };
 
     Axes(bool exclusive, bool namespaceExpanded, bool emitNullApexXMLNS,
-         const C14n::PrefixSet* unsuppressedPrefixes);
+         const C14n::PrefixSet* unsuppressedPrefixes, bool pooled = true);
     Axes(const Axes&) = delete;
     Axes& operator=(const Axes&) = delete;
 
@@ -93,11 +99,26 @@ public:
     /// Exception 13006 for a relative namespace URI.
     void scope(DOMElement* e, bool included, const Selection& attributes);
 
+    /// The same for an element given piece by piece: beginElement(), addAttribute() for each of
+    /// its attributes (node null unless the selection looks at nodes), then scope() with the
+    /// element's prefix and namespace name.
+    void beginElement() {
+        if (!pooled_ && names_.size() > compactAt_) compact();
+        attributes_.clear();
+    }
+    void addAttribute(DOMAttr* node, const XMLCh* name, const XMLCh* localName, const XMLCh* prefix,
+                      const XMLCh* namespaceURI, const XMLCh* value);
+    void scope(const XMLCh* prefix, const XMLCh* namespaceURI, bool included,
+               const Selection& attributes);
+
     /// The declarations and attributes of the start tag of the element of the last scope() call,
     /// sorted; when it is included, its scope becomes the rendered one.
     void startTag(bool included, bool parentOutput);
     const Entry* begin() const { return entries_.data(); }
     const Entry* end() const { return entries_.data() + entries_.size(); }
+
+    /// Names interned (for tests of the streaming bound).
+    std::size_t names() const { return names_.size(); }
 
 private:
     enum Kind : std::uint8_t { DECLARATION, XML_ATTRIBUTE };
@@ -128,6 +149,33 @@ private:
         PrefixKind kind;
     };
 
+    // Copies of the values a streaming run binds, in blocks that never move, given back in the
+    // order the bindings are undone.
+    class ValueStack {
+    public:
+        struct Top {
+            std::size_t block;
+            std::size_t used;
+        };
+        ValueStack() : top_{0, 0} {}
+        const XMLCh* push(const XMLCh* s);
+        Top top() const { return top_; }
+        void release(const Top& t) { top_ = t; }
+
+    private:
+        static const std::size_t kBlock = 4096;
+        struct Block {
+            std::unique_ptr<void, AMXMLDelete> memory;
+            std::size_t capacity;
+        };
+        std::vector<Block> blocks_;
+        Top top_;
+    };
+
+    void pushAttribute(DOMAttr* node, const XMLCh* name, const XMLCh* localName,
+                       const XMLCh* prefix, const XMLCh* namespaceURI, const XMLCh* value);
+    void bindAll(const XMLCh* prefix, const XMLCh* namespaceURI, bool included,
+                 const Selection& attributes);
     std::uint32_t intern(const XMLCh* name, std::size_t length, Kind kind);
     std::uint32_t declarationId(const XMLCh* prefix, PrefixKind* kind);
     std::uint32_t xmlAttributeId(const XMLCh* name);
@@ -135,9 +183,12 @@ private:
     bool accepted(Attribute& a);
     void add(const XMLCh* keyHead, XMLCh keySeparator, const XMLCh* keyTail, const XMLCh* name,
              const XMLCh* value);
+    void sortEntries();
+    void compact();
 
     bool exclusive_;
     bool namespaceExpanded_;
+    bool pooled_;
 
     // Interned names, by id; a deque, so that views of them stay valid as it grows.
     std::deque<std::u16string> names_;
@@ -147,6 +198,7 @@ private:
     std::unordered_map<std::u16string_view, std::uint32_t> xmlAttributeIds_;  // by name
     std::vector<std::uint32_t> xmlAttributes_;
     PrefixCacheEntry prefixCache_[256];
+    std::size_t compactAt_;  // streaming: forget unbound names beyond this many
 
     // The two scopes, by id (null: unbound), and their undo logs.
     std::vector<const XMLCh*> inherited_;
@@ -155,6 +207,9 @@ private:
     std::vector<Change> renderedLog_;
     // The rendered scope equals the inherited scope as it was at this length of its log.
     std::size_t renderedUpTo_;
+    // Streaming: the values bound, and where they stood at each entry of the inherited log.
+    ValueStack values_;
+    std::vector<ValueStack::Top> valueTops_;
 
     // Per element: which names it has bound already, and their values in its parent's scope.
     std::uint64_t stamp_;
@@ -166,6 +221,7 @@ private:
     std::vector<Attribute> attributes_;
     Selection selection_;
     std::vector<Entry> entries_;
+    bool unsorted_;  // entries_ grew past the insertion sort's reach
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -347,6 +403,92 @@ private:
     std::unique_ptr<void, AMXMLDelete> bufferBlock_;
     XMLCh* buffer_;
     std::size_t length_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The canonical output of the nodes of a run, whatever feeds it: the DOM canonicalizer's walk or
+// the events of a streaming parse.
+
+/// Writes start tags through the axes, end tags, character data, processing instructions and
+/// comments into a writer. With `pooled`, the names of attributes and processing-instruction
+/// targets keep their addresses for the run (those of a DOM) and go through the writer's cache
+/// of names; element names must always keep theirs.
+template <class Out, bool pooled>
+class CanonicalOutput {
+public:
+    CanonicalOutput(Out& out, Axes& axes, bool comments)
+        : out_(out), axes_(axes), comments_(comments) {}
+    CanonicalOutput(const CanonicalOutput&) = delete;
+    CanonicalOutput& operator=(const CanonicalOutput&) = delete;
+
+    Out& out() { return out_; }
+    Axes& axes() { return axes_; }
+
+    /// "<" and the name of an included element, written before its scope is computed.
+    void startTag(const XMLCh* name) { out_.name("<", name, ""); }
+    /// The declarations and attributes of the element of the last Axes::scope() call; with
+    /// `included` its scope becomes the rendered one.
+    void startTagContent(bool included, bool parentOutput) {
+        axes_.startTag(included, parentOutput);
+        for (const Axes::Entry* a = axes_.begin(); a != axes_.end(); ++a) {
+            name(" ", a->name, "=\"");
+            out_.template put<kAttributeEscapes>(a->value);
+            out_.markup("\"");
+        }
+    }
+    /// Ends the start tag of an element whose children follow.
+    void endStartTag() { out_.markup(">"); }
+    /// The end tag of an element without children, right after its start tag.
+    void endEmptyElement(const XMLCh* elementName) { out_.name("></", elementName, ">"); }
+    void endTag(const XMLCh* elementName) { out_.name("</", elementName, ">"); }
+
+    void text(const XMLCh* s, std::size_t n) { out_.template put<kTextEscapes>(s, n); }
+
+    /// At document level a processing instruction or comment after the document element starts
+    /// a line (lineBefore), one before it ends a line (lineAfter).
+    void processingInstruction(const XMLCh* target, const XMLCh* data, bool lineBefore,
+                               bool lineAfter) {
+        if (lineBefore) out_.markup("\n");
+        name("<?", target, "");
+        if (data && *data) {
+            out_.markup(" ");
+            out_.template put<kNoEscapes>(data);
+        }
+        out_.markup("?>");
+        if (lineAfter) out_.markup("\n");
+    }
+    /// Written only in the modes with comments.
+    void comment(const XMLCh* data, bool lineBefore, bool lineAfter) {
+        if (!comments_) return;
+        if (lineBefore) out_.markup("\n");
+        out_.markup("<!--");
+        out_.template put<kNoEscapes>(data);
+        out_.markup("-->");
+        if (lineAfter) out_.markup("\n");
+    }
+
+    /// An attribute on its own, as the root of a node set.
+    void attribute(const XMLCh* attributeName, const XMLCh* value) {
+        name(" ", attributeName, "=\"");
+        out_.template put<kAttributeEscapes>(value);
+        out_.markup("\"");
+    }
+
+private:
+    template <std::size_t B, std::size_t A>
+    void name(const char (&before)[B], const XMLCh* s, const char (&after)[A]) {
+        if (pooled) {
+            out_.name(before, s, after);
+        } else {
+            out_.markup(before);
+            out_.template put<kNoEscapes>(s);
+            if (A > 1) out_.markup(after);
+        }
+    }
+
+    Out& out_;
+    Axes& axes_;
+    bool comments_;
 };
 
 }  // namespace internal
