@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "dom/internal.h"
@@ -222,6 +223,78 @@ private:
     Selection selection_;
     std::vector<Entry> entries_;
     bool unsorted_;  // entries_ grew past the insertion sort's reach
+};
+
+// ---------------------------------------------------------------------------------------------
+// Document subsets
+
+}  // namespace internal
+
+/// What a DocumentSubset chose.
+struct C14n::DocumentSubset::Choices {
+    /// An element by child sequence (steps) or, when there are no steps, by ID.
+    struct Locator {
+        std::vector<unsigned int> steps;
+        std::u16string id;
+    };
+    bool hasApex = false;
+    Locator apex;
+    std::vector<Locator> excluded;
+    bool signatures = false;
+    /// Namespace name ("" for none) and local name of each attribute named as holding IDs.
+    std::vector<std::pair<std::u16string, std::u16string>> idAttributes;
+};
+
+namespace internal {
+
+/// Tells which elements a DocumentSubset chooses, given the elements of a document in document
+/// order (the children of entity references as children of their parent), and how the choices
+/// failed once the document is done. The DOM path and the streaming one both use it.
+class SubsetMatcher {
+public:
+    explicit SubsetMatcher(const C14n::DocumentSubset::Choices& choices);
+
+    /// Whether any ID is sought; if not, idValue() need not be called.
+    bool seeksIds() const { return !ids_.empty(); }
+    /// Whether attributes of this namespace name (null for none) and local name hold IDs,
+    /// besides those the DTD types ID.
+    bool holdsIds(const XMLCh* namespaceURI, const XMLCh* localName) const;
+
+    /// An element starts: then idValue() for each of its ID attributes, then apex() and
+    /// excluded() tell whether it is chosen.
+    void startElement(const XMLCh* namespaceURI, const XMLCh* localName);
+    void idValue(const XMLCh* value);
+    bool apex() const { return apex_; }
+    bool excluded() const { return excluded_; }
+    void endElement();
+
+    /// Throws what failed, if anything: an ID sought that two elements carry (the first found
+    /// in document order), else a choice that found no element (the apex first).
+    void finish() const;
+
+private:
+    struct Sequence {
+        const C14n::DocumentSubset::Choices::Locator* locator;
+        bool apex;
+        bool found;
+        std::size_t matched;  // leading steps matched by the open elements
+    };
+    struct Id {
+        bool apex;
+        bool excluded;
+        bool found;
+        std::uint64_t element;  // the element that last carried it
+        std::size_t carriers;
+    };
+
+    const C14n::DocumentSubset::Choices& choices_;
+    std::vector<Sequence> sequences_;
+    std::unordered_map<std::u16string, Id> ids_;
+    std::vector<unsigned int> children_;  // per open node, its element children so far
+    std::uint64_t elements_;
+    bool apex_;
+    bool excluded_;
+    const std::u16string* duplicate_;
 };
 
 // ---------------------------------------------------------------------------------------------

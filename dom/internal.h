@@ -17,6 +17,12 @@
 
 XERCES_CPP_NAMESPACE_BEGIN
 class DOMImplementation;
+class MemoryManager;
+class SecurityManager;
+class XMLAttr;
+class XMLScanner;
+template <class T>
+class RefVectorOf;
 XERCES_CPP_NAMESPACE_END
 
 namespace Ambrite {
@@ -56,6 +62,64 @@ constexpr unsigned long long kParseMemoryTurnover = 32;
 
 /// Blocks that parsers and their documents hold through the library's Xerces-C memory manager.
 std::size_t parseMemoryBlocks();
+
+/// The Xerces-C memory manager of every parse, which charges its allocations to it.
+xercesc::MemoryManager* parseMemoryManager();
+/// Bounds the entity expansions of every parse.
+xercesc::SecurityManager* entityExpansionLimit();
+/// The failure a parser diagnostic ends the parse with: Exception 9, "SEVERITY: Line L, column
+/// C, offset O: MESSAGE"; unknown locations (all bits set) as -1.
+Exception parseFailure(const char* severity, XMLUInt64 line, XMLUInt64 column, XMLUInt64 offset,
+                       const XMLCh* message);
+/// A parse reads no external entity: Exception 13050 naming the entity's system or public id.
+[[noreturn]] void refuseEntity(const XMLCh* publicId, const XMLCh* systemId);
+
+/// The attributes of a start tag of a streaming parse: those written and those defaulted from
+/// the DTD, with the fields the DOM parser makes attribute nodes of. Valid during the call that
+/// receives them.
+class StreamAttributes {
+public:
+    StreamAttributes(const xercesc::RefVectorOf<xercesc::XMLAttr>& list, std::size_t count,
+                     const xercesc::XMLScanner* scanner)
+        : list_(list), count_(count), scanner_(scanner) {}
+    std::size_t size() const { return count_; }
+    /// The qualified name.
+    const XMLCh* name(std::size_t i) const;
+    const XMLCh* localName(std::size_t i) const;
+    /// Null when the name has no prefix.
+    const XMLCh* prefix(std::size_t i) const;
+    /// Null for no namespace; "xmlns" and "xmlns:p" are in the namespace of declarations.
+    const XMLCh* namespaceURI(std::size_t i) const;
+    const XMLCh* value(std::size_t i) const;
+    /// Whether the DTD types the attribute ID.
+    bool isId(std::size_t i) const;
+
+private:
+    const xercesc::RefVectorOf<xercesc::XMLAttr>& list_;
+    std::size_t count_;
+    const xercesc::XMLScanner* scanner_;
+};
+
+/// Receives the content of a document from streamParse() in document order: what the DOM
+/// parser would make nodes of, entity references expanded in place.
+class StreamHandler {
+public:
+    virtual ~StreamHandler() {}
+    /// `name` (the qualified name) keeps its address and its text for the whole parse; the
+    /// other strings are valid during the call only. Null prefix and namespace name when none.
+    virtual void startElement(const XMLCh* name, const XMLCh* localName, const XMLCh* prefix,
+                              const XMLCh* namespaceURI, const StreamAttributes& attributes) = 0;
+    virtual void endElement(const XMLCh* name) = 0;
+    /// Character data of element content, CDATA sections included, possibly in several pieces.
+    virtual void characters(const XMLCh* text, std::size_t length) = 0;
+    virtual void comment(const XMLCh* text) = 0;
+    virtual void processingInstruction(const XMLCh* target, const XMLCh* data) = 0;
+};
+
+/// Parses source as DOMUtil::parse does, with the same configuration, bounds and failures,
+/// handing the content to handler instead of building a document. The handler's exceptions pass
+/// through; the source stays with the caller, read to wherever the parser stopped.
+void streamParse(OctetSource* source, StreamHandler& handler);
 
 // ---------------------------------------------------------------------------------------------
 // Escaping

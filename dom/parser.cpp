@@ -93,22 +93,21 @@ bool RecordingErrorHandler::handleError(const xercesc::DOMError& error) {
             severity = "Fatal DOM error";
             break;
     }
-    int line = -1, column = -1, offset = -1;
+    XMLUInt64 unknown = ~XMLUInt64(0), line = unknown, column = unknown, offset = unknown;
     if (const xercesc::DOMLocator* location = error.getLocation()) {
-        line = locationValue(location->getLineNumber());
-        column = locationValue(location->getColumnNumber());
-        offset = locationValue(location->getByteOffset());
+        line = location->getLineNumber();
+        column = location->getColumnNumber();
+        offset = location->getByteOffset();
     }
-    failure_.reset(new Exception(9, Format("%s: Line %d, column %d, offset %d: %S", severity, line,
-                                           column, offset, error.getMessage())));
+    failure_.reset(
+        new Exception(internal::parseFailure(severity, line, column, offset, error.getMessage())));
     return false;
 }
 
 xercesc::DOMLSInput* NullEntityResolver::resolveResource(const XMLCh*, const XMLCh*,
                                                          const XMLCh* publicId,
                                                          const XMLCh* systemId, const XMLCh*) {
-    if (!systemId && !publicId) throw Exception(13050, "Entity without public or system ID");
-    throw Exception(13050, Format("Unable to resolve entity: %S", systemId ? systemId : publicId));
+    internal::refuseEntity(publicId, systemId);
 }
 
 FailureErrorHandler failureErrorHandler;
@@ -120,7 +119,7 @@ public:
     EntityExpansionLimit() { fEntityExpansionLimit = internal::kEntityExpansionLimit; }
 };
 
-EntityExpansionLimit entityExpansionLimit;
+EntityExpansionLimit expansionLimit;
 
 // The parser of every parse. Besides the configuration it bounds what a document can make the
 // parse produce or hold, since the scanner itself only counts entity expansions:
@@ -518,6 +517,22 @@ void delivered(std::size_t bytes) {
 
 std::size_t parseMemoryBlocks() { return parseMemory.blocks; }
 
+xercesc::MemoryManager* parseMemoryManager() { return &parseMemory; }
+
+xercesc::SecurityManager* entityExpansionLimit() { return &expansionLimit; }
+
+Exception parseFailure(const char* severity, XMLUInt64 line, XMLUInt64 column, XMLUInt64 offset,
+                       const XMLCh* message) {
+    return Exception(9,
+                     Format("%s: Line %d, column %d, offset %d: %S", severity, locationValue(line),
+                            locationValue(column), locationValue(offset), message));
+}
+
+void refuseEntity(const XMLCh* publicId, const XMLCh* systemId) {
+    if (!systemId && !publicId) throw Exception(13050, "Entity without public or system ID");
+    throw Exception(13050, Format("Unable to resolve entity: %S", systemId ? systemId : publicId));
+}
+
 }  // namespace internal
 
 namespace {}  // namespace
@@ -544,7 +559,7 @@ xercesc::DOMLSParser* DOMUtil::wellFormedParser() {
         config->setParameter(XMLUni::fgXercesDisableDefaultEntityResolution, true);
         // Counted entity expansion stops "billion laughs" documents early.
         config->setParameter(XMLUni::fgXercesSecurityManager,
-                             static_cast<xercesc::SecurityManager*>(&entityExpansionLimit));
+                             static_cast<xercesc::SecurityManager*>(&expansionLimit));
         // Canonical output depends on these: entity references, CDATA sections, comments and
         // namespace declarations stay in the tree as written.
         config->setParameter(XMLUni::fgDOMEntities, true);

@@ -1,0 +1,205 @@
+// The streaming parse: Xerces-C's SAX2 reader in the library's one parser configuration, handing
+// a document's content to a StreamHandler as it is read instead of building a DOM.
+#include <ambrite/xml/dom.h>
+
+#include <memory>
+#include <xercesc/dom/DOMLSInput.hpp>
+#include <xercesc/framework/XMLAttr.hpp>
+#include <xercesc/framework/XMLElementDecl.hpp>
+#include <xercesc/framework/XMLErrorCodes.hpp>
+#include <xercesc/framework/XMLValidator.hpp>
+#include <xercesc/internal/XMLScanner.hpp>
+#include <xercesc/parsers/SAX2XMLReaderImpl.hpp>
+#include <xercesc/sax2/DefaultHandler.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/XMLResourceIdentifier.hpp>
+#include <xercesc/util/XMLString.hpp>
+#include <xercesc/util/XMLUni.hpp>
+
+#include "dom/internal.h"
+#include "foundation/internal.h"
+
+namespace Ambrite {
+namespace XML {
+
+using xercesc::XMLUni;
+
+namespace internal {
+
+namespace {
+
+const xercesc::XMLAttr& attribute(const xercesc::RefVectorOf<xercesc::XMLAttr>& list,
+                                  std::size_t i) {
+    return *list.elementAt(i);
+}
+
+bool isDefaultDeclaration(const xercesc::XMLAttr& a) {
+    const XMLCh* p = a.getPrefix();
+    return !(p && *p) && xercesc::XMLString::equals(a.getName(), XMLUni::fgXMLNSString);
+}
+
+}  // namespace
+
+const XMLCh* StreamAttributes::name(std::size_t i) const { return attribute(list_, i).getQName(); }
+
+const XMLCh* StreamAttributes::localName(std::size_t i) const {
+    return attribute(list_, i).getName();
+}
+
+const XMLCh* StreamAttributes::prefix(std::size_t i) const {
+    const XMLCh* p = attribute(list_, i).getPrefix();
+    return p && *p ? p : nullptr;
+}
+
+// As the DOM parser has it: the scanner leaves "xmlns" in no namespace.
+const XMLCh* StreamAttributes::namespaceURI(std::size_t i) const {
+    const xercesc::XMLAttr& a = attribute(list_, i);
+    unsigned int id = a.getURIId();
+    if (isDefaultDeclaration(a)) id = scanner_->getXMLNSNamespaceId();
+    return id == scanner_->getEmptyNamespaceId() ? nullptr : scanner_->getURIText(id);
+}
+
+const XMLCh* StreamAttributes::value(std::size_t i) const { return attribute(list_, i).getValue(); }
+
+bool StreamAttributes::isId(std::size_t i) const {
+    return attribute(list_, i).getType() == xercesc::XMLAttDef::ID;
+}
+
+namespace {
+
+// The scanner of a validator, which Xerces-C lets only validators ask for.
+struct ScannerOf : xercesc::XMLValidator {
+    static xercesc::XMLScanner* get(xercesc::XMLValidator* validator) {
+        xercesc::XMLScanner* (xercesc::XMLValidator::*scanner)() = &ScannerOf::getScanner;
+        return (validator->*scanner)();
+    }
+};
+
+// Handlers the reader must have to pass the scanner's events on to its own overrides below;
+// they receive nothing themselves.
+xercesc::DefaultHandler inertHandler;
+
+// The reader of every streaming parse. Its overrides of the scanner's callbacks replace the
+// reader's SAX2 translation: the handler gets the scanner's own view of each start tag, as the
+// DOM parser does.
+class StreamParser : public xercesc::SAX2XMLReaderImpl {
+public:
+    explicit StreamParser(StreamHandler& handler)
+        : SAX2XMLReaderImpl(parseMemoryManager(), nullptr), handler_(handler) {}
+
+    void parse(OctetSource* source);
+
+    void startDocument() override { scanner_ = ScannerOf::get(getValidator()); }
+    void endDocument() override {}
+    void XMLDecl(const XMLCh*, const XMLCh*, const XMLCh*, const XMLCh*) override {}
+    void startElement(const xercesc::XMLElementDecl& element, unsigned int urlId,
+                      const XMLCh* prefix, const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
+                      XMLSize_t count, bool isEmpty, bool isRoot) override;
+    void endElement(const xercesc::XMLElementDecl& element, unsigned int urlId, bool isRoot,
+                    const XMLCh* prefix) override;
+    void docCharacters(const XMLCh* chars, XMLSize_t length, bool cdataSection) override;
+    void ignorableWhitespace(const XMLCh* chars, XMLSize_t length, bool cdataSection) override;
+    void docComment(const XMLCh* comment) override { handler_.comment(comment); }
+    void docPI(const XMLCh* target, const XMLCh* data) override {
+        handler_.processingInstruction(target, data);
+    }
+    void startEntityReference(const xercesc::XMLEntityDecl&) override {}
+    void endEntityReference(const xercesc::XMLEntityDecl&) override {}
+
+    void error(unsigned int code, const XMLCh* domain, xercesc::XMLErrorReporter::ErrTypes type,
+               const XMLCh* text, const XMLCh* systemId, const XMLCh* publicId, XMLFileLoc line,
+               XMLFileLoc column) override;
+    void resetErrors() override {}
+
+    xercesc::InputSource* resolveEntity(xercesc::XMLResourceIdentifier* resource) override {
+        refuseEntity(resource->getPublicId(), resource->getSystemId());
+    }
+
+private:
+    StreamHandler& handler_;
+    xercesc::XMLScanner* scanner_ = nullptr;
+    std::size_t depth_ = 0;
+    std::unique_ptr<Exception> failure_;
+};
+
+void StreamParser::parse(OctetSource* source) {
+    struct Release {
+        void operator()(xercesc::DOMLSInput* input) const { input->release(); }
+    };
+    std::unique_ptr<xercesc::DOMLSInput, Release> input(
+        DOMUtil::inputSourceAdapter(source, false, nullptr));
+    SAX2XMLReaderImpl::parse(*input->getByteStream());
+    if (failure_) throw Exception(*failure_);
+}
+
+void StreamParser::startElement(const xercesc::XMLElementDecl& element, unsigned int urlId,
+                                const XMLCh* prefix,
+                                const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
+                                XMLSize_t count, bool isEmpty, bool isRoot) {
+    ++depth_;
+    const XMLCh* uri =
+        urlId == scanner_->getEmptyNamespaceId() ? nullptr : scanner_->getURIText(urlId);
+    handler_.startElement(element.getFullName(), element.getBaseName(),
+                          prefix && *prefix ? prefix : nullptr, uri,
+                          StreamAttributes(attributes, count, scanner_));
+    if (isEmpty) endElement(element, urlId, isRoot, prefix);
+}
+
+void StreamParser::endElement(const xercesc::XMLElementDecl& element, unsigned int, bool,
+                              const XMLCh*) {
+    --depth_;
+    handler_.endElement(element.getFullName());
+}
+
+// Character data outside the document element is none of the document's content.
+void StreamParser::docCharacters(const XMLCh* chars, XMLSize_t length, bool) {
+    if (depth_) handler_.characters(chars, length);
+}
+
+void StreamParser::ignorableWhitespace(const XMLCh* chars, XMLSize_t length, bool) {
+    if (depth_) handler_.characters(chars, length);
+}
+
+// As the DOM parser's error handler: the first diagnostic, warnings included, ends the parse.
+void StreamParser::error(unsigned int code, const XMLCh*, xercesc::XMLErrorReporter::ErrTypes type,
+                         const XMLCh* text, const XMLCh*, const XMLCh*, XMLFileLoc line,
+                         XMLFileLoc column) {
+    if (!failure_) {
+        const char* severity = type == xercesc::XMLErrorReporter::ErrType_Warning ? "DOM warning"
+                               : type == xercesc::XMLErrorReporter::ErrType_Error
+                                   ? "DOM error"
+                                   : "Fatal DOM error";
+        failure_.reset(new Exception(parseFailure(severity, line, column, ~XMLUInt64(0), text)));
+    }
+    if (!scanner_ || !scanner_->getInException()) throw static_cast<xercesc::XMLErrs::Codes>(code);
+}
+
+}  // namespace
+
+void streamParse(OctetSource* source, StreamHandler& handler) {
+    try {
+        std::unique_ptr<StreamParser> parser(new StreamParser(handler));
+        parser->setProperty(XMLUni::fgXercesScannerName,
+                            const_cast<XMLCh*>(XMLUni::fgDGXMLScanner));
+        parser->setFeature(XMLUni::fgSAX2CoreNameSpaces, true);
+        parser->setFeature(XMLUni::fgSAX2CoreValidation, false);
+        parser->setFeature(XMLUni::fgXercesSchema, false);
+        parser->setFeature(XMLUni::fgXercesLoadExternalDTD, false);
+        parser->setFeature(XMLUni::fgXercesCacheGrammarFromParse, false);
+        parser->setFeature(XMLUni::fgXercesUseCachedGrammarInParse, false);
+        parser->setFeature(XMLUni::fgXercesDisableDefaultEntityResolution, true);
+        parser->setProperty(XMLUni::fgXercesSecurityManager, entityExpansionLimit());
+        // Each of these installs the reader with the scanner for the events it overrides.
+        parser->setContentHandler(&inertHandler);
+        parser->setErrorHandler(&inertHandler);
+        parser->setEntityResolver(&inertHandler);
+        parser->setLexicalHandler(&inertHandler);
+        parser->parse(source);
+    } catch (const xercesc::OutOfMemoryException&) {
+        outOfMemory();
+    }
+}
+
+}  // namespace internal
+}  // namespace XML
+}  // namespace Ambrite
