@@ -120,6 +120,7 @@ Axes::Axes(bool exclusive, bool namespaceExpanded, bool emitNullApexXMLNS,
       unsorted_(false) {
     selection_.kind = Selection::NONE;
     std::memset(prefixCache_, 0, sizeof prefixCache_);
+    std::memset(shortPrefixCache_, 0, sizeof shortPrefixCache_);
     intern(u"xmlns", 5, DECLARATION);
     intern(u"xmlns:xml", 9, DECLARATION);
     intern(u"xmlns:xmlns", 11, DECLARATION);
@@ -166,12 +167,26 @@ std::uint32_t Axes::declarationId(const XMLCh* prefix, PrefixKind* kind) {
         *kind = NO_PREFIX;
         return kXmlnsId;
     }
-    // Xerces pools the names of a document, so one prefix is nearly always one pointer.
+    // Xerces pools the names of a document, so one prefix is nearly always one pointer. Filled
+    // only when pooled.
     PrefixCacheEntry& cached = prefixCache_[(reinterpret_cast<std::uintptr_t>(prefix) >> 3) & 0xFF];
-    // Filled only when pooled.
     if (cached.prefix == prefix) {
         *kind = cached.kind;
         return cached.id;
+    }
+    // Streaming: most prefixes are a few units, which are their own key (units are never 0).
+    ShortPrefixEntry* shortEntry = nullptr;
+    std::uint64_t units = 0;
+    if (!pooled_) {
+        std::size_t n = 0;
+        while (n < 4 && prefix[n]) units |= std::uint64_t(prefix[n]) << (16 * n), ++n;
+        if (!prefix[n]) {
+            shortEntry = &shortPrefixCache_[(units ^ (units >> 29)) & 63];
+            if (shortEntry->units == units) {
+                *kind = shortEntry->kind;
+                return shortEntry->id;
+            }
+        }
     }
     std::size_t n = length(prefix);
     std::u16string_view key(prefix, n);
@@ -189,6 +204,10 @@ std::uint32_t Axes::declarationId(const XMLCh* prefix, PrefixKind* kind) {
         cached.prefix = prefix;
         cached.id = id;
         cached.kind = *kind;
+    } else if (shortEntry) {
+        shortEntry->units = units;
+        shortEntry->id = id;
+        shortEntry->kind = *kind;
     }
     return id;
 }
@@ -222,7 +241,7 @@ void Axes::restore(const Mark& m) {
 
 // Binding compares with the parent's scope: a name the element bound already is compared with
 // the value it had before the element.
-void Axes::bind(std::uint32_t id, const XMLCh* value) {
+void Axes::bind(std::uint32_t id, const XMLCh* value, bool stable) {
     if (!value) value = kEmpty;
     bool bound = boundAt_[id] == stamp_;
     const XMLCh* parent = bound ? parentValue_[id] : inherited_[id];
@@ -251,7 +270,7 @@ void Axes::bind(std::uint32_t id, const XMLCh* value) {
         inheritedLog_.push_back(c);
         if (!pooled_) valueTops_.push_back(values_.top());
     }
-    inherited_[id] = pooled_ || isMarker(value) ? value : values_.push(value);
+    inherited_[id] = pooled_ || stable || isMarker(value) ? value : values_.push(value);
 }
 
 const XMLCh* Axes::ValueStack::push(const XMLCh* s) {
@@ -305,14 +324,15 @@ void Axes::scope(DOMElement* e, bool included, const Selection& attributes) {
     for (XMLSize_t i = 0; i < count; ++i) {
         DOMAttr* node = static_cast<DOMAttr*>(map->item(i));
         pushAttribute(node, node->getNodeName(), node->getLocalName(), node->getPrefix(),
-                      node->getNamespaceURI(), attributeValue(node));
+                      node->getNamespaceURI(), attributeValue(node), true);
     }
     bindAll(e->getPrefix(), e->getNamespaceURI(), included, attributes);
 }
 
 void Axes::addAttribute(DOMAttr* node, const XMLCh* name, const XMLCh* localName,
-                        const XMLCh* prefix, const XMLCh* namespaceURI, const XMLCh* value) {
-    pushAttribute(node, name, localName, prefix, namespaceURI, value);
+                        const XMLCh* prefix, const XMLCh* namespaceURI, const XMLCh* value,
+                        bool stableValue) {
+    pushAttribute(node, name, localName, prefix, namespaceURI, value, stableValue);
 }
 
 void Axes::scope(const XMLCh* prefix, const XMLCh* namespaceURI, bool included,
@@ -321,8 +341,8 @@ void Axes::scope(const XMLCh* prefix, const XMLCh* namespaceURI, bool included,
 }
 
 inline void Axes::pushAttribute(DOMAttr* node, const XMLCh* name, const XMLCh* localName,
-                                const XMLCh* prefix, const XMLCh* namespaceURI,
-                                const XMLCh* value) {
+                                const XMLCh* prefix, const XMLCh* namespaceURI, const XMLCh* value,
+                                bool stableValue) {
     Attribute a;
     a.node = node;
     a.name = name;
@@ -331,6 +351,7 @@ inline void Axes::pushAttribute(DOMAttr* node, const XMLCh* name, const XMLCh* l
     a.value = value;
     a.id = declarationId(prefix, &a.prefix);
     a.defaultDeclaration = a.prefix == NO_PREFIX && a.name[0] == u'x' && equals(a.name, u"xmlns");
+    a.stableValue = stableValue;
     a.accepted = -1;
     attributes_.push_back(a);
 }
@@ -345,19 +366,19 @@ inline void Axes::bindAll(const XMLCh* prefix, const XMLCh* namespaceURI, bool i
         switch (a.prefix) {
             case NO_PREFIX:
                 if (a.defaultDeclaration && (!exclusive_ || unsuppressed_[kXmlnsId])) {
-                    bind(kXmlnsId, *a.value ? a.value : kOmittedMarker);
+                    bind(kXmlnsId, *a.value ? a.value : kOmittedMarker, a.stableValue);
                 }
                 break;
             case XMLNS_PREFIX: {
                 // A declaration "xmlns:p" binds the name of prefix p.
                 PrefixKind kind;
                 std::uint32_t declared = declarationId(a.localName, &kind);
-                if (!exclusive_ || unsuppressed_[declared]) bind(declared, a.value);
+                if (!exclusive_ || unsuppressed_[declared]) bind(declared, a.value, a.stableValue);
                 break;
             }
             case XML_PREFIX:
                 if (!exclusive_) {
-                    bind(xmlAttributeId(a.name), a.value);
+                    bind(xmlAttributeId(a.name), a.value, a.stableValue);
                     break;
                 }
                 // In exclusive mode the xml prefix is an ordinary one.
@@ -528,6 +549,7 @@ void Axes::compact() {
         }
     }
     std::memset(prefixCache_, 0, sizeof prefixCache_);
+    std::memset(shortPrefixCache_, 0, sizeof shortPrefixCache_);
     compactAt_ = 2 * n > kCompactAtLeast ? 2 * n : kCompactAtLeast;
 }
 

@@ -102,13 +102,14 @@ public:
 
     /// The same for an element given piece by piece: beginElement(), addAttribute() for each of
     /// its attributes (node null unless the selection looks at nodes), then scope() with the
-    /// element's prefix and namespace name.
+    /// element's prefix and namespace name. Namespace names must keep their addresses for the
+    /// run; so must values marked stable (others are copied when a streaming run binds them).
     void beginElement() {
         if (!pooled_ && names_.size() > compactAt_) compact();
         attributes_.clear();
     }
     void addAttribute(DOMAttr* node, const XMLCh* name, const XMLCh* localName, const XMLCh* prefix,
-                      const XMLCh* namespaceURI, const XMLCh* value);
+                      const XMLCh* namespaceURI, const XMLCh* value, bool stableValue);
     void scope(const XMLCh* prefix, const XMLCh* namespaceURI, bool included,
                const Selection& attributes);
 
@@ -134,7 +135,8 @@ private:
         std::uint32_t id;  // the declaration its prefix needs, or its xml: name
         PrefixKind prefix;
         bool defaultDeclaration;  // the attribute named "xmlns"
-        std::int8_t accepted;     // -1 not asked yet, else the filter's answer
+        bool stableValue;
+        std::int8_t accepted;  // -1 not asked yet, else the filter's answer
     };
     struct Change {
         std::uint32_t id;
@@ -146,6 +148,12 @@ private:
     };
     struct PrefixCacheEntry {
         const XMLCh* prefix;
+        std::uint32_t id;
+        PrefixKind kind;
+    };
+    // Streaming: a prefix of at most four units by its units.
+    struct ShortPrefixEntry {
+        std::uint64_t units;
         std::uint32_t id;
         PrefixKind kind;
     };
@@ -174,13 +182,14 @@ private:
     };
 
     void pushAttribute(DOMAttr* node, const XMLCh* name, const XMLCh* localName,
-                       const XMLCh* prefix, const XMLCh* namespaceURI, const XMLCh* value);
+                       const XMLCh* prefix, const XMLCh* namespaceURI, const XMLCh* value,
+                       bool stableValue);
     void bindAll(const XMLCh* prefix, const XMLCh* namespaceURI, bool included,
                  const Selection& attributes);
     std::uint32_t intern(const XMLCh* name, std::size_t length, Kind kind);
     std::uint32_t declarationId(const XMLCh* prefix, PrefixKind* kind);
     std::uint32_t xmlAttributeId(const XMLCh* name);
-    void bind(std::uint32_t id, const XMLCh* value);
+    void bind(std::uint32_t id, const XMLCh* value, bool stable = true);
     bool accepted(Attribute& a);
     void add(const XMLCh* keyHead, XMLCh keySeparator, const XMLCh* keyTail, const XMLCh* name,
              const XMLCh* value);
@@ -199,6 +208,7 @@ private:
     std::unordered_map<std::u16string_view, std::uint32_t> xmlAttributeIds_;  // by name
     std::vector<std::uint32_t> xmlAttributes_;
     PrefixCacheEntry prefixCache_[256];
+    ShortPrefixEntry shortPrefixCache_[64];
     std::size_t compactAt_;  // streaming: forget unbound names beyond this many
 
     // The two scopes, by id (null: unbound), and their undo logs.

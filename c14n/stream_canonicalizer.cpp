@@ -97,9 +97,11 @@ void StreamRun::scope(const XMLCh* prefix, const XMLCh* namespaceURI,
     Axes::Selection selection;
     selection.kind = included ? Axes::Selection::ALL : Axes::Selection::NONE;
     axes_.beginElement();
+    internal::StreamAttribute a;
     for (std::size_t i = 0, n = attributes.size(); i < n; ++i) {
-        axes_.addAttribute(nullptr, attributes.name(i), attributes.localName(i),
-                           attributes.prefix(i), attributes.namespaceURI(i), attributes.value(i));
+        attributes.get(i, a);
+        axes_.addAttribute(nullptr, a.name, a.localName, a.prefix, a.namespaceURI, a.value,
+                           a.pooledValue);
     }
     try {
         axes_.scope(prefix, namespaceURI, included, selection);
@@ -116,11 +118,10 @@ void StreamRun::startElement(const XMLCh* name, const XMLCh* localName, const XM
     if (position_ == BEFORE_ELEMENT) position_ = IN_ELEMENT;
     matcher_.startElement(namespaceURI, localName);
     if (matcher_.seeksIds()) {
+        internal::StreamAttribute a;
         for (std::size_t i = 0, n = attributes.size(); i < n; ++i) {
-            if (attributes.isId(i) ||
-                matcher_.holdsIds(attributes.namespaceURI(i), attributes.localName(i))) {
-                matcher_.idValue(attributes.value(i));
-            }
+            attributes.get(i, a);
+            if (a.isId || matcher_.holdsIds(a.namespaceURI, a.localName)) matcher_.idValue(a.value);
         }
     }
     if (skipped_ || failure_) {

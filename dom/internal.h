@@ -74,25 +74,28 @@ Exception parseFailure(const char* severity, XMLUInt64 line, XMLUInt64 column, X
 /// A parse reads no external entity: Exception 13050 naming the entity's system or public id.
 [[noreturn]] void refuseEntity(const XMLCh* publicId, const XMLCh* systemId);
 
+/// One attribute of a start tag of a streaming parse, with the fields the DOM parser makes an
+/// attribute node of.
+struct StreamAttribute {
+    const XMLCh* name;  // qualified
+    const XMLCh* localName;
+    const XMLCh* prefix;        // null when none
+    const XMLCh* namespaceURI;  // null for none; "xmlns" and "xmlns:p" in that of declarations
+    const XMLCh* value;
+    bool pooledValue;  // the value (a declared namespace name) keeps its address for the parse
+    bool isId;         // the DTD types it ID
+};
+
 /// The attributes of a start tag of a streaming parse: those written and those defaulted from
-/// the DTD, with the fields the DOM parser makes attribute nodes of. Valid during the call that
-/// receives them.
+/// the DTD. Valid during the call that receives them; namespace names keep their addresses for
+/// the whole parse.
 class StreamAttributes {
 public:
     StreamAttributes(const xercesc::RefVectorOf<xercesc::XMLAttr>& list, std::size_t count,
                      const xercesc::XMLScanner* scanner)
         : list_(list), count_(count), scanner_(scanner) {}
     std::size_t size() const { return count_; }
-    /// The qualified name.
-    const XMLCh* name(std::size_t i) const;
-    const XMLCh* localName(std::size_t i) const;
-    /// Null when the name has no prefix.
-    const XMLCh* prefix(std::size_t i) const;
-    /// Null for no namespace; "xmlns" and "xmlns:p" are in the namespace of declarations.
-    const XMLCh* namespaceURI(std::size_t i) const;
-    const XMLCh* value(std::size_t i) const;
-    /// Whether the DTD types the attribute ID.
-    bool isId(std::size_t i) const;
+    void get(std::size_t i, StreamAttribute& attribute) const;
 
 private:
     const xercesc::RefVectorOf<xercesc::XMLAttr>& list_;
@@ -105,8 +108,9 @@ private:
 class StreamHandler {
 public:
     virtual ~StreamHandler() {}
-    /// `name` (the qualified name) keeps its address and its text for the whole parse; the
-    /// other strings are valid during the call only. Null prefix and namespace name when none.
+    /// `name` (the qualified name) and the namespace name keep their addresses and their text
+    /// for the whole parse; the other strings are valid during the call only. Null prefix and
+    /// namespace name when none.
     virtual void startElement(const XMLCh* name, const XMLCh* localName, const XMLCh* prefix,
                               const XMLCh* namespaceURI, const StreamAttributes& attributes) = 0;
     virtual void endElement(const XMLCh* name) = 0;

@@ -12,6 +12,7 @@
 #include <xercesc/parsers/SAX2XMLReaderImpl.hpp>
 #include <xercesc/sax2/DefaultHandler.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/StringPool.hpp>
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
@@ -26,43 +27,30 @@ using xercesc::XMLUni;
 
 namespace internal {
 
-namespace {
-
-const xercesc::XMLAttr& attribute(const xercesc::RefVectorOf<xercesc::XMLAttr>& list,
-                                  std::size_t i) {
-    return *list.elementAt(i);
-}
-
-bool isDefaultDeclaration(const xercesc::XMLAttr& a) {
-    const XMLCh* p = a.getPrefix();
-    return !(p && *p) && xercesc::XMLString::equals(a.getName(), XMLUni::fgXMLNSString);
-}
-
-}  // namespace
-
-const XMLCh* StreamAttributes::name(std::size_t i) const { return attribute(list_, i).getQName(); }
-
-const XMLCh* StreamAttributes::localName(std::size_t i) const {
-    return attribute(list_, i).getName();
-}
-
-const XMLCh* StreamAttributes::prefix(std::size_t i) const {
-    const XMLCh* p = attribute(list_, i).getPrefix();
-    return p && *p ? p : nullptr;
-}
-
-// As the DOM parser has it: the scanner leaves "xmlns" in no namespace.
-const XMLCh* StreamAttributes::namespaceURI(std::size_t i) const {
-    const xercesc::XMLAttr& a = attribute(list_, i);
-    unsigned int id = a.getURIId();
-    if (isDefaultDeclaration(a)) id = scanner_->getXMLNSNamespaceId();
-    return id == scanner_->getEmptyNamespaceId() ? nullptr : scanner_->getURIText(id);
-}
-
-const XMLCh* StreamAttributes::value(std::size_t i) const { return attribute(list_, i).getValue(); }
-
-bool StreamAttributes::isId(std::size_t i) const {
-    return attribute(list_, i).getType() == xercesc::XMLAttDef::ID;
+// Namespace names as the DOM parser has them: the scanner leaves "xmlns" in no namespace. A
+// declared namespace name is looked up in the scanner's pool of them, where the declarations
+// written in the document have put it.
+void StreamAttributes::get(std::size_t i, StreamAttribute& out) const {
+    const xercesc::XMLAttr& a = *list_.elementAt(i);
+    const XMLCh* prefix = a.getPrefix();
+    out.name = a.getQName();
+    out.localName = a.getName();
+    out.prefix = prefix && *prefix ? prefix : nullptr;
+    unsigned int uri = a.getURIId();
+    if (!out.prefix && xercesc::XMLString::equals(out.localName, XMLUni::fgXMLNSString)) {
+        uri = scanner_->getXMLNSNamespaceId();
+    }
+    out.namespaceURI = uri == scanner_->getEmptyNamespaceId() ? nullptr : scanner_->getURIText(uri);
+    out.value = a.getValue();
+    out.pooledValue = false;
+    if (uri == scanner_->getXMLNSNamespaceId() && *out.value) {
+        const xercesc::XMLStringPool* pool = scanner_->getURIStringPool();
+        if (unsigned int id = pool->getId(out.value)) {
+            out.value = pool->getValueForId(id);
+            out.pooledValue = true;
+        }
+    }
+    out.isId = a.getType() == xercesc::XMLAttDef::ID;
 }
 
 namespace {
@@ -87,7 +75,7 @@ public:
     explicit StreamParser(StreamHandler& handler)
         : SAX2XMLReaderImpl(parseMemoryManager(), nullptr), handler_(handler) {}
 
-    void parse(OctetSource* source);
+    void run(OctetSource* source);
 
     void startDocument() override { scanner_ = ScannerOf::get(getValidator()); }
     void endDocument() override {}
@@ -122,7 +110,7 @@ private:
     std::unique_ptr<Exception> failure_;
 };
 
-void StreamParser::parse(OctetSource* source) {
+void StreamParser::run(OctetSource* source) {
     struct Release {
         void operator()(xercesc::DOMLSInput* input) const { input->release(); }
     };
@@ -194,7 +182,7 @@ void streamParse(OctetSource* source, StreamHandler& handler) {
         parser->setErrorHandler(&inertHandler);
         parser->setEntityResolver(&inertHandler);
         parser->setLexicalHandler(&inertHandler);
-        parser->parse(source);
+        parser->run(source);
     } catch (const xercesc::OutOfMemoryException&) {
         outOfMemory();
     }

@@ -105,8 +105,9 @@ std::vector<Candidate> candidates(DOMDocument* document, std::size_t most) {
 
 [[noreturn]] void mismatch(const char* what, int mode, const std::string& dom,
                            const std::string& stream) {
-    std::fprintf(stderr, "%s, mode %d\n--- DOM path (%zu bytes)\n%s\n--- streaming (%zu bytes)\n%s\n",
-                 what, mode, dom.size(), dom.c_str(), stream.size(), stream.c_str());
+    std::fprintf(stderr,
+                 "%s, mode %d\n--- DOM path (%zu bytes)\n%s\n--- streaming (%zu bytes)\n%s\n", what,
+                 mode, dom.size(), dom.c_str(), stream.size(), stream.c_str());
     std::abort();
 }
 
@@ -207,8 +208,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
         }
         if (domFailed && dom.find("Parse memory limit exceeded") != std::string::npos) continue;
-        if (domFailed != streamFailed) mismatch("one path failed, the other did not", m, dom, stream);
-        if (dom != stream) mismatch(domFailed ? "different failures" : "different bytes", m, dom, stream);
+        if (domFailed != streamFailed)
+            mismatch("one path failed, the other did not", m, dom, stream);
+        if (dom != stream)
+            mismatch(domFailed ? "different failures" : "different bytes", m, dom, stream);
     }
     return 0;
 }

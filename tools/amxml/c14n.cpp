@@ -221,8 +221,7 @@ int c14nCommand(int argc, char** argv) {
                 DOMCanonicalizer::canonicalize(nodes.get(), &out, mode, &parameters);
             } else {
                 std::unique_ptr<FileSource> source(openInput(input ? input : "-"));
-                StreamCanonicalizer::canonicalize(source.get(), &out, mode, &parameters,
-                                                  &subset);
+                StreamCanonicalizer::canonicalize(source.get(), &out, mode, &parameters, &subset);
             }
         } catch (const Exception& e) {
             noElement(e, locators);
