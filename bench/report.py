@@ -64,7 +64,11 @@ def load(path):
 
 
 def fmt(x, spec):
-    return "-" if x is None else format(x, spec)
+    """x formatted by spec; "-" in the same width when x is missing."""
+    if x is None:
+        width = spec.split(".")[0]
+        return "-".rjust(int(width) if width.isdigit() else 0)
+    return format(x, spec)
 
 
 def ratio(a, b):
@@ -179,6 +183,7 @@ def linearity(results, sizes, order, e2e):
         head += f"   {d + ' vs ' + refs[d]:>38}"
     print(head)
     rows = [(s, s, results, "libxml2", s) for s in SCENARIOS + list(STREAMING)]
+    # libxml2 has no streaming scenarios in-process, so their growth has no peer figure
     rows += [("e2e " + s, s, e2e, "xmllint", s) for s in STREAMING]
     for label, s, table, peer, ps in rows:
         if not any(k[0] == "amxml" and k[2] == s for k in table):

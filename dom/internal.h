@@ -6,6 +6,9 @@
 #include <ambrite/xml/dom.h>
 
 #include <cstddef>
+#include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 #include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/dom/DOMDocument.hpp>
@@ -20,6 +23,7 @@ class DOMImplementation;
 class MemoryManager;
 class SecurityManager;
 class XMLAttr;
+class XMLEntityDecl;
 class XMLScanner;
 template <class T>
 class RefVectorOf;
@@ -62,6 +66,107 @@ constexpr unsigned long long kParseMemoryTurnover = 32;
 
 /// Blocks that parsers and their documents hold through the library's Xerces-C memory manager.
 std::size_t parseMemoryBlocks();
+
+/// The bounds and checks of every parse, shared by the DOM parser and the streaming one. A parser
+/// derives from it and from its Xerces-C parser, runs each parse inside a Run, and calls the
+/// hooks below from its overrides of the scanner's callbacks, before passing them on. Besides
+/// the configuration it bounds what a document can make the parse produce or hold, since the
+/// scanner itself only counts entity expansions:
+/// - text beyond the input: entity replacement text, DTD default attribute values and attribute
+///   values longer than the bytes read (entity references inside them), kExpansionTextLimit
+///   units in all;
+/// - nesting: kDepthLimit elements and entity references, and the time the scanner's namespace
+///   lookup takes, which for every element and attribute is in proportion to the depth;
+/// - memory: everything the parse allocates (scanner buffers, DTD, the document), which also
+///   covers what is built inside the scanner before any callback sees it (an attribute default
+///   made of entity references, parameter entities replayed in the internal subset); and what it
+///   requests in all, which bounds the expansions the scanner does not count.
+/// Each ends the parse with Exception 9 in the shape of the parser's own fatal errors. It also
+/// refuses what the scanner lets through: unpaired surrogates, DTD defaults that would give a
+/// name another namespace, and references to entities only the external subset could declare.
+class ParseBounds {
+public:
+    /// A parser that holds nothing of what it reads (a streaming one) is charged for the
+    /// replacement text of every entity expansion as if it held it, as a DOM holds what the
+    /// expansion builds: otherwise a DTD that replays a long parameter entity would cost work
+    /// in proportion to the square of its size.
+    explicit ParseBounds(bool holdsDocument) : holdsDocument_(holdsDocument) {}
+    ParseBounds(const ParseBounds&) = delete;
+    ParseBounds& operator=(const ParseBounds&) = delete;
+
+    /// The parse running on this thread, if any.
+    static ParseBounds* active();
+    /// Bytes of input handed to the running parse.
+    void delivered(std::size_t bytes) { bytesRead_ += bytes; }
+    /// Charges an allocation of the running parse, which has just made `previous` (a block of
+    /// `previousSize` bytes, or null); large ones fail beyond the allowance.
+    void allocating(std::size_t bytes, void* previous, std::size_t previousSize);
+    /// Credits a block that was charged to this parse and is given back during it.
+    void released(std::size_t bytes) { allocated_ -= bytes < allocated_ ? bytes : allocated_; }
+    /// Tells the parses apart, so that blocks of an earlier parse are not credited to a later.
+    unsigned long long serial() const { return serial_; }
+
+protected:
+    virtual ~ParseBounds() = default;
+
+    /// One parse: counts from zero and charges the thread's allocations to this parser while it
+    /// lives. check() throws a failure the scanner swallowed.
+    class Run {
+    public:
+        explicit Run(ParseBounds& bounds);
+        ~Run();
+        Run(const Run&) = delete;
+        Run& operator=(const Run&) = delete;
+        void check() const;
+
+    private:
+        ParseBounds& bounds_;
+        ParseBounds* outer_;
+    };
+
+    // Hooks, called before the parser passes the callback of the same name on.
+    void startEntityReference(const xercesc::XMLEntityDecl& entity);
+    void endEntityReference();
+    void startElement(const XMLCh* prefix, const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
+                      std::size_t count);
+    void endElement();
+    void docPI(const XMLCh* data);
+    void doctypeDecl(bool hasExtSubset);
+
+    /// The scanner of the parse.
+    virtual xercesc::XMLScanner* boundedScanner() const = 0;
+    /// The namespace name a prefix ("" for the default namespace) is bound to in the parent of
+    /// the element being started; null when none.
+    virtual const XMLCh* namespaceInForce(const XMLCh* prefix) const = 0;
+
+private:
+    void enter();
+    void rebinding(const xercesc::XMLAttr& declaration);
+    void defaultedName(const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes, std::size_t count,
+                       std::size_t which);
+    void checkRebound(const XMLCh* prefix, const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
+                      std::size_t count);
+    void checkMemory();
+    void expanded(unsigned long long units);
+    void fail(const char* message);
+
+    const bool holdsDocument_;
+    unsigned long long serial_ = 0;
+    unsigned long long bytesRead_ = 0;
+    unsigned long long allocated_ = 0;   // live bytes of this parse
+    unsigned long long requested_ = 0;   // all bytes it asked for
+    unsigned long long expansion_ = 0;   // units produced by expansion and defaults
+    unsigned long long attributes_ = 0;  // units of attribute values given outside entities
+    unsigned long long nestingCost_ = 0;
+    unsigned int depth_ = 0;
+    unsigned int entityDepth_ = 0;
+    bool accounting_ = false;
+    bool overLimit_ = false;  // found over the memory limit where failing was not safe
+    std::unique_ptr<Exception> failure_;
+    // Prefixes ("" for the default namespace) that a namespace declaration defaulted from the
+    // DTD binds anew, with the depth of the element it belongs to.
+    std::vector<std::pair<std::u16string, unsigned int>> rebound_;
+};
 
 /// The Xerces-C memory manager of every parse, which charges its allocations to it.
 xercesc::MemoryManager* parseMemoryManager();

@@ -121,36 +121,13 @@ public:
 
 EntityExpansionLimit expansionLimit;
 
-// The parser of every parse. Besides the configuration it bounds what a document can make the
-// parse produce or hold, since the scanner itself only counts entity expansions:
-// - text beyond the input: entity replacement text, DTD default attribute values and attribute
-//   values longer than the bytes read (entity references inside them), kExpansionTextLimit
-//   units in all;
-// - nesting: kDepthLimit elements and entity references, and the time the scanner's namespace
-//   lookup takes, which for every element and attribute is in proportion to the depth;
-// - memory: everything the parse allocates (scanner buffers, DTD, the document), which also
-//   covers what is built inside the scanner before any callback sees it (an attribute default
-//   made of entity references, parameter entities replayed in the internal subset); and what it
-//   requests in all, which bounds the expansions the scanner does not count.
-// Each ends the parse with Exception 9 in the shape of the parser's own fatal errors.
-class BoundedParser : public xercesc::DOMLSParserImpl {
+// The DOM parser of every parse, with the bounds of every parse.
+class BoundedParser : public xercesc::DOMLSParserImpl, public internal::ParseBounds {
 public:
     explicit BoundedParser(xercesc::MemoryManager* memory)
-        : DOMLSParserImpl(nullptr, memory, nullptr) {}
+        : DOMLSParserImpl(nullptr, memory, nullptr), ParseBounds(true) {}
 
     xercesc::DOMDocument* parse(const xercesc::DOMLSInput* source) override;
-
-    /// The parse running on this thread, if any.
-    static BoundedParser* active();
-    /// Bytes of input handed to the running parse.
-    void delivered(XMLSize_t bytes) { bytesRead_ += bytes; }
-    /// Charges an allocation of the running parse, which has just made `previous` (a block of
-    /// `previousSize` bytes, or null); large ones fail beyond the allowance.
-    void allocating(XMLSize_t bytes, void* previous, XMLSize_t previousSize);
-    /// Credits a block that was charged to this parse and is given back during it.
-    void released(XMLSize_t bytes) { allocated_ -= bytes < allocated_ ? bytes : allocated_; }
-    /// Tells the parses apart, so that blocks of an earlier parse are not credited to a later.
-    unsigned long long serial() const { return serial_; }
 
     void startEntityReference(const xercesc::XMLEntityDecl& entity) override;
     void endEntityReference(const xercesc::XMLEntityDecl& entity) override;
@@ -165,169 +142,29 @@ public:
                      const XMLCh* systemId, bool hasIntSubset, bool hasExtSubset) override;
 
 private:
-    void enter();
-    void rebinding(const xercesc::XMLAttr& declaration);
-    void defaultedName(const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes, XMLSize_t count,
-                       XMLSize_t which);
-    void checkRebound(const XMLCh* prefix, const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
-                      XMLSize_t count);
-    void checkMemory();
-    void expanded(unsigned long long units);
-    void fail(const char* message);
-
-    unsigned long long serial_ = 0;
-    unsigned long long bytesRead_ = 0;
-    unsigned long long allocated_ = 0;   // live bytes of this parse
-    unsigned long long requested_ = 0;   // all bytes it asked for
-    unsigned long long expansion_ = 0;   // units produced by expansion and defaults
-    unsigned long long attributes_ = 0;  // units of attribute values given outside entities
-    unsigned long long nestingCost_ = 0;
-    unsigned int depth_ = 0;
-    unsigned int entityDepth_ = 0;
-    bool accounting_ = false;
-    bool overLimit_ = false;  // found over the memory limit where failing was not safe
-    std::unique_ptr<Exception> failure_;
-    // Prefixes ("" for the default namespace) that a namespace declaration defaulted from the
-    // DTD binds anew, with the depth of the element it belongs to.
-    std::vector<std::pair<std::u16string, unsigned int>> rebound_;
+    xercesc::XMLScanner* boundedScanner() const override { return getScanner(); }
+    const XMLCh* namespaceInForce(const XMLCh* prefix) const override;
 };
 
-thread_local BoundedParser* activeParser = nullptr;
-// Numbers the parses of all threads; a document may be released on another thread.
-std::atomic<unsigned long long> parseSerial(0);
-
-BoundedParser* BoundedParser::active() { return activeParser; }
-
-// Allocations below this size never fail the parse: they may come from the middle of a Xerces-C
-// constructor, which would leave the object half built and its members leaked. The large ones
-// (buffers, hash tables, document heap blocks, readers) are not made inside constructors.
-constexpr XMLSize_t kCheckedAllocation = 16384;
-
-// Xerces-C objects made with a memory manager come with a header holding it.
-std::size_t objectHeader() {
-    return xercesc::XMLPlatformUtils::alignPointerForNewBlockAllocation(sizeof(void*));
-}
-
-bool isObjectOf(XMLSize_t bytes, std::size_t size) { return bytes == objectHeader() + size; }
-
-// Every entity expansion makes an input stream over the replacement text and, as the very next
-// allocation, a reader that adopts it. A reader found over the limit fails; the stream made
-// just before it would be lost with it, so it is destroyed here first. Any other reader over the
-// limit (not following a stream) fails the parse at the next callback instead.
-void BoundedParser::allocating(XMLSize_t bytes, void* previous, XMLSize_t previousSize) {
-    if (!accounting_) return;
-    allocated_ += bytes;
-    requested_ += bytes;
-    if (bytes < kCheckedAllocation) return;
-    const unsigned long long allowance =
-        internal::kParseMemoryBase + internal::kParseMemoryPerByte * bytesRead_;
-    if (allocated_ <= allowance && requested_ / internal::kParseMemoryTurnover <= allowance) return;
-    if (!isObjectOf(bytes, sizeof(xercesc::XMLReader))) fail("Parse memory limit exceeded");
-    if (!previous || !isObjectOf(previousSize, sizeof(xercesc::BinMemInputStream))) {
-        overLimit_ = true;
-        return;
-    }
-    // The stream refers to the entity's text without owning it; deleting it gives its block
-    // back through this manager.
-    delete reinterpret_cast<xercesc::BinMemInputStream*>(static_cast<char*>(previous) +
-                                                         objectHeader());
-    fail("Parse memory limit exceeded");
-}
-
-void BoundedParser::checkMemory() {
-    if (overLimit_) fail("Parse memory limit exceeded");
-}
-
-void BoundedParser::expanded(unsigned long long units) {
-    expansion_ += units;
-    unsigned long long beyondInput = attributes_ > bytesRead_ ? attributes_ - bytesRead_ : 0;
-    if (expansion_ + beyondInput > internal::kExpansionTextLimit) {
-        fail("Entity expansion limit exceeded");
-    }
-}
-
-void BoundedParser::enter() {
-    if (++depth_ > internal::kDepthLimit) fail("Nesting depth limit exceeded");
-}
-
-// Records the failure and throws it; Xerces-C passes foreign exceptions through, and should it
-// swallow one, parse() throws the record. Nothing fails twice, so unwinding never throws.
-void BoundedParser::fail(const char* message) {
-    if (failure_) return;
-    int line = -1, column = -1;
-    if (const xercesc::Locator* where = getScanner()->getLocator()) {
-        line = locationValue(where->getLineNumber());
-        column = locationValue(where->getColumnNumber());
-    }
-    accounting_ = false;
-    failure_.reset(new Exception(9, Format("Fatal DOM error: Line %d, column %d, offset %d: %s",
-                                           line, column, -1, message)));
-    throw Exception(*failure_);
-}
-
 xercesc::DOMDocument* BoundedParser::parse(const xercesc::DOMLSInput* source) {
-    serial_ = ++parseSerial;  // never 0, which marks blocks allocated outside a parse
-    bytesRead_ = allocated_ = requested_ = expansion_ = attributes_ = nestingCost_ = 0;
-    depth_ = entityDepth_ = 0;
-    overLimit_ = false;
-    failure_.reset();
-    rebound_.clear();
-    struct Activation {
-        BoundedParser* outer;
-        bool& accounting;
-        explicit Activation(BoundedParser* p) : outer(activeParser), accounting(p->accounting_) {
-            activeParser = p;
-            accounting = true;
-        }
-        ~Activation() {
-            activeParser = outer;
-            accounting = false;
-        }
-    } activation(this);
+    Run run(*this);
     std::unique_ptr<DOMDocument, DocumentRelease> document(DOMLSParserImpl::parse(source));
-    if (failure_) throw Exception(*failure_);
+    run.check();
     return document.release();
 }
 
 void BoundedParser::startEntityReference(const xercesc::XMLEntityDecl& entity) {
-    checkMemory();
-    // Everything an expansion produces stems from its replacement text, nested expansions
-    // being charged on their own.
-    expanded(entity.getValueLen());
-    ++entityDepth_;
-    enter();
+    ParseBounds::startEntityReference(entity);
     DOMLSParserImpl::startEntityReference(entity);
 }
 
 void BoundedParser::endEntityReference(const xercesc::XMLEntityDecl& entity) {
     DOMLSParserImpl::endEntityReference(entity);
-    if (entityDepth_) --entityDepth_;
-    if (depth_) --depth_;
-}
-
-// An attribute prefix bound by a declaration in scope: any but the two bound by name (xml and
-// xmlns), which the scanner needs not look up and no declaration can rebind.
-bool declaredPrefix(const XMLCh* p) {
-    return p && *p && !xercesc::XMLString::equals(p, XMLUni::fgXMLString) &&
-           !xercesc::XMLString::equals(p, XMLUni::fgXMLNSString);
-}
-
-// Xerces-C lets a high surrogate through when it ends an attribute value (written, from an entity
-// or defaulted) and in processing-instruction data; an unpaired surrogate is no XML character,
-// and written out it would not be UTF-8.
-bool hasUnpairedSurrogate(const XMLCh* s) {
-    for (; *s; ++s) {
-        if ((*s & 0xFC00) == 0xD800 && (s[1] & 0xFC00) == 0xDC00) {
-            ++s;
-        } else if ((*s & 0xF800) == 0xD800) {
-            return true;
-        }
-    }
-    return false;
+    ParseBounds::endEntityReference();
 }
 
 void BoundedParser::docPI(const XMLCh* target, const XMLCh* data) {
-    if (data && hasUnpairedSurrogate(data)) fail("unpaired surrogate character");
+    ParseBounds::docPI(data);
     DOMLSParserImpl::docPI(target, data);
 }
 
@@ -335,113 +172,32 @@ void BoundedParser::startElement(const xercesc::XMLElementDecl& element, unsigne
                                  const XMLCh* prefix,
                                  const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
                                  XMLSize_t count, bool isEmpty, bool isRoot) {
-    checkMemory();
-    // End tags follow empty elements too.
-    enter();
-    unsigned long long defaulted = 0, lookups = 1;
-    for (XMLSize_t i = 0; i < count; ++i) {
-        const xercesc::XMLAttr* a = attributes.elementAt(i);
-        // Prefixed attributes are looked up too.
-        const XMLCh* p = a->getPrefix();
-        const bool prefixed = p && *p;
-        if (declaredPrefix(p)) ++lookups;
-        if (hasUnpairedSurrogate(a->getValue())) fail("unpaired surrogate character");
-        unsigned long long units = internal::length(a->getValue());
-        // A value written in the document cannot be longer than the bytes read so far unless
-        // entity references made it so; inside an expansion all of it is expansion output.
-        if (!a->getSpecified() || entityDepth_)
-            defaulted += units;
-        else
-            attributes_ += units;
-        if (a->getSpecified()) continue;
-        if (prefixed ? xercesc::XMLString::equals(p, XMLUni::fgXMLNSString)
-                     : xercesc::XMLString::equals(a->getName(), XMLUni::fgXMLNSString)) {
-            rebinding(*a);
-        } else if (prefixed) {
-            defaultedName(attributes, count, i);
-        }
-    }
-    expanded(defaulted);
-    if (!rebound_.empty()) checkRebound(prefix, attributes, count);
-    nestingCost_ += depth_ * lookups;
-    if (nestingCost_ > internal::kNestingCostBase + internal::kNestingCostPerByte * bytesRead_) {
-        fail("Nesting cost limit exceeded");
-    }
+    ParseBounds::startElement(prefix, attributes, count);
     DOMLSParserImpl::startElement(element, urlId, prefix, attributes, count, isEmpty, isRoot);
-}
-
-// The DTD-only scanner resolves names with the namespace declarations written in the
-// document, never with those a DTD default adds. Such a declaration is recorded when it binds
-// its prefix to another namespace than the one in force, and a name using that prefix in its
-// scope fails the parse: the document would get a namespace other parsers do not give it.
-void BoundedParser::rebinding(const xercesc::XMLAttr& declaration) {
-    const bool isDefault = !declaration.getPrefix() || !*declaration.getPrefix();
-    const XMLCh* declared = isDefault ? u"" : declaration.getName();
-    // Entity references may stand between the element and its parent element; outside the
-    // document element nothing is bound.
-    const xercesc::DOMNode* parent = fCurrentParent;
-    while (parent && parent->getNodeType() == xercesc::DOMNode::ENTITY_REFERENCE_NODE) {
-        parent = parent->getParentNode();
-    }
-    const XMLCh* inForce = parent && parent->getNodeType() == xercesc::DOMNode::ELEMENT_NODE
-                               ? parent->lookupNamespaceURI(isDefault ? nullptr : declared)
-                               : nullptr;
-    if (!xercesc::XMLString::equals(inForce ? inForce : u"", declaration.getValue())) {
-        rebound_.emplace_back(declared, depth_);
-    }
-}
-
-// A DTD default applies when no attribute of its qualified name is given, but another prefix
-// can give the same namespace and local name: the DOM would keep one of the two (the default),
-// and the document breaks the rule that an element's attributes have distinct names.
-void BoundedParser::defaultedName(const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
-                                  XMLSize_t count, XMLSize_t which) {
-    const xercesc::XMLAttr* defaulted = attributes.elementAt(which);
-    for (XMLSize_t i = 0; i < count; ++i) {
-        const xercesc::XMLAttr* a = attributes.elementAt(i);
-        if (i != which && a->getURIId() == defaulted->getURIId() &&
-            xercesc::XMLString::equals(a->getName(), defaulted->getName())) {
-            fail("attribute defaulted from the DTD has the name of another attribute");
-        }
-    }
-}
-
-void BoundedParser::checkRebound(const XMLCh* prefix,
-                                 const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
-                                 XMLSize_t count) {
-    auto check = [this](const XMLCh* used) {
-        const std::u16string_view name(used ? used : u"");
-        for (const auto& entry : rebound_) {
-            if (entry.first == name) {
-                fail(
-                    "namespace declaration defaulted from the DTD changes the namespace of a "
-                    "name");
-            }
-        }
-    };
-    check(prefix);
-    // Unprefixed attributes are in no namespace.
-    for (XMLSize_t i = 0; i < count; ++i) {
-        const XMLCh* p = attributes.elementAt(i)->getPrefix();
-        if (declaredPrefix(p)) check(p);
-    }
 }
 
 void BoundedParser::endElement(const xercesc::XMLElementDecl& element, unsigned int urlId,
                                bool isRoot, const XMLCh* prefix) {
     DOMLSParserImpl::endElement(element, urlId, isRoot, prefix);
-    if (depth_) --depth_;
-    while (!rebound_.empty() && rebound_.back().second > depth_) rebound_.pop_back();
+    ParseBounds::endElement();
 }
 
-// The external subset is never read, and Xerces-C drops a reference to an entity that only it
-// could declare without a word, losing the entity's text. For undeclared entities the document
-// is taken as one without an external subset: the reference fails the parse, as other parsers
-// make it fail.
 void BoundedParser::doctypeDecl(const xercesc::DTDElementDecl& root, const XMLCh* publicId,
                                 const XMLCh* systemId, bool hasIntSubset, bool hasExtSubset) {
     DOMLSParserImpl::doctypeDecl(root, publicId, systemId, hasIntSubset, hasExtSubset);
-    if (hasExtSubset) getScanner()->setHasNoDTD(true);
+    ParseBounds::doctypeDecl(hasExtSubset);
+}
+
+// Entity references may stand between the element and its parent element; outside the
+// document element nothing is bound.
+const XMLCh* BoundedParser::namespaceInForce(const XMLCh* prefix) const {
+    const xercesc::DOMNode* parent = fCurrentParent;
+    while (parent && parent->getNodeType() == xercesc::DOMNode::ENTITY_REFERENCE_NODE) {
+        parent = parent->getParentNode();
+    }
+    return parent && parent->getNodeType() == xercesc::DOMNode::ELEMENT_NODE
+               ? parent->lookupNamespaceURI(*prefix ? prefix : nullptr)
+               : nullptr;
 }
 
 // Xerces-C also records the DTD's attribute defaults on the document type and copies them onto
@@ -467,7 +223,7 @@ public:
         return xercesc::XMLPlatformUtils::fgMemoryManager;
     }
     void* allocate(XMLSize_t size) override {
-        BoundedParser* parser = BoundedParser::active();
+        internal::ParseBounds* parser = internal::ParseBounds::active();
         if (parser) parser->allocating(size, lastBlock, lastSize);
         Header* h = static_cast<Header*>(
             xercesc::XMLPlatformUtils::fgMemoryManager->allocate(sizeof(Header) + size));
@@ -481,7 +237,7 @@ public:
     void deallocate(void* p) override {
         if (!p) return;
         Header* h = static_cast<Header*>(p) - 1;
-        BoundedParser* parser = BoundedParser::active();
+        internal::ParseBounds* parser = internal::ParseBounds::active();
         if (parser && h->serial && h->serial == parser->serial()) parser->released(h->size);
         if (p == lastBlock) lastBlock = nullptr;
         --blocks;
@@ -511,8 +267,247 @@ ParseMemory parseMemory;
 
 namespace internal {
 
+namespace {
+
+thread_local ParseBounds* activeParser = nullptr;
+// Numbers the parses of all threads; a document may be released on another thread.
+std::atomic<unsigned long long> parseSerial(0);
+
+// Allocations below this size never fail the parse: they may come from the middle of a Xerces-C
+// constructor, which would leave the object half built and its members leaked. The large ones
+// (buffers, hash tables, document heap blocks, readers) are not made inside constructors.
+constexpr XMLSize_t kCheckedAllocation = 16384;
+
+// Xerces-C objects made with a memory manager come with a header holding it.
+std::size_t objectHeader() {
+    return xercesc::XMLPlatformUtils::alignPointerForNewBlockAllocation(sizeof(void*));
+}
+
+bool isObjectOf(XMLSize_t bytes, std::size_t size) { return bytes == objectHeader() + size; }
+
+// An attribute prefix bound by a declaration in scope: any but the two bound by name (xml and
+// xmlns), which the scanner needs not look up and no declaration can rebind.
+bool declaredPrefix(const XMLCh* p) {
+    return p && *p && !xercesc::XMLString::equals(p, XMLUni::fgXMLString) &&
+           !xercesc::XMLString::equals(p, XMLUni::fgXMLNSString);
+}
+
+// Xerces-C lets a high surrogate through when it ends an attribute value (written, from an entity
+// or defaulted) and in processing-instruction data; an unpaired surrogate is no XML character,
+// and written out it would not be UTF-8.
+bool hasUnpairedSurrogate(const XMLCh* s) {
+    for (; *s; ++s) {
+        if ((*s & 0xFC00) == 0xD800 && (s[1] & 0xFC00) == 0xDC00) {
+            ++s;
+        } else if ((*s & 0xF800) == 0xD800) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+ParseBounds* ParseBounds::active() { return activeParser; }
+
+ParseBounds::Run::Run(ParseBounds& bounds) : bounds_(bounds), outer_(activeParser) {
+    bounds.serial_ = ++parseSerial;  // never 0, which marks blocks allocated outside a parse
+    bounds.bytesRead_ = bounds.allocated_ = bounds.requested_ = bounds.expansion_ =
+        bounds.attributes_ = bounds.nestingCost_ = 0;
+    bounds.depth_ = bounds.entityDepth_ = 0;
+    bounds.overLimit_ = false;
+    bounds.failure_.reset();
+    bounds.rebound_.clear();
+    activeParser = &bounds;
+    bounds.accounting_ = true;
+}
+
+ParseBounds::Run::~Run() {
+    activeParser = outer_;
+    bounds_.accounting_ = false;
+}
+
+void ParseBounds::Run::check() const {
+    if (bounds_.failure_) throw Exception(*bounds_.failure_);
+}
+
+// Every entity expansion makes an input stream over the replacement text and, as the very next
+// allocation, a reader that adopts it. A reader found over the limit fails; the stream made
+// just before it would be lost with it, so it is destroyed here first. Any other reader over the
+// limit (not following a stream) fails the parse at the next callback instead.
+void ParseBounds::allocating(std::size_t bytes, void* previous, std::size_t previousSize) {
+    if (!accounting_) return;
+    allocated_ += bytes;
+    requested_ += bytes;
+    if (bytes < kCheckedAllocation) return;
+    const bool expansion = previous && isObjectOf(bytes, sizeof(xercesc::XMLReader)) &&
+                           isObjectOf(previousSize, sizeof(xercesc::BinMemInputStream));
+    xercesc::BinMemInputStream* text = expansion
+                                           ? reinterpret_cast<xercesc::BinMemInputStream*>(
+                                                 static_cast<char*>(previous) + objectHeader())
+                                           : nullptr;
+    if (text && !holdsDocument_) allocated_ += text->getSize();
+    const unsigned long long allowance = kParseMemoryBase + kParseMemoryPerByte * bytesRead_;
+    if (allocated_ <= allowance && requested_ / kParseMemoryTurnover <= allowance) return;
+    if (!isObjectOf(bytes, sizeof(xercesc::XMLReader))) fail("Parse memory limit exceeded");
+    if (!text) {
+        overLimit_ = true;
+        return;
+    }
+    // The stream refers to the entity's text without owning it; deleting it gives its block
+    // back through this manager.
+    delete text;
+    fail("Parse memory limit exceeded");
+}
+
+void ParseBounds::checkMemory() {
+    if (overLimit_) fail("Parse memory limit exceeded");
+}
+
+void ParseBounds::expanded(unsigned long long units) {
+    expansion_ += units;
+    unsigned long long beyondInput = attributes_ > bytesRead_ ? attributes_ - bytesRead_ : 0;
+    if (expansion_ + beyondInput > kExpansionTextLimit) fail("Entity expansion limit exceeded");
+}
+
+void ParseBounds::enter() {
+    if (++depth_ > kDepthLimit) fail("Nesting depth limit exceeded");
+}
+
+// Records the failure and throws it; Xerces-C passes foreign exceptions through, and should it
+// swallow one, Run::check() throws the record. Nothing fails twice, so unwinding never throws.
+void ParseBounds::fail(const char* message) {
+    if (failure_) return;
+    int line = -1, column = -1;
+    if (const xercesc::Locator* where = boundedScanner()->getLocator()) {
+        line = locationValue(where->getLineNumber());
+        column = locationValue(where->getColumnNumber());
+    }
+    accounting_ = false;
+    failure_.reset(new Exception(9, Format("Fatal DOM error: Line %d, column %d, offset %d: %s",
+                                           line, column, -1, message)));
+    throw Exception(*failure_);
+}
+
+void ParseBounds::startEntityReference(const xercesc::XMLEntityDecl& entity) {
+    checkMemory();
+    // Everything an expansion produces stems from its replacement text, nested expansions
+    // being charged on their own.
+    expanded(entity.getValueLen());
+    ++entityDepth_;
+    enter();
+}
+
+void ParseBounds::endEntityReference() {
+    if (entityDepth_) --entityDepth_;
+    if (depth_) --depth_;
+}
+
+void ParseBounds::docPI(const XMLCh* data) {
+    if (data && hasUnpairedSurrogate(data)) fail("unpaired surrogate character");
+}
+
+void ParseBounds::startElement(const XMLCh* prefix,
+                               const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
+                               std::size_t count) {
+    checkMemory();
+    // End tags follow empty elements too.
+    enter();
+    unsigned long long defaulted = 0, lookups = 1;
+    for (XMLSize_t i = 0; i < count; ++i) {
+        const xercesc::XMLAttr* a = attributes.elementAt(i);
+        // Prefixed attributes are looked up too.
+        const XMLCh* p = a->getPrefix();
+        const bool prefixed = p && *p;
+        if (declaredPrefix(p)) ++lookups;
+        if (hasUnpairedSurrogate(a->getValue())) fail("unpaired surrogate character");
+        unsigned long long units = length(a->getValue());
+        // A value written in the document cannot be longer than the bytes read so far unless
+        // entity references made it so; inside an expansion all of it is expansion output.
+        if (!a->getSpecified() || entityDepth_)
+            defaulted += units;
+        else
+            attributes_ += units;
+        if (a->getSpecified()) continue;
+        if (prefixed ? xercesc::XMLString::equals(p, XMLUni::fgXMLNSString)
+                     : xercesc::XMLString::equals(a->getName(), XMLUni::fgXMLNSString)) {
+            rebinding(*a);
+        } else if (prefixed) {
+            defaultedName(attributes, count, i);
+        }
+    }
+    expanded(defaulted);
+    if (!rebound_.empty()) checkRebound(prefix, attributes, count);
+    nestingCost_ += depth_ * lookups;
+    if (nestingCost_ > kNestingCostBase + kNestingCostPerByte * bytesRead_) {
+        fail("Nesting cost limit exceeded");
+    }
+}
+
+// The DTD-only scanner resolves names with the namespace declarations written in the
+// document, never with those a DTD default adds. Such a declaration is recorded when it binds
+// its prefix to another namespace than the one in force, and a name using that prefix in its
+// scope fails the parse: the document would get a namespace other parsers do not give it.
+void ParseBounds::rebinding(const xercesc::XMLAttr& declaration) {
+    const bool isDefault = !declaration.getPrefix() || !*declaration.getPrefix();
+    const XMLCh* declared = isDefault ? u"" : declaration.getName();
+    const XMLCh* inForce = namespaceInForce(declared);
+    if (!xercesc::XMLString::equals(inForce ? inForce : u"", declaration.getValue())) {
+        rebound_.emplace_back(declared, depth_);
+    }
+}
+
+// A DTD default applies when no attribute of its qualified name is given, but another prefix
+// can give the same namespace and local name: the DOM would keep one of the two (the default),
+// and the document breaks the rule that an element's attributes have distinct names.
+void ParseBounds::defaultedName(const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
+                                std::size_t count, std::size_t which) {
+    const xercesc::XMLAttr* defaulted = attributes.elementAt(which);
+    for (XMLSize_t i = 0; i < count; ++i) {
+        const xercesc::XMLAttr* a = attributes.elementAt(i);
+        if (i != which && a->getURIId() == defaulted->getURIId() &&
+            xercesc::XMLString::equals(a->getName(), defaulted->getName())) {
+            fail("attribute defaulted from the DTD has the name of another attribute");
+        }
+    }
+}
+
+void ParseBounds::checkRebound(const XMLCh* prefix,
+                               const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
+                               std::size_t count) {
+    auto check = [this](const XMLCh* used) {
+        const std::u16string_view name(used ? used : u"");
+        for (const auto& entry : rebound_) {
+            if (entry.first == name) {
+                fail(
+                    "namespace declaration defaulted from the DTD changes the namespace of a "
+                    "name");
+            }
+        }
+    };
+    check(prefix);
+    // Unprefixed attributes are in no namespace.
+    for (XMLSize_t i = 0; i < count; ++i) {
+        const XMLCh* p = attributes.elementAt(i)->getPrefix();
+        if (declaredPrefix(p)) check(p);
+    }
+}
+
+void ParseBounds::endElement() {
+    if (depth_) --depth_;
+    while (!rebound_.empty() && rebound_.back().second > depth_) rebound_.pop_back();
+}
+
+// The external subset is never read, and Xerces-C drops a reference to an entity that only it
+// could declare without a word, losing the entity's text. For undeclared entities the document
+// is taken as one without an external subset: the reference fails the parse, as other parsers
+// make it fail.
+void ParseBounds::doctypeDecl(bool hasExtSubset) {
+    if (hasExtSubset) boundedScanner()->setHasNoDTD(true);
+}
+
 void delivered(std::size_t bytes) {
-    if (BoundedParser* parser = BoundedParser::active()) parser->delivered(bytes);
+    if (ParseBounds* parser = ParseBounds::active()) parser->delivered(bytes);
 }
 
 std::size_t parseMemoryBlocks() { return parseMemory.blocks; }

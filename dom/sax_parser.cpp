@@ -8,6 +8,7 @@
 #include <xercesc/framework/XMLElementDecl.hpp>
 #include <xercesc/framework/XMLErrorCodes.hpp>
 #include <xercesc/framework/XMLValidator.hpp>
+#include <xercesc/internal/ElemStack.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/parsers/SAX2XMLReaderImpl.hpp>
 #include <xercesc/sax2/DefaultHandler.hpp>
@@ -16,6 +17,7 @@
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
+#include <xercesc/validators/DTD/DTDElementDecl.hpp>
 
 #include "dom/internal.h"
 #include "foundation/internal.h"
@@ -67,13 +69,13 @@ struct ScannerOf : xercesc::XMLValidator {
 // they receive nothing themselves.
 xercesc::DefaultHandler inertHandler;
 
-// The reader of every streaming parse. Its overrides of the scanner's callbacks replace the
-// reader's SAX2 translation: the handler gets the scanner's own view of each start tag, as the
-// DOM parser does.
-class StreamParser : public xercesc::SAX2XMLReaderImpl {
+// The reader of every streaming parse, with the bounds of every parse. Its overrides of the
+// scanner's callbacks replace the reader's SAX2 translation: the handler gets the scanner's own
+// view of each start tag, as the DOM parser does.
+class StreamParser : public xercesc::SAX2XMLReaderImpl, public ParseBounds {
 public:
     explicit StreamParser(StreamHandler& handler)
-        : SAX2XMLReaderImpl(parseMemoryManager(), nullptr), handler_(handler) {}
+        : SAX2XMLReaderImpl(parseMemoryManager(), nullptr), ParseBounds(false), handler_(handler) {}
 
     void run(OctetSource* source);
 
@@ -89,10 +91,20 @@ public:
     void ignorableWhitespace(const XMLCh* chars, XMLSize_t length, bool cdataSection) override;
     void docComment(const XMLCh* comment) override { handler_.comment(comment); }
     void docPI(const XMLCh* target, const XMLCh* data) override {
+        ParseBounds::docPI(data);
         handler_.processingInstruction(target, data);
     }
-    void startEntityReference(const xercesc::XMLEntityDecl&) override {}
-    void endEntityReference(const xercesc::XMLEntityDecl&) override {}
+    void startEntityReference(const xercesc::XMLEntityDecl& entity) override {
+        ParseBounds::startEntityReference(entity);
+    }
+    void endEntityReference(const xercesc::XMLEntityDecl&) override {
+        ParseBounds::endEntityReference();
+    }
+    void doctypeDecl(const xercesc::DTDElementDecl& root, const XMLCh* publicId,
+                     const XMLCh* systemId, bool hasIntSubset, bool hasExtSubset) override {
+        SAX2XMLReaderImpl::doctypeDecl(root, publicId, systemId, hasIntSubset, hasExtSubset);
+        ParseBounds::doctypeDecl(hasExtSubset);
+    }
 
     void error(unsigned int code, const XMLCh* domain, xercesc::XMLErrorReporter::ErrTypes type,
                const XMLCh* text, const XMLCh* systemId, const XMLCh* publicId, XMLFileLoc line,
@@ -104,6 +116,9 @@ public:
     }
 
 private:
+    xercesc::XMLScanner* boundedScanner() const override { return ScannerOf::get(getValidator()); }
+    const XMLCh* namespaceInForce(const XMLCh* prefix) const override;
+
     StreamHandler& handler_;
     xercesc::XMLScanner* scanner_ = nullptr;
     std::size_t depth_ = 0;
@@ -116,7 +131,9 @@ void StreamParser::run(OctetSource* source) {
     };
     std::unique_ptr<xercesc::DOMLSInput, Release> input(
         DOMUtil::inputSourceAdapter(source, false, nullptr));
+    Run run(*this);
     SAX2XMLReaderImpl::parse(*input->getByteStream());
+    run.check();
     if (failure_) throw Exception(*failure_);
 }
 
@@ -124,6 +141,7 @@ void StreamParser::startElement(const xercesc::XMLElementDecl& element, unsigned
                                 const XMLCh* prefix,
                                 const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
                                 XMLSize_t count, bool isEmpty, bool isRoot) {
+    ParseBounds::startElement(prefix, attributes, count);
     ++depth_;
     const XMLCh* uri =
         urlId == scanner_->getEmptyNamespaceId() ? nullptr : scanner_->getURIText(urlId);
@@ -137,6 +155,23 @@ void StreamParser::endElement(const xercesc::XMLElementDecl& element, unsigned i
                               const XMLCh*) {
     --depth_;
     handler_.endElement(element.getFullName());
+    ParseBounds::endElement();
+}
+
+// The scanner's element stack holds the declarations written in the document, the innermost
+// first; the element being started writes none for a prefix that a DTD default declares.
+const XMLCh* StreamParser::namespaceInForce(const XMLCh* prefix) const {
+    xercesc::XMLScanner* scanner = boundedScanner();
+    xercesc::ValueVectorOf<xercesc::PrefMapElem*>* map = scanner->getNamespaceContext();
+    for (XMLSize_t i = 0, n = map->size(); i < n; ++i) {
+        const xercesc::PrefMapElem* binding = map->elementAt(i);
+        if (xercesc::XMLString::equals(scanner->getPrefixForId(binding->fPrefId), prefix)) {
+            return binding->fURIId == scanner->getEmptyNamespaceId()
+                       ? nullptr
+                       : scanner->getURIText(binding->fURIId);
+        }
+    }
+    return nullptr;
 }
 
 // Character data outside the document element is none of the document's content.

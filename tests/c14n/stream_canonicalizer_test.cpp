@@ -22,8 +22,8 @@ std::string streamed(const std::string& xml, int mode, const DocumentSubset* sub
     BlockSource source(new Block(xml.data(), static_cast<unsigned int>(xml.size()), Block::Copy));
     BufferSink sink;
     const std::string failure = thrown([&] {
-        StreamCanonicalizer::canonicalize(&source, &sink, DOMCanonicalizer::Mode(mode),
-                                          parameters, subset);
+        StreamCanonicalizer::canonicalize(&source, &sink, DOMCanonicalizer::Mode(mode), parameters,
+                                          subset);
     });
     return bytes(sink) + (failure == "no exception" ? "" : " | failure " + failure);
 }
@@ -33,9 +33,9 @@ std::string viaDom(const std::string& xml, int mode, const DocumentSubset* subse
     BufferSink sink;
     const std::string failure = thrown([&] {
         DocumentPtr document = parse(xml);
-        std::unique_ptr<NodeSet> nodes(subset ? subset->nodeSet(document.get())
-                                              : new NodeSet(document.get(), nullptr, nullptr,
-                                                            false));
+        std::unique_ptr<NodeSet> nodes(subset
+                                           ? subset->nodeSet(document.get())
+                                           : new NodeSet(document.get(), nullptr, nullptr, false));
         DOMCanonicalizer::canonicalize(nodes.get(), &sink, DOMCanonicalizer::Mode(mode),
                                        parameters);
     });
@@ -141,8 +141,8 @@ TEST(StreamCanonicalizer, SubsetsAsTheDomPath) {
         "<s xmlns=\"urn:r\" xmlns:p=\"urn:p\" Id=\"x\" xml:lang=\"en\" p:a=\"1\"><t>1</t>"
         "<ds:Signature xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\"><ds:v></ds:v>"
         "</ds:Signature><u><?p?></u></s>";
-    const unsigned int r[] = {1}, sSteps[] = {1, 2}, t[] = {1, 2, 1}, u[] = {1, 2, 3},
-                       w[] = {1, 4}, sig[] = {1, 2, 2};
+    const unsigned int r[] = {1}, sSteps[] = {1, 2}, t[] = {1, 2, 1}, u[] = {1, 2, 3}, w[] = {1, 4},
+                       sig[] = {1, 2, 2};
     DocumentSubset bySequence, byId, minus, signatures, named, fromEntity, apexExcluded,
         rootExcluded, insideSignature;
     bySequence.apex(sSteps, 2);
@@ -246,8 +246,9 @@ TEST(StreamCanonicalizer, FailuresComeInTheDomPathsOrder) {
     EXPECT_EQ("<r><a | failure 13006: Invalid relative namespace URI: xmlns=\"rel\"",
               agree(relative));
     EXPECT_EQ(viaDom(relative, 1, nullptr), streamed(relative, 1, nullptr));
-    EXPECT_EQ(" | failure 9: Fatal DOM error: Line 1, column 41, offset -1: expected end of tag 'b'",
-              agree("<r><a xmlns='rel'/><b xmlns:p='urn:p'></r>"));
+    EXPECT_EQ(
+        " | failure 9: Fatal DOM error: Line 1, column 41, offset -1: expected end of tag 'b'",
+        agree("<r><a xmlns='rel'/><b xmlns:p='urn:p'></r>"));
     // Outside the apex, the scopes of elements are still computed: before it, after it, and
     // on excluded elements themselves (not inside them).
     const unsigned int b[] = {1, 2}, a[] = {1, 1};
