@@ -194,7 +194,7 @@ void StreamParser::error(unsigned int code, const XMLCh*, xercesc::XMLErrorRepor
                                    : "Fatal DOM error";
         failure_.reset(new Exception(parseFailure(severity, line, column, ~XMLUInt64(0), text)));
     }
-    if (!scanner_ || !scanner_->getInException()) throw static_cast<xercesc::XMLErrs::Codes>(code);
+    if (!boundedScanner()->getInException()) throw static_cast<xercesc::XMLErrs::Codes>(code);
 }
 
 }  // namespace

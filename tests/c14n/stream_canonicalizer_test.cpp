@@ -263,6 +263,12 @@ TEST(StreamCanonicalizer, FailuresComeInTheDomPathsOrder) {
               agree("<r><a><i xmlns='rel'/></a><b xmlns:p='urn:p'/></r>", &excludedRelative));
     // Exclusive mode binds only what it writes: the relative name outside the apex is unused.
     EXPECT_EQ("<b></b>", agree(relative, &apex, nullptr, 2));
+    // A failure the scanner reports while it handles one of its own exceptions (a first line
+    // that cannot be decoded, before the document starts) ends the parse on both paths.
+    EXPECT_EQ(
+        " | failure 9: Fatal DOM error: Line 0, column 0, offset -1: unable to decode first line "
+        "in entity '{null}'",
+        agree(std::string("\xFF\xFE\0\0\x02<?pi data?><a/>", 21)));
     // An external entity is refused as by the DOM parser.
     EXPECT_EQ(" | failure 13050: Unable to resolve entity: x.ent",
               agree("<!DOCTYPE r [<!ENTITY e SYSTEM 'x.ent'>]><r>&e;</r>"));
