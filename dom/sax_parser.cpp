@@ -3,12 +3,18 @@
 #include <ambrite/xml/dom.h>
 
 #include <memory>
+#include <xercesc/dom/DOMDocumentType.hpp>
+#include <xercesc/dom/DOMException.hpp>
+#include <xercesc/dom/DOMImplementation.hpp>
 #include <xercesc/dom/DOMLSInput.hpp>
+#include <xercesc/dom/impl/DOMDocumentImpl.hpp>
+#include <xercesc/framework/XMLAttDefList.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/framework/XMLElementDecl.hpp>
 #include <xercesc/framework/XMLErrorCodes.hpp>
 #include <xercesc/framework/XMLValidator.hpp>
 #include <xercesc/internal/ElemStack.hpp>
+#include <xercesc/internal/XMLReader.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/parsers/SAX2XMLReaderImpl.hpp>
 #include <xercesc/sax2/DefaultHandler.hpp>
@@ -79,7 +85,7 @@ public:
 
     void run(OctetSource* source);
 
-    void startDocument() override { scanner_ = ScannerOf::get(getValidator()); }
+    void startDocument() override {}
     void endDocument() override {}
     void XMLDecl(const XMLCh*, const XMLCh*, const XMLCh*, const XMLCh*) override {}
     void startElement(const xercesc::XMLElementDecl& element, unsigned int urlId,
@@ -101,10 +107,8 @@ public:
         ParseBounds::endEntityReference();
     }
     void doctypeDecl(const xercesc::DTDElementDecl& root, const XMLCh* publicId,
-                     const XMLCh* systemId, bool hasIntSubset, bool hasExtSubset) override {
-        SAX2XMLReaderImpl::doctypeDecl(root, publicId, systemId, hasIntSubset, hasExtSubset);
-        ParseBounds::doctypeDecl(hasExtSubset);
-    }
+                     const XMLCh* systemId, bool hasIntSubset, bool hasExtSubset) override;
+    void endAttList(const xercesc::DTDElementDecl& element) override;
 
     void error(unsigned int code, const XMLCh* domain, xercesc::XMLErrorReporter::ErrTypes type,
                const XMLCh* text, const XMLCh* systemId, const XMLCh* publicId, XMLFileLoc line,
@@ -118,11 +122,13 @@ public:
 private:
     xercesc::XMLScanner* boundedScanner() const override { return ScannerOf::get(getValidator()); }
     const XMLCh* namespaceInForce(const XMLCh* prefix) const override;
+    xercesc::DOMDocumentImpl* scratch();
 
     StreamHandler& handler_;
+    std::unique_ptr<DOMDocument, DocumentRelease> scratch_;
     xercesc::XMLScanner* scanner_ = nullptr;
     std::size_t depth_ = 0;
-    std::unique_ptr<Exception> failure_;
+    std::unique_ptr<Exception> diagnostic_;  // the first one the scanner reported
 };
 
 void StreamParser::run(OctetSource* source) {
@@ -131,10 +137,12 @@ void StreamParser::run(OctetSource* source) {
     };
     std::unique_ptr<xercesc::DOMLSInput, Release> input(
         DOMUtil::inputSourceAdapter(source, false, nullptr));
+    // The configuration has chosen the scanner for good.
+    scanner_ = ScannerOf::get(getValidator());
     Run run(*this);
     SAX2XMLReaderImpl::parse(*input->getByteStream());
     run.check();
-    if (failure_) throw Exception(*failure_);
+    if (diagnostic_) throw Exception(*diagnostic_);
 }
 
 void StreamParser::startElement(const xercesc::XMLElementDecl& element, unsigned int urlId,
@@ -156,6 +164,49 @@ void StreamParser::endElement(const xercesc::XMLElementDecl& element, unsigned i
     --depth_;
     handler_.endElement(element.getFullName());
     ParseBounds::endElement();
+}
+
+// The DOM parser makes nodes of the document type and of the DTD's attribute defaults, and the
+// DOM refuses there what is no qualified name but passes the scanner (a document type "a:", a
+// default for "z:"). A scratch document, of the document's version, makes the same nodes for
+// the same refusals, in the same order.
+xercesc::DOMDocumentImpl* StreamParser::scratch() {
+    if (!scratch_) {
+        scratch_.reset(domImplementation()->createDocument(parseMemoryManager()));
+        if (scanner_->getXMLVersion() == xercesc::XMLReader::XMLV1_1) {
+            scratch_->setXmlVersion(XMLUni::fgVersion1_1);
+        }
+    }
+    return static_cast<xercesc::DOMDocumentImpl*>(scratch_.get());
+}
+
+void StreamParser::doctypeDecl(const xercesc::DTDElementDecl& root, const XMLCh* publicId,
+                               const XMLCh* systemId, bool hasIntSubset, bool hasExtSubset) {
+    scratch()->createDocumentType(root.getFullName(), publicId, systemId);
+    SAX2XMLReaderImpl::doctypeDecl(root, publicId, systemId, hasIntSubset, hasExtSubset);
+    ParseBounds::doctypeDecl(hasExtSubset);
+}
+
+// Declarations get the namespace of xmlns, any other prefix that of xml, as the DOM parser has it.
+void StreamParser::endAttList(const xercesc::DTDElementDecl& element) {
+    if (!element.hasAttDefs()) return;
+    xercesc::DOMDocumentImpl* document = scratch();
+    document->createElement(element.getFullName());
+    xercesc::XMLAttDefList& defaults = element.getAttDefList();
+    for (XMLSize_t i = 0; i < defaults.getAttDefCount(); ++i) {
+        const xercesc::XMLAttDef& a = defaults.getAttDef(i);
+        if (!a.getValue()) continue;
+        const XMLCh* name = a.getFullName();
+        const int colon = xercesc::DOMDocumentImpl::indexofQualifiedName(name);
+        const XMLCh* uri = u"";
+        if (colon > 0) {
+            const std::u16string prefix(name, static_cast<std::size_t>(colon));
+            uri = prefix == XMLUni::fgXMLNSString ? XMLUni::fgXMLNSURIName : XMLUni::fgXMLURIName;
+        } else if (xercesc::XMLString::equals(name, XMLUni::fgXMLNSString)) {
+            uri = XMLUni::fgXMLNSURIName;
+        }
+        document->createAttributeNS(uri, name);
+    }
 }
 
 // The scanner's element stack holds the declarations written in the document, the innermost
@@ -187,14 +238,15 @@ void StreamParser::ignorableWhitespace(const XMLCh* chars, XMLSize_t length, boo
 void StreamParser::error(unsigned int code, const XMLCh*, xercesc::XMLErrorReporter::ErrTypes type,
                          const XMLCh* text, const XMLCh*, const XMLCh*, XMLFileLoc line,
                          XMLFileLoc column) {
-    if (!failure_) {
+    if (!diagnostic_) {
         const char* severity = type == xercesc::XMLErrorReporter::ErrType_Warning ? "DOM warning"
                                : type == xercesc::XMLErrorReporter::ErrType_Error
                                    ? "DOM error"
                                    : "Fatal DOM error";
-        failure_.reset(new Exception(parseFailure(severity, line, column, ~XMLUInt64(0), text)));
+        diagnostic_.reset(
+            new Exception(parseFailure(severity, line, column, ~XMLUInt64(0), text)));
     }
-    if (!boundedScanner()->getInException()) throw static_cast<xercesc::XMLErrs::Codes>(code);
+    if (!scanner_->getInException()) throw static_cast<xercesc::XMLErrs::Codes>(code);
 }
 
 }  // namespace
@@ -218,6 +270,8 @@ void streamParse(OctetSource* source, StreamHandler& handler) {
         parser->setEntityResolver(&inertHandler);
         parser->setLexicalHandler(&inertHandler);
         parser->run(source);
+    } catch (const xercesc::DOMException& e) {
+        throw convert(e);
     } catch (const xercesc::OutOfMemoryException&) {
         outOfMemory();
     }

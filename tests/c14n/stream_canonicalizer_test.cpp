@@ -274,6 +274,19 @@ TEST(StreamCanonicalizer, FailuresComeInTheDomPathsOrder) {
               agree("<!DOCTYPE r [<!ENTITY e SYSTEM 'x.ent'>]><r>&e;</r>"));
 }
 
+// The DOM parser makes nodes of the document type and of the DTD's attribute defaults, which the
+// DOM refuses for names that are not qualified names; the streaming path refuses them alike.
+TEST(StreamCanonicalizer, RefusesWhatTheDomRefusesInTheDtd) {
+    const std::string kNamespaceError =
+        " | failure 1014: NAMESPACE_ERR: attempt is made to create or change an object in a way "
+        "which is incorrect with respect to namespaces";
+    EXPECT_EQ(kNamespaceError, agree("<!DOCTYPE r [<!ATTLIST q z: CDATA 'dv'>]><r/>"));
+    EXPECT_EQ(kNamespaceError, agree("<!DOCTYPE r [<!ATTLIST q a:b:c CDATA 'dv'>]><r/>"));
+    EXPECT_EQ(kNamespaceError, agree("<!DOCTYPE r [<!ATTLIST q :a CDATA 'dv'>]><r/>"));
+    // Without a default value the DOM makes no node of it.
+    EXPECT_EQ("<r></r>", agree("<!DOCTYPE r [<!ATTLIST q z: CDATA #IMPLIED>]><r/>"));
+}
+
 // The axes of a streaming run copy what they bind from reused buffers and forget names that no
 // open element binds, so that neither grows with the document.
 TEST(StreamCanonicalizerAxes, MemoryFollowsTheDepth) {
