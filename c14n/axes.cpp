@@ -340,6 +340,15 @@ void Axes::scope(const XMLCh* prefix, const XMLCh* namespaceURI, bool included,
     bindAll(prefix, namespaceURI, included, attributes);
 }
 
+void Axes::orderAttributesByName() {
+    std::stable_sort(attributes_.begin(), attributes_.end(),
+                     [](const Attribute& x, const Attribute& y) {
+                         const XMLCh *a = x.name, *b = y.name;
+                         while (*a && *a == *b) ++a, ++b;
+                         return *a < *b;
+                     });
+}
+
 inline void Axes::pushAttribute(DOMAttr* node, const XMLCh* name, const XMLCh* localName,
                                 const XMLCh* prefix, const XMLCh* namespaceURI, const XMLCh* value,
                                 bool stableValue) {

@@ -112,6 +112,9 @@ public:
                       const XMLCh* namespaceURI, const XMLCh* value, bool stableValue);
     void scope(const XMLCh* prefix, const XMLCh* namespaceURI, bool included,
                const Selection& attributes);
+    /// Puts the attributes given in the order of their qualified names (by code unit), in which
+    /// the DOM keeps them.
+    void orderAttributesByName();
 
     /// The declarations and attributes of the start tag of the element of the last scope() call,
     /// sorted; when it is included, its scope becomes the rendered one.

@@ -91,7 +91,9 @@ StreamRun::StreamRun(OctetSink& sink, DOMCanonicalizer::Mode mode,
       parentOutput_(false),
       position_(BEFORE_ELEMENT) {}
 
-// A relative namespace URI ends the output; the failure waits for the end of the parse.
+// A relative namespace URI ends the output; the failure waits for the end of the parse. The DOM
+// binds an element's attributes in the order of their qualified names, so of two relative ones
+// the failure names the first in that order.
 void StreamRun::scope(const XMLCh* prefix, const XMLCh* namespaceURI,
                       const internal::StreamAttributes& attributes, bool included) {
     Axes::Selection selection;
@@ -103,6 +105,16 @@ void StreamRun::scope(const XMLCh* prefix, const XMLCh* namespaceURI,
         axes_.addAttribute(nullptr, a.name, a.localName, a.prefix, a.namespaceURI, a.value,
                            a.pooledValue);
     }
+    const Axes::Mark before = axes_.mark();
+    try {
+        axes_.scope(prefix, namespaceURI, included, selection);
+        return;
+    } catch (const Exception& e) {
+        if (e.id() != 13006) throw;
+        failure_.reset(new Exception(e));
+    }
+    axes_.restore(before);
+    axes_.orderAttributesByName();
     try {
         axes_.scope(prefix, namespaceURI, included, selection);
     } catch (const Exception& e) {

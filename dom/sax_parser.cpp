@@ -243,8 +243,7 @@ void StreamParser::error(unsigned int code, const XMLCh*, xercesc::XMLErrorRepor
                                : type == xercesc::XMLErrorReporter::ErrType_Error
                                    ? "DOM error"
                                    : "Fatal DOM error";
-        diagnostic_.reset(
-            new Exception(parseFailure(severity, line, column, ~XMLUInt64(0), text)));
+        diagnostic_.reset(new Exception(parseFailure(severity, line, column, ~XMLUInt64(0), text)));
     }
     if (!scanner_->getInException()) throw static_cast<xercesc::XMLErrs::Codes>(code);
 }

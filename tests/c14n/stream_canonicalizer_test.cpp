@@ -246,6 +246,10 @@ TEST(StreamCanonicalizer, FailuresComeInTheDomPathsOrder) {
     EXPECT_EQ("<r><a | failure 13006: Invalid relative namespace URI: xmlns=\"rel\"",
               agree(relative));
     EXPECT_EQ(viaDom(relative, 1, nullptr), streamed(relative, 1, nullptr));
+    // Of two relative names the DOM meets first the one of the attribute whose qualified name
+    // comes first.
+    EXPECT_EQ("<p:a | failure 13006: Invalid relative namespace URI: xmlns=\"urnx\"",
+              agree("<p:a xmlns:p='urnzp' xmlns='urnx'/>"));
     EXPECT_EQ(
         " | failure 9: Fatal DOM error: Line 1, column 41, offset -1: expected end of tag 'b'",
         agree("<r><a xmlns='rel'/><b xmlns:p='urn:p'></r>"));
