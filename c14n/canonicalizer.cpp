@@ -1,6 +1,7 @@
 #include <ambrite/xml/c14n.h>
 #include <ambrite/xml/dom.h>
 
+#include <cstdio>
 #include <vector>
 #include <xercesc/dom/DOMCharacterData.hpp>
 #include <xercesc/dom/DOMDocument.hpp>
@@ -15,6 +16,7 @@ namespace C14n {
 
 using internal::AttrFilter;
 using internal::Axes;
+using internal::Escapes;
 
 namespace {
 
@@ -33,8 +35,13 @@ bool acceptsEverything(const NodeSet::Filter* f) {
            static_cast<const ConstantFilter*>(f)->constant();
 }
 
-// One canonicalization run: a walk of the root's subtree in document order.
 template <class Out>
+void execute(const NodeSet* nodeSet, Out& out, DOMCanonicalizer::Mode mode,
+             const CanonicalizerParameters* parameters, const ActiveReplacement* active);
+
+// One canonicalization run: a walk of the root's subtree in document order, escaping text and
+// attribute values with the two tables.
+template <class Out, const Escapes& Text, const Escapes& Attribute>
 class Run {
 public:
     Run(const NodeSet* nodeSet, Out& out, DOMCanonicalizer::Mode mode,
@@ -74,16 +81,17 @@ private:
     AttrFilter inTreeAttributes_;
     AttrFilter outOfTreeAttributes_;
     Axes axes_;
-    internal::CanonicalOutput<Out, true> output_;
+    internal::CanonicalOutput<Out, true, Text, Attribute> output_;
 
     bool parentOutput_;
     DOMNode* apex_;
     internal::DocumentLevel level_;
 };
 
-template <class Out>
-Run<Out>::Run(const NodeSet* nodeSet, Out& out, DOMCanonicalizer::Mode mode,
-              const CanonicalizerParameters* parameters, const ActiveReplacement* active)
+template <class Out, const Escapes& Text, const Escapes& Attribute>
+Run<Out, Text, Attribute>::Run(const NodeSet* nodeSet, Out& out, DOMCanonicalizer::Mode mode,
+                               const CanonicalizerParameters* parameters,
+                               const ActiveReplacement* active)
     : out_(out),
       mode_(mode),
       parameters_(parameters),
@@ -110,8 +118,8 @@ Run<Out>::Run(const NodeSet* nodeSet, Out& out, DOMCanonicalizer::Mode mode,
 
 // The scope the root inherits: its ancestor elements from the outermost down, none of them
 // output and none of their attributes in the set.
-template <class Out>
-void Run<Out>::inheritAncestorScopes() {
+template <class Out, const Escapes& Text, const Escapes& Attribute>
+void Run<Out, Text, Attribute>::inheritAncestorScopes() {
     std::vector<DOMElement*> ancestors;
     for (DOMNode* n = DOMUtil::getParentNode(root_); n; n = n->getParentNode()) {
         if (n->getNodeType() == DOMNode::ELEMENT_NODE)
@@ -122,8 +130,8 @@ void Run<Out>::inheritAncestorScopes() {
     for (std::size_t i = ancestors.size(); i-- > 0;) axes_.scope(ancestors[i], false, none);
 }
 
-template <class Out>
-void Run<Out>::execute() {
+template <class Out, const Escapes& Text, const Escapes& Attribute>
+void Run<Out, Text, Attribute>::execute() {
     inheritAncestorScopes();
     Walk walk(root_);
     do {
@@ -145,8 +153,8 @@ void Run<Out>::execute() {
     } while (walk.next());
 }
 
-template <class Out>
-void Run<Out>::visit(Walk& walk) {
+template <class Out, const Escapes& Text, const Escapes& Attribute>
+void Run<Out, Text, Attribute>::visit(Walk& walk) {
     DOMNode* node = walk.node();
     bool inTree = apex_ || treeSet_.contains(node);
     bool excluded = notTreeSet_.size() && notTreeSet_.contains(node);
@@ -197,8 +205,9 @@ void Run<Out>::visit(Walk& walk) {
     }
 }
 
-template <class Out>
-void Run<Out>::visitElement(Walk& walk, DOMElement* e, bool inTree, bool excluded, bool included) {
+template <class Out, const Escapes& Text, const Escapes& Attribute>
+void Run<Out, Text, Attribute>::visitElement(Walk& walk, DOMElement* e, bool inTree, bool excluded,
+                                             bool included) {
     if (!replacements_.empty()) {
         ReplacementMap::iterator r = replacements_.find(e);
         if (r != replacements_.end()) {
@@ -235,14 +244,30 @@ void Run<Out>::visitElement(Walk& walk, DOMElement* e, bool inTree, bool exclude
     if (included) output_.endStartTag();
 }
 
-template <class Out>
-void Run<Out>::replace(DOMNode* e, const NodeSet* replacement) {
+template <class Out, const Escapes& Text, const Escapes& Attribute>
+void Run<Out, Text, Attribute>::replace(DOMNode* e, const NodeSet* replacement) {
     for (const ActiveReplacement* a = active_; a; a = a->outer) {
         if (a->element == e) throw Exception(13006, "Recursive replacement node set");
     }
     ActiveReplacement inner = {e, active_};
-    Run nested(replacement, out_, mode_, parameters_, &inner);
-    nested.execute();
+    C14n::execute(replacement, out_, mode_, parameters_, &inner);
+}
+
+// A run with the escaping the document's version asks for.
+template <class Out>
+void execute(const NodeSet* nodeSet, Out& out, DOMCanonicalizer::Mode mode,
+             const CanonicalizerParameters* parameters, const ActiveReplacement* active) {
+    const DOMDocument* document = DOMUtil::getOwnerDocument(nodeSet->root());
+    const XMLCh* version = document ? document->getXmlVersion() : nullptr;
+    if (version && StringUtil::eq(version, u"1.1")) {
+        Run<Out, internal::kText11Canonical, internal::kAttribute11Canonical> r(nodeSet, out, mode,
+                                                                                parameters, active);
+        r.execute();
+    } else {
+        Run<Out, internal::kTextEscapes, internal::kAttributeEscapes> r(nodeSet, out, mode,
+                                                                        parameters, active);
+        r.execute();
+    }
 }
 
 // Runs into `out`; what was written before a failure is still handed to the sink.
@@ -250,8 +275,7 @@ template <class Out>
 void run(const NodeSet* nodeSet, Out& out, DOMCanonicalizer::Mode mode,
          const CanonicalizerParameters* parameters) {
     try {
-        Run<Out> r(nodeSet, out, mode, parameters, nullptr);
-        r.execute();
+        execute(nodeSet, out, mode, parameters, nullptr);
     } catch (...) {
         try {
             out.flush();
@@ -263,6 +287,20 @@ void run(const NodeSet* nodeSet, Out& out, DOMCanonicalizer::Mode mode,
 }
 
 }  // namespace
+
+}  // namespace C14n
+
+namespace internal {
+
+void refuseCharacter(unsigned int unit) {
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", unit);
+    throw Exception(13006, Format("Uncanonicalizable character: %s", code));
+}
+
+}  // namespace internal
+
+namespace C14n {
 
 void DOMCanonicalizer::canonicalize(const NodeSet* nodeSet, OctetSink* sink, Mode mode,
                                     const CanonicalizerParameters* parameters) {

@@ -311,6 +311,24 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------
+// Escaping of XML 1.1 documents
+
+/// Throws Exception 13006 for a character that canonical XML cannot write.
+[[noreturn]] void refuseCharacter(unsigned int unit);
+
+/// Canonical XML is XML 1.0 text, which cannot hold the C0 controls other than tab, line feed and
+/// carriage return in any form; an XML 1.1 document may, as references, and fails on them.
+constexpr Escapes refusingControls(Escapes e) {
+    e.refused = kRestrictedControls;
+    e.refuse = &refuseCharacter;
+    e.special |= kRestrictedControls;
+    return e;
+}
+
+inline constexpr Escapes kAttribute11Canonical = refusingControls(attributeEscapes());
+inline constexpr Escapes kText11Canonical = refusingControls(textEscapes());
+
+// ---------------------------------------------------------------------------------------------
 // Writers: markup, names and escaped values, either encoded straight into UTF-8 for an octet
 // sink or gathered as UTF-16 for a character sink.
 
@@ -499,7 +517,8 @@ private:
 /// comments into a writer. With `pooled`, the names of attributes and processing-instruction
 /// targets keep their addresses for the run (those of a DOM) and go through the writer's cache
 /// of names; element names must always keep theirs.
-template <class Out, bool pooled>
+template <class Out, bool pooled, const Escapes& Text = kTextEscapes,
+          const Escapes& Attribute = kAttributeEscapes>
 class CanonicalOutput {
 public:
     CanonicalOutput(Out& out, Axes& axes, bool comments)
@@ -518,7 +537,7 @@ public:
         axes_.startTag(included, parentOutput);
         for (const Axes::Entry* a = axes_.begin(); a != axes_.end(); ++a) {
             name(" ", a->name, "=\"");
-            out_.template put<kAttributeEscapes>(a->value);
+            out_.template put<Attribute>(a->value);
             out_.markup("\"");
         }
     }
@@ -528,7 +547,7 @@ public:
     void endEmptyElement(const XMLCh* elementName) { out_.name("></", elementName, ">"); }
     void endTag(const XMLCh* elementName) { out_.name("</", elementName, ">"); }
 
-    void text(const XMLCh* s, std::size_t n) { out_.template put<kTextEscapes>(s, n); }
+    void text(const XMLCh* s, std::size_t n) { out_.template put<Text>(s, n); }
 
     /// At document level a processing instruction or comment after the document element starts
     /// a line (lineBefore), one before it ends a line (lineAfter).
@@ -556,7 +575,7 @@ public:
     /// An attribute on its own, as the root of a node set.
     void attribute(const XMLCh* attributeName, const XMLCh* value) {
         name(" ", attributeName, "=\"");
-        out_.template put<kAttributeEscapes>(value);
+        out_.template put<Attribute>(value);
         out_.markup("\"");
     }
 

@@ -53,10 +53,16 @@ private:
     void scope(const XMLCh* prefix, const XMLCh* namespaceURI,
                const internal::StreamAttributes& attributes, bool included);
     bool output() const { return inTree_ && !skipped_ && !failure_; }
+    void hold(const Exception& e);
 
     internal::Utf8Out out_;
     Axes axes_;
-    internal::CanonicalOutput<internal::Utf8Out, false> output_;
+    // Characters that canonical XML cannot write (the controls an XML 1.1 document may hold as
+    // references) occur only in XML 1.1 documents, so every document is written with the tables
+    // that refuse them.
+    internal::CanonicalOutput<internal::Utf8Out, false, internal::kText11Canonical,
+                              internal::kAttribute11Canonical>
+        output_;
     internal::SubsetMatcher matcher_;
     const bool wholeDocument_;
 
@@ -158,8 +164,12 @@ void StreamRun::startElement(const XMLCh* name, const XMLCh* localName, const XM
     // Without knowing yet whether children follow: "<e>" and "</e>" give the same bytes as
     // "<e" and "></e>".
     if (included) {
-        output_.startTagContent(true, parentOutput_);
-        output_.endStartTag();
+        try {
+            output_.startTagContent(true, parentOutput_);
+            output_.endStartTag();
+        } catch (const Exception& e) {
+            hold(e);
+        }
     }
     frames_.push_back(Frame{scopes, included, parentOutput_, apex});
     parentOutput_ = included;
@@ -186,7 +196,19 @@ void StreamRun::endElement(const XMLCh* name) {
 }
 
 void StreamRun::characters(const XMLCh* text, std::size_t length) {
-    if (output()) output_.text(text, length);
+    if (!output()) return;
+    try {
+        output_.text(text, length);
+    } catch (const Exception& e) {
+        hold(e);
+    }
+}
+
+// A character canonical XML cannot write ends the output; the failure waits for the end of the
+// parse, as the DOM path parses the whole document before it canonicalizes.
+void StreamRun::hold(const Exception& e) {
+    if (e.id() != 13006) throw;
+    failure_.reset(new Exception(e));
 }
 
 void StreamRun::comment(const XMLCh* text) {
@@ -223,12 +245,20 @@ void StreamCanonicalizer::canonicalize(OctetSource* source, OctetSink* sink,
                                        DOMCanonicalizer::Mode mode,
                                        const CanonicalizerParameters* parameters,
                                        const DocumentSubset* subset) {
+    canonicalize(source, sink, mode, parameters, subset, DOMUtil::Limits());
+}
+
+void StreamCanonicalizer::canonicalize(OctetSource* source, OctetSink* sink,
+                                       DOMCanonicalizer::Mode mode,
+                                       const CanonicalizerParameters* parameters,
+                                       const DocumentSubset* subset,
+                                       const DOMUtil::Limits& limits) {
     if (parameters && !parameters->replacementNodeSets().empty()) {
         throw Exception(13006, "Replacement node sets need a DOM");
     }
     StreamRun run(*sink, mode, parameters, subset ? *subset->choices_ : kWholeDocument);
     try {
-        internal::streamParse(source, run);
+        internal::streamParse(source, run, limits);
     } catch (...) {
         run.abandon();
         throw;

@@ -36,7 +36,7 @@ public:
         unsigned int n =
             source_->read(buffer, max > UINT_MAX ? UINT_MAX : static_cast<unsigned int>(max));
         position_ += n;
-        internal::delivered(n);
+        internal::delivered(buffer, n);
         return n;
     }
     const XMLCh* getContentType() const override { return nullptr; }

@@ -5,6 +5,7 @@
 
 #include <ambrite/xml/dom.h>
 
+#include <climits>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -16,6 +17,7 @@
 #include <xercesc/dom/DOMNode.hpp>
 #include <xercesc/dom/DOMText.hpp>
 
+#include "foundation/internal.h"
 #include "streams/internal.h"
 
 XERCES_CPP_NAMESPACE_BEGIN
@@ -23,6 +25,7 @@ class DOMImplementation;
 class MemoryManager;
 class SecurityManager;
 class XMLAttr;
+class XMLElementDecl;
 class XMLEntityDecl;
 class XMLScanner;
 template <class T>
@@ -42,22 +45,37 @@ Exception convert(const xercesc::DOMException& e);
 /// The DOM implementation of the load-and-save interface; Exception 10 when there is none.
 xercesc::DOMImplementation* domImplementation();
 
-/// Tells the parse running on this thread, if any, that its input delivered `bytes` more bytes.
-void delivered(std::size_t bytes);
+/// Tells the parse running on this thread, if any, that its input delivered `count` more bytes
+/// (the last of them at `bytes`); a count of 0 marks the end of the input.
+void delivered(const unsigned char* bytes, std::size_t count);
 
 /// Most entity expansions one parse may perform before it fails.
 constexpr unsigned int kEntityExpansionLimit = 10000;
 /// Most UTF-16 units one parse may produce beyond its input: entity replacement text, DTD
 /// default attribute values and attribute values longer than the bytes read.
 constexpr unsigned long long kExpansionTextLimit = 10000000;
-/// Deepest nesting of elements and entity references one parse accepts.
-constexpr unsigned int kDepthLimit = 120000;
-/// The scanner looks a namespace prefix up through every open element, so an element and each
-/// of its prefixed attributes (xml: and xmlns: aside) cost its depth; one parse may spend a
-/// fixed allowance (a 120,000-deep chain needs 7.2e9) plus a multiple of the bytes read.
-constexpr unsigned long long kNestingCostBase = 8ull << 30;
-constexpr unsigned long long kNestingCostPerByte = 256;
-/// Memory one parse may hold: a fixed allowance plus a multiple of the bytes read.
+/// The scanner looks a namespace prefix up through every open element and every namespace
+/// declaration in scope, so an element and each of its prefixed attributes (xml: and xmlns:
+/// aside) cost its depth plus the declarations in scope; one parse may spend what a chain at the
+/// depth limit with a declaration on every level needs, a fixed allowance and a multiple of the
+/// bytes read.
+constexpr unsigned long long kNestingCostBase = 1ull << 25;
+constexpr unsigned long long kNestingCostPerByte = 128;
+/// Most attributes of one element, namespace declarations and DTD defaults included. Xerces-C
+/// resolves the prefix of each attribute through the declarations in scope before any callback
+/// sees the element, so the bound is also checked while the scanner collects them (see
+/// BoundedParser), and the declarations in scope are bounded too: by this or by the depth
+/// limit, whichever is higher.
+constexpr unsigned int kAttributeLimit = 10000;
+constexpr unsigned int kDeclarationLimit = 10000;
+/// Most entity and notation declarations of one document: the document type keeps them in
+/// hash tables of fixed size.
+constexpr unsigned int kEntityDeclarationLimit = 10000;
+/// Attributes one parse may make from DTD defaults, in the elements and in their maps of
+/// defaults: this many, plus one per two bytes read.
+constexpr unsigned long long kDefaultAttributeBase = 100000;
+/// Memory one parse may hold: a fixed allowance plus a multiple of the bytes read, and never
+/// more than DOMUtil::Limits::maxMemory().
 constexpr unsigned long long kParseMemoryBase = 128ull << 20;
 constexpr unsigned long long kParseMemoryPerByte = 256;
 /// Memory one parse may request in all, as a multiple of what it may hold: every entity
@@ -69,37 +87,45 @@ std::size_t parseMemoryBlocks();
 
 /// The bounds and checks of every parse, shared by the DOM parser and the streaming one. A parser
 /// derives from it and from its Xerces-C parser, runs each parse inside a Run, and calls the
-/// hooks below from its overrides of the scanner's callbacks, before passing them on. Besides
-/// the configuration it bounds what a document can make the parse produce or hold, since the
-/// scanner itself only counts entity expansions:
+/// hooks below from its overrides of the scanner's callbacks, before passing them on (after,
+/// for the ends of elements and entity references). Besides the configuration it bounds what a
+/// document can make the parse produce or hold, since the scanner itself only counts entity
+/// expansions:
 /// - text beyond the input: entity replacement text, DTD default attribute values and attribute
 ///   values longer than the bytes read (entity references inside them), kExpansionTextLimit
 ///   units in all;
-/// - nesting: kDepthLimit elements and entity references, and the time the scanner's namespace
-///   lookup takes, which for every element and attribute is in proportion to the depth;
+/// - nesting: DOMUtil::Limits::maxDepth() elements and entity references, and the time the
+///   scanner's namespace lookup takes, which for every element and prefixed attribute is in
+///   proportion to the depth and the declarations in scope;
+/// - attributes: kAttributeLimit per element (also while the scanner collects them), namespace
+///   declarations in scope, attributes made from DTD defaults, entity and notation
+///   declarations;
 /// - memory: everything the parse allocates (scanner buffers, DTD, the document), which also
 ///   covers what is built inside the scanner before any callback sees it (an attribute default
-///   made of entity references, parameter entities replayed in the internal subset); and what it
-///   requests in all, which bounds the expansions the scanner does not count.
+///   made of entity references, parameter entities replayed in the internal subset), never more
+///   than DOMUtil::Limits::maxMemory(); and what it requests in all, which bounds the
+///   expansions the scanner does not count.
 /// Each ends the parse with Exception 9 in the shape of the parser's own fatal errors. It also
-/// refuses what the scanner lets through: unpaired surrogates, DTD defaults that would give a
-/// name another namespace, and references to entities only the external subset could declare.
+/// refuses what the scanner lets through: UTF-7, input that ends inside a character, unpaired
+/// surrogates, DTD defaults that declare what no document may write or give a name another
+/// namespace, and references to entities only the external subset could declare.
 class ParseBounds {
 public:
     /// A parser that holds nothing of what it reads (a streaming one) is charged for the
     /// replacement text of every entity expansion as if it held it, as a DOM holds what the
     /// expansion builds: otherwise a DTD that replays a long parameter entity would cost work
     /// in proportion to the square of its size.
-    explicit ParseBounds(bool holdsDocument) : holdsDocument_(holdsDocument) {}
+    ParseBounds(const DOMUtil::Limits& limits, bool holdsDocument);
     ParseBounds(const ParseBounds&) = delete;
     ParseBounds& operator=(const ParseBounds&) = delete;
 
     /// The parse running on this thread, if any.
     static ParseBounds* active();
-    /// Bytes of input handed to the running parse.
-    void delivered(std::size_t bytes) { bytesRead_ += bytes; }
+    /// Input handed to the running parse: `count` bytes ending at `bytes`, 0 at its end.
+    void delivered(const unsigned char* bytes, std::size_t count);
     /// Charges an allocation of the running parse, which has just made `previous` (a block of
-    /// `previousSize` bytes, or null); large ones fail beyond the allowance.
+    /// `previousSize` bytes, still live) unless that is null; large ones fail beyond the
+    /// allowance.
     void allocating(std::size_t bytes, void* previous, std::size_t previousSize);
     /// Credits a block that was charged to this parse and is given back during it.
     void released(std::size_t bytes) { allocated_ -= bytes < allocated_ ? bytes : allocated_; }
@@ -107,7 +133,7 @@ public:
     unsigned long long serial() const { return serial_; }
 
 protected:
-    virtual ~ParseBounds() = default;
+    virtual ~ParseBounds();
 
     /// One parse: counts from zero and charges the thread's allocations to this parser while it
     /// lives. check() throws a failure the scanner swallowed.
@@ -124,48 +150,51 @@ protected:
         ParseBounds* outer_;
     };
 
-    // Hooks, called before the parser passes the callback of the same name on.
+    // Hooks, called before the parser passes the callback of the same name on (endElement and
+    // endEntityReference after).
+    void startDocument();
+    void XMLDecl(const XMLCh* version, const XMLCh* encoding, const XMLCh* actualEncoding);
+    void endDocument();
     void startEntityReference(const xercesc::XMLEntityDecl& entity);
     void endEntityReference();
-    void startElement(const XMLCh* prefix, const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
+    void startElement(const xercesc::XMLElementDecl& element, const XMLCh* prefix,
+                      const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
                       std::size_t count);
     void endElement();
     void docPI(const XMLCh* data);
     void doctypeDecl(bool hasExtSubset);
+    /// An entity or notation declaration.
+    void declaration();
 
     /// The scanner of the parse.
     virtual xercesc::XMLScanner* boundedScanner() const = 0;
-    /// The namespace name a prefix ("" for the default namespace) is bound to in the parent of
-    /// the element being started; null when none.
-    virtual const XMLCh* namespaceInForce(const XMLCh* prefix) const = 0;
 
 private:
+    struct State;
+
     void enter();
-    void rebinding(const xercesc::XMLAttr& declaration);
-    void defaultedName(const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes, std::size_t count,
-                       std::size_t which);
+    void checkEncoding(const XMLCh* name, const XMLCh* written);
+    void checkDeclaration(const xercesc::XMLAttr& declaration);
+    void rebinding(const XMLCh* prefix, const XMLCh* value);
+    void checkDefaultedNames(const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
+                             std::size_t count);
     void checkRebound(const XMLCh* prefix, const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
                       std::size_t count);
+    unsigned long long memoryAllowance() const;
+    [[noreturn]] void failMemory();
     void checkMemory();
     void expanded(unsigned long long units);
-    void fail(const char* message);
+    [[noreturn]] void fail(const std::string& message);
+    [[noreturn]] void fail(const std::u16string& message);
 
+    const DOMUtil::Limits limits_;
     const bool holdsDocument_;
     unsigned long long serial_ = 0;
     unsigned long long bytesRead_ = 0;
-    unsigned long long allocated_ = 0;   // live bytes of this parse
-    unsigned long long requested_ = 0;   // all bytes it asked for
-    unsigned long long expansion_ = 0;   // units produced by expansion and defaults
-    unsigned long long attributes_ = 0;  // units of attribute values given outside entities
-    unsigned long long nestingCost_ = 0;
-    unsigned int depth_ = 0;
-    unsigned int entityDepth_ = 0;
+    unsigned long long allocated_ = 0;  // live bytes of this parse
     bool accounting_ = false;
-    bool overLimit_ = false;  // found over the memory limit where failing was not safe
-    std::unique_ptr<Exception> failure_;
-    // Prefixes ("" for the default namespace) that a namespace declaration defaulted from the
-    // DTD binds anew, with the depth of the element it belongs to.
-    std::vector<std::pair<std::u16string, unsigned int>> rebound_;
+    // The rest of what one parse keeps, made anew for each.
+    std::unique_ptr<State> state_;
 };
 
 /// The Xerces-C memory manager of every parse, which charges its allocations to it.
@@ -228,7 +257,7 @@ public:
 /// Parses source as DOMUtil::parse does, with the same configuration, bounds and failures,
 /// handing the content to handler instead of building a document. The handler's exceptions pass
 /// through; the source stays with the caller, read to wherever the parser stopped.
-void streamParse(OctetSource* source, StreamHandler& handler);
+void streamParse(OctetSource* source, StreamHandler& handler, const DOMUtil::Limits& limits);
 
 // ---------------------------------------------------------------------------------------------
 // Escaping
@@ -259,8 +288,47 @@ constexpr Escapes textEscapes() {
 inline constexpr Escapes kAttributeEscapes = attributeEscapes();
 inline constexpr Escapes kTextEscapes = textEscapes();
 
+/// Character references for the C0 controls, "&#x1;" to "&#x1F;".
+struct ControlReferences {
+    XMLCh text[0x20][7];
+};
+
+constexpr ControlReferences controlReferences() {
+    ControlReferences r = {};
+    const char digits[] = "0123456789ABCDEF";
+    for (unsigned int u = 0; u < 0x20; ++u) {
+        XMLCh* t = r.text[u];
+        std::size_t n = 0;
+        t[n++] = u'&';
+        t[n++] = u'#';
+        t[n++] = u'x';
+        if (u >= 0x10) t[n++] = static_cast<XMLCh>(digits[u >> 4]);
+        t[n++] = static_cast<XMLCh>(digits[u & 0xF]);
+        t[n++] = u';';
+    }
+    return r;
+}
+
+inline constexpr ControlReferences kControlReferences = controlReferences();
+
+/// `base` for an XML 1.1 document: the controls XML 1.1 takes only as references, and the
+/// characters it reads as line breaks, are written as references.
+constexpr Escapes xml11(Escapes e) {
+    for (unsigned int u = 0; u < 0x20; ++u) {
+        if ((kRestrictedControls >> u) & 1) e.entries[u] = kControlReferences.text[u];
+    }
+    e.xml11 = true;
+    e.special |= kRestrictedControls;
+    return e;
+}
+
+/// The serializer's references for XML 1.1 documents.
+inline constexpr Escapes kAttribute11Escapes = xml11(attributeEscapes());
+inline constexpr Escapes kText11Escapes = xml11(textEscapes());
+
 /// Calls run(text, n) for every run of plain units of s[0, n) and replacement(text) for every
-/// unit the table replaces; a run before a replacement is reported even when empty.
+/// unit the table replaces; a run before a replacement is reported even when empty. A unit the
+/// table refuses goes to its refuse function, which throws.
 template <const Escapes& E, class Run, class Replacement>
 inline void escape(const XMLCh* s, std::size_t n, Run run, Replacement replacement) {
     const XMLCh* end = s + n;
@@ -268,10 +336,46 @@ inline void escape(const XMLCh* s, std::size_t n, Run run, Replacement replaceme
         const XMLCh* special = nextSpecial<E>(s, end);
         if (special == end) break;
         run(s, static_cast<std::size_t>(special - s));
-        replacement(E.entries[*special]);
+        const unsigned int u = *special;
+        if (u < kEscapesSize) {
+            if (E.refused && ((E.refused >> u) & 1)) E.refuse(u);
+            replacement(E.entries[u]);
+        } else {
+            // "&#x" and four hexadecimal digits at most, ";".
+            const char digits[] = "0123456789ABCDEF";
+            XMLCh reference[kLongestReference + 1];
+            std::size_t k = 0;
+            reference[k++] = u'&';
+            reference[k++] = u'#';
+            reference[k++] = u'x';
+            for (int shift = u >= 0x1000 ? 12 : 4; shift >= 0; shift -= 4) {
+                reference[k++] = static_cast<XMLCh>(digits[(u >> shift) & 0xF]);
+            }
+            reference[k++] = u';';
+            reference[k] = 0;
+            replacement(reference);
+        }
         s = special + 1;
     }
     if (s != end) run(s, static_cast<std::size_t>(end - s));
+}
+
+/// Writes value with the table's replacements into out: one counted write per run of plain
+/// units, replacements as terminated strings.
+template <const Escapes& E>
+void escapeTo(const XMLCh* value, CharacterSink& out) {
+    if (!value) return;
+    escape<E>(
+        value, length(value),
+        [&out](const XMLCh* run, std::size_t n) {
+            while (n > UINT_MAX) {
+                out.write(run, UINT_MAX);
+                run += UINT_MAX;
+                n -= UINT_MAX;
+            }
+            out.write(run, static_cast<unsigned int>(n));
+        },
+        [&out](const XMLCh* replacement) { out.write(replacement); });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -309,6 +413,15 @@ template <class Data = NoData, bool transparent = false>
 class Walker {
 public:
     explicit Walker(DOMNode* root) : root_(root), node_(root), child_(nullptr), entering_(true) {}
+
+    /// Starts over at `root`, keeping the stack's storage: walks repeated many times allocate
+    /// nothing once the stack has grown.
+    void reset(DOMNode* root) {
+        root_ = node_ = root;
+        child_ = nullptr;
+        entering_ = true;
+        frames_.clear();
+    }
 
     DOMNode* node() const { return node_; }
     /// True when node() is being entered, false when it is being left.

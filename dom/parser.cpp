@@ -1,8 +1,12 @@
 #include <ambrite/xml/dom.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 #include <xercesc/dom/DOMAttr.hpp>
@@ -19,10 +23,21 @@
 #include <xercesc/dom/DOMLSResourceResolver.hpp>
 #include <xercesc/dom/DOMLocator.hpp>
 #include <xercesc/dom/DOMNamedNodeMap.hpp>
+#include <xercesc/dom/impl/DOMAttrImpl.hpp>
+#include <xercesc/dom/impl/DOMAttrMapImpl.hpp>
+#include <xercesc/dom/impl/DOMDocumentImpl.hpp>
 #include <xercesc/dom/impl/DOMDocumentTypeImpl.hpp>
+#include <xercesc/dom/impl/DOMElementImpl.hpp>
+#include <xercesc/dom/impl/DOMStringPool.hpp>
+#include <xercesc/dom/impl/DOMTypeInfoImpl.hpp>
 #include <xercesc/framework/MemoryManager.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/framework/XMLEntityDecl.hpp>
+#include <xercesc/framework/XMLErrorCodes.hpp>
+#include <xercesc/framework/XMLNotationDecl.hpp>
+#include <xercesc/framework/XMLRecognizer.hpp>
+#include <xercesc/internal/ElemStack.hpp>
+#include <xercesc/internal/ReaderMgr.hpp>
 #include <xercesc/internal/XMLReader.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/parsers/DOMLSParserImpl.hpp>
@@ -30,10 +45,14 @@
 #include <xercesc/util/BinMemInputStream.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/QName.hpp>
 #include <xercesc/util/SecurityManager.hpp>
+#include <xercesc/util/TransService.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
+#include <xercesc/util/XMLUniDefs.hpp>
 #include <xercesc/validators/DTD/DTDElementDecl.hpp>
+#include <xercesc/validators/DTD/DTDEntityDecl.hpp>
 
 #include "dom/internal.h"
 #include "foundation/internal.h"
@@ -121,14 +140,21 @@ public:
 
 EntityExpansionLimit expansionLimit;
 
-// The DOM parser of every parse, with the bounds of every parse.
+// The DOM parser of every parse, with the bounds of every parse (internal::ParseBounds). What
+// it adds concerns the document it builds: Xerces-C's way of adding attributes and DTD defaults
+// to elements and of pooling names costs the square of their number, so the parser builds
+// elements itself and enlarges the document's pool of names as it fills.
 class BoundedParser : public xercesc::DOMLSParserImpl, public internal::ParseBounds {
 public:
-    explicit BoundedParser(xercesc::MemoryManager* memory)
-        : DOMLSParserImpl(nullptr, memory, nullptr), ParseBounds(true) {}
+    BoundedParser(xercesc::MemoryManager* memory, const DOMUtil::Limits& limits)
+        : DOMLSParserImpl(nullptr, memory, nullptr), ParseBounds(limits, true) {}
 
     xercesc::DOMDocument* parse(const xercesc::DOMLSInput* source) override;
 
+    void startDocument() override;
+    void XMLDecl(const XMLCh* version, const XMLCh* encoding, const XMLCh* standalone,
+                 const XMLCh* actualEncoding) override;
+    void endDocument() override;
     void startEntityReference(const xercesc::XMLEntityDecl& entity) override;
     void endEntityReference(const xercesc::XMLEntityDecl& entity) override;
     void startElement(const xercesc::XMLElementDecl& element, unsigned int urlId,
@@ -137,25 +163,106 @@ public:
     void endElement(const xercesc::XMLElementDecl& element, unsigned int urlId, bool isRoot,
                     const XMLCh* prefix) override;
     void docPI(const XMLCh* target, const XMLCh* data) override;
+    void entityDecl(const xercesc::DTDEntityDecl& entity, bool isPE, bool isIgnored) override;
+    void notationDecl(const xercesc::XMLNotationDecl& notation, bool isIgnored) override;
+    void startIntSubset() override;
+    void endIntSubset() override;
     void endAttList(const xercesc::DTDElementDecl& element) override;
     void doctypeDecl(const xercesc::DTDElementDecl& root, const XMLCh* publicId,
                      const XMLCh* systemId, bool hasIntSubset, bool hasExtSubset) override;
 
 private:
     xercesc::XMLScanner* boundedScanner() const override { return getScanner(); }
-    const XMLCh* namespaceInForce(const XMLCh* prefix) const override;
+    void addAttributes(const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes, XMLSize_t count);
+    const xercesc::XMLElementDecl& withoutDefaults(const xercesc::XMLElementDecl& element);
+    void addDefaults(const xercesc::XMLElementDecl& element);
+    void pooled(std::size_t names);
+    void growNamePool();
+
+    std::size_t namesPooled_ = 0;  // names the DOM may have pooled since its table was sized
+    std::vector<XMLSize_t> order_;                 // attributes in the order they go into the DOM
+    std::vector<xercesc::DOMAttrImpl*> defaults_;  // an element's DTD defaults, likewise
+    // For each element declaration with attribute definitions, one without them.
+    std::unordered_map<const xercesc::XMLElementDecl*, std::unique_ptr<xercesc::DTDElementDecl>>
+        bare_;
+    bool internalSubset_ = false;  // reading the internal subset
 };
 
+// The DOM pools the names of a document (qualified and local names, prefixes, namespaces) in a
+// hash table of 257 chains that Xerces-C never enlarges, so that n distinct names took n^2/514
+// comparisons to pool (a minute for 200,000 element names). The parser enlarges the table of
+// the document it builds; the table is protected, and reached through this derived class.
+struct NamePool : xercesc::DOMDocumentImpl {
+    static constexpr auto kTable = &NamePool::fNameTable;
+    static constexpr auto kSize = &NamePool::fNameTableSize;
+};
+
+// Names go into the pool with each element, attribute and entity reference made; once they may
+// have filled it, the chains are counted, and the table is rebuilt with four chains per name
+// when they hold more names than half its chains. Each rebuild costs as much as the names added
+// since the last, so the pool stays linear.
+void BoundedParser::pooled(std::size_t names) {
+    namesPooled_ += names;
+    if (fDocument && namesPooled_ > fDocument->*NamePool::kSize) growNamePool();
+}
+
+void BoundedParser::growNamePool() {
+    namesPooled_ = 0;
+    xercesc::DOMStringPoolEntry** table = fDocument->*NamePool::kTable;
+    const XMLSize_t size = fDocument->*NamePool::kSize;
+    XMLSize_t names = 0;
+    for (XMLSize_t i = 0; i < size; ++i) {
+        for (const xercesc::DOMStringPoolEntry* e = table[i]; e; e = e->fNext) ++names;
+    }
+    if (names <= size / 2) return;
+    const XMLSize_t grown = 4 * names + 1;
+    xercesc::DOMStringPoolEntry** fresh = static_cast<xercesc::DOMStringPoolEntry**>(
+        fDocument->allocate(grown * sizeof(xercesc::DOMStringPoolEntry*)));
+    std::fill(fresh, fresh + grown, nullptr);
+    for (XMLSize_t i = 0; i < size; ++i) {
+        for (xercesc::DOMStringPoolEntry* e = table[i]; e;) {
+            xercesc::DOMStringPoolEntry* next = e->fNext;
+            xercesc::DOMStringPoolEntry*& chain =
+                fresh[xercesc::XMLString::hash(e->fString, grown)];
+            e->fNext = chain;
+            chain = e;
+            e = next;
+        }
+    }
+    fDocument->*NamePool::kTable = fresh;
+    fDocument->*NamePool::kSize = grown;
+}
+
 xercesc::DOMDocument* BoundedParser::parse(const xercesc::DOMLSInput* source) {
+    namesPooled_ = 0;
+    bare_.clear();
+    internalSubset_ = false;
     Run run(*this);
     std::unique_ptr<DOMDocument, DocumentRelease> document(DOMLSParserImpl::parse(source));
     run.check();
     return document.release();
 }
 
+void BoundedParser::startDocument() {
+    DOMLSParserImpl::startDocument();
+    ParseBounds::startDocument();
+}
+
+void BoundedParser::XMLDecl(const XMLCh* version, const XMLCh* encoding, const XMLCh* standalone,
+                            const XMLCh* actualEncoding) {
+    ParseBounds::XMLDecl(version, encoding, actualEncoding);
+    DOMLSParserImpl::XMLDecl(version, encoding, standalone, actualEncoding);
+}
+
+void BoundedParser::endDocument() {
+    ParseBounds::endDocument();
+    DOMLSParserImpl::endDocument();
+}
+
 void BoundedParser::startEntityReference(const xercesc::XMLEntityDecl& entity) {
     ParseBounds::startEntityReference(entity);
     DOMLSParserImpl::startEntityReference(entity);
+    pooled(1);
 }
 
 void BoundedParser::endEntityReference(const xercesc::XMLEntityDecl& entity) {
@@ -168,12 +275,149 @@ void BoundedParser::docPI(const XMLCh* target, const XMLCh* data) {
     DOMLSParserImpl::docPI(target, data);
 }
 
+const xercesc::DOMTypeInfoImpl* typeInfo(xercesc::XMLAttDef::AttTypes type) {
+    using xercesc::DOMTypeInfoImpl;
+    using xercesc::XMLAttDef;
+    switch (type) {
+        case XMLAttDef::CData:
+            return &DOMTypeInfoImpl::g_DtdValidatedCDATAAttribute;
+        case XMLAttDef::ID:
+            return &DOMTypeInfoImpl::g_DtdValidatedIDAttribute;
+        case XMLAttDef::IDRef:
+            return &DOMTypeInfoImpl::g_DtdValidatedIDREFAttribute;
+        case XMLAttDef::IDRefs:
+            return &DOMTypeInfoImpl::g_DtdValidatedIDREFSAttribute;
+        case XMLAttDef::Entity:
+            return &DOMTypeInfoImpl::g_DtdValidatedENTITYAttribute;
+        case XMLAttDef::Entities:
+            return &DOMTypeInfoImpl::g_DtdValidatedENTITIESAttribute;
+        case XMLAttDef::NmToken:
+            return &DOMTypeInfoImpl::g_DtdValidatedNMTOKENAttribute;
+        case XMLAttDef::NmTokens:
+            return &DOMTypeInfoImpl::g_DtdValidatedNMTOKENSAttribute;
+        case XMLAttDef::Notation:
+            return &DOMTypeInfoImpl::g_DtdValidatedNOTATIONAttribute;
+        case XMLAttDef::Enumeration:
+            return &DOMTypeInfoImpl::g_DtdValidatedENUMERATIONAttribute;
+        default:
+            return &DOMTypeInfoImpl::g_DtdNotValidatedAttribute;
+    }
+}
+
 void BoundedParser::startElement(const xercesc::XMLElementDecl& element, unsigned int urlId,
                                  const XMLCh* prefix,
                                  const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
                                  XMLSize_t count, bool isEmpty, bool isRoot) {
-    ParseBounds::startElement(prefix, attributes, count);
-    DOMLSParserImpl::startElement(element, urlId, prefix, attributes, count, isEmpty, isRoot);
+    ParseBounds::startElement(element, prefix, attributes, count);
+    if (getFilter()) {
+        DOMLSParserImpl::startElement(element, urlId, prefix, attributes, count, isEmpty, isRoot);
+        return;
+    }
+    const bool defaults = element.hasAttDefs();
+    defaults_.clear();
+    DOMLSParserImpl::startElement(defaults ? withoutDefaults(element) : element, urlId, prefix,
+                                  attributes, 0, false, isRoot);
+    addAttributes(attributes, count);
+    if (defaults) addDefaults(element);
+    // The element's names, its attributes' and its defaults'.
+    pooled(4 * (1 + count + defaults_.size()));
+    if (isEmpty) endElement(element, urlId, isRoot, prefix);
+}
+
+// Xerces-C would also copy the DTD's defaults of the element into its map of defaults, after a
+// linear search of that map each (see addDefaults); the element is made from a declaration of
+// the same name without them. Such a declaration is made once per declaration and parse.
+const xercesc::XMLElementDecl& BoundedParser::withoutDefaults(
+    const xercesc::XMLElementDecl& element) {
+    std::unique_ptr<xercesc::DTDElementDecl>& bare = bare_[&element];
+    if (!bare) {
+        bare.reset(new (getMemoryManager())
+                       xercesc::DTDElementDecl(element.getFullName(), element.getURI(),
+                                               xercesc::DTDElementDecl::Any, getMemoryManager()));
+    }
+    return *bare;
+}
+
+// The element's DTD defaults, also those its attributes override, as Xerces-C keeps them for
+// a removed attribute to come back: they go in as there, namespace bound as in the scope of the
+// element, and in the order of the map, each at its end.
+void BoundedParser::addDefaults(const xercesc::XMLElementDecl& element) {
+    using xercesc::XMLAttDef;
+    xercesc::XMLScanner* scanner = getScanner();
+    xercesc::XMLAttDefList& definitions = element.getAttDefList();
+    xercesc::XMLBuffer prefix(64, getMemoryManager());
+    for (XMLSize_t i = 0; i < definitions.getAttDefCount(); ++i) {
+        XMLAttDef& definition = definitions.getAttDef(i);
+        const XMLAttDef::DefAttTypes type = definition.getDefaultType();
+        if (type == XMLAttDef::Default || type == XMLAttDef::Fixed) {
+            const XMLCh* name = definition.getFullName();
+            int colon = -1;
+            unsigned int uriId =
+                scanner->resolveQName(name, prefix, xercesc::ElemStack::Mode_Attribute, colon);
+            if (xercesc::XMLString::equals(name, XMLUni::fgXMLNSString)) {
+                uriId = scanner->getXMLNSNamespaceId();
+            }
+            xercesc::DOMAttrImpl* attr =
+                static_cast<xercesc::DOMAttrImpl*>(fDocument->createAttributeNS(
+                    uriId != scanner->getEmptyNamespaceId() ? scanner->getURIText(uriId) : nullptr,
+                    name));
+            defaults_.push_back(attr);
+            if (definition.getValue()) {
+                attr->setValueFast(definition.getValue());
+                attr->setSpecified(false);
+            }
+            if (getCreateSchemaInfo()) attr->setSchemaTypeInfo(typeInfo(definition.getType()));
+        }
+        definition.reset();
+    }
+    if (defaults_.empty()) return;
+    std::sort(defaults_.begin(), defaults_.end(),
+              [](const xercesc::DOMAttrImpl* a, const xercesc::DOMAttrImpl* b) {
+                  return xercesc::XMLString::compareString(a->getNodeName(), b->getNodeName()) < 0;
+              });
+    xercesc::DOMElementImpl* e = static_cast<xercesc::DOMElementImpl*>(fCurrentNode);
+    xercesc::DOMAttrMapImpl* map = e->getDefaultAttributes();
+    map->reserve(defaults_.size());
+    for (xercesc::DOMAttrImpl* attr : defaults_) map->setNamedItemFast(attr);
+    static_cast<xercesc::DOMAttrMapImpl*>(e->getAttributes())->hasDefaults(true);
+}
+
+// Xerces-C adds every attribute to its element's map after a linear search of the map for its
+// namespace and local name, n^2/2 steps for n attributes. The scanner has refused duplicate
+// names already (and checkDefaultedNames the defaults that would make one), so the attributes
+// go in here in the order of the map, by qualified name, each at its end. A parser with a
+// filter keeps the scanner's way, so that the filter sees the element with its attributes.
+void BoundedParser::addAttributes(const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
+                                  XMLSize_t count) {
+    if (!count) return;
+    xercesc::DOMAttrMapImpl* map =
+        static_cast<xercesc::DOMAttrMapImpl*>(fCurrentNode->getAttributes());
+    map->reserve(count);
+    order_.resize(count);
+    for (XMLSize_t i = 0; i < count; ++i) order_[i] = i;
+    std::sort(order_.begin(), order_.end(), [&attributes](XMLSize_t a, XMLSize_t b) {
+        return xercesc::XMLString::compareString(attributes.elementAt(a)->getQName(),
+                                                 attributes.elementAt(b)->getQName()) < 0;
+    });
+    xercesc::XMLScanner* scanner = getScanner();
+    const unsigned int xmlnsId = scanner->getXMLNSNamespaceId();
+    const unsigned int emptyId = scanner->getEmptyNamespaceId();
+    for (XMLSize_t i : order_) {
+        const xercesc::XMLAttr* a = attributes.elementAt(i);
+        const XMLCh* p = a->getPrefix();
+        unsigned int uriId = a->getURIId();
+        if (!(p && *p) && xercesc::XMLString::equals(a->getName(), XMLUni::fgXMLNSString)) {
+            uriId = xmlnsId;
+        }
+        xercesc::DOMAttrImpl* attr = static_cast<xercesc::DOMAttrImpl*>(
+            createAttrNS(uriId != emptyId ? scanner->getURIText(uriId) : nullptr, p, a->getName(),
+                         a->getQName()));
+        map->setNamedItemFast(attr);
+        attr->setValueFast(a->getValue());
+        if (a->getType() == xercesc::XMLAttDef::ID) attr->addAttrToIDNodeMap();
+        attr->setSpecified(a->getSpecified());
+        if (getCreateSchemaInfo()) attr->setSchemaTypeInfo(typeInfo(a->getType()));
+    }
 }
 
 void BoundedParser::endElement(const xercesc::XMLElementDecl& element, unsigned int urlId,
@@ -188,29 +432,36 @@ void BoundedParser::doctypeDecl(const xercesc::DTDElementDecl& root, const XMLCh
     ParseBounds::doctypeDecl(hasExtSubset);
 }
 
-// Entity references may stand between the element and its parent element; outside the
-// document element nothing is bound.
-const XMLCh* BoundedParser::namespaceInForce(const XMLCh* prefix) const {
-    const xercesc::DOMNode* parent = fCurrentParent;
-    while (parent && parent->getNodeType() == xercesc::DOMNode::ENTITY_REFERENCE_NODE) {
-        parent = parent->getParentNode();
-    }
-    return parent && parent->getNodeType() == xercesc::DOMNode::ELEMENT_NODE
-               ? parent->lookupNamespaceURI(*prefix ? prefix : nullptr)
-               : nullptr;
+void BoundedParser::entityDecl(const xercesc::DTDEntityDecl& entity, bool isPE, bool isIgnored) {
+    ParseBounds::declaration();
+    DOMLSParserImpl::entityDecl(entity, isPE, isIgnored);
+    pooled(1);
 }
 
-// Xerces-C also records the DTD's attribute defaults on the document type and copies them onto
-// every element of that name it makes, binding every prefix but xmlns to the XML namespace.
-// The scanner already gives each element its defaulted attributes, correctly bound, so the
-// copies would only add wrong duplicates (z:d twice, once in the XML namespace).
-void BoundedParser::endAttList(const xercesc::DTDElementDecl& element) {
-    DOMLSParserImpl::endAttList(element);
-    if (!fDocumentType) return;
-    xercesc::DOMNamedNodeMap* records = fDocumentType->getElements();
-    if (records->getNamedItem(element.getFullName())) {
-        records->removeNamedItem(element.getFullName())->release();
-    }
+void BoundedParser::notationDecl(const xercesc::XMLNotationDecl& notation, bool isIgnored) {
+    ParseBounds::declaration();
+    DOMLSParserImpl::notationDecl(notation, isIgnored);
+    pooled(1);
+}
+
+void BoundedParser::startIntSubset() {
+    DOMLSParserImpl::startIntSubset();
+    internalSubset_ = true;
+}
+
+void BoundedParser::endIntSubset() {
+    DOMLSParserImpl::endIntSubset();
+    internalSubset_ = false;
+}
+
+// Xerces-C also records the DTD's attribute defaults on the document type (rebuilding the
+// record of an element, with a linear search per attribute, at every attribute-list declaration
+// for it) and copies them onto every element of that name it makes, binding every prefix but
+// xmlns to the XML namespace. The scanner already gives each element its defaulted attributes,
+// correctly bound, and addDefaults keeps them as Xerces-C does, so no record is made: only the
+// text of the internal subset is kept.
+void BoundedParser::endAttList(const xercesc::DTDElementDecl&) {
+    if (internalSubset_) fInternalSubset.append(xercesc::chCloseAngle);
 }
 
 // Xerces-C allocates for a parser and its documents through this; while a bounded parse runs on
@@ -267,249 +518,6 @@ ParseMemory parseMemory;
 
 namespace internal {
 
-namespace {
-
-thread_local ParseBounds* activeParser = nullptr;
-// Numbers the parses of all threads; a document may be released on another thread.
-std::atomic<unsigned long long> parseSerial(0);
-
-// Allocations below this size never fail the parse: they may come from the middle of a Xerces-C
-// constructor, which would leave the object half built and its members leaked. The large ones
-// (buffers, hash tables, document heap blocks, readers) are not made inside constructors.
-constexpr XMLSize_t kCheckedAllocation = 16384;
-
-// Xerces-C objects made with a memory manager come with a header holding it.
-std::size_t objectHeader() {
-    return xercesc::XMLPlatformUtils::alignPointerForNewBlockAllocation(sizeof(void*));
-}
-
-bool isObjectOf(XMLSize_t bytes, std::size_t size) { return bytes == objectHeader() + size; }
-
-// An attribute prefix bound by a declaration in scope: any but the two bound by name (xml and
-// xmlns), which the scanner needs not look up and no declaration can rebind.
-bool declaredPrefix(const XMLCh* p) {
-    return p && *p && !xercesc::XMLString::equals(p, XMLUni::fgXMLString) &&
-           !xercesc::XMLString::equals(p, XMLUni::fgXMLNSString);
-}
-
-// Xerces-C lets a high surrogate through when it ends an attribute value (written, from an entity
-// or defaulted) and in processing-instruction data; an unpaired surrogate is no XML character,
-// and written out it would not be UTF-8.
-bool hasUnpairedSurrogate(const XMLCh* s) {
-    for (; *s; ++s) {
-        if ((*s & 0xFC00) == 0xD800 && (s[1] & 0xFC00) == 0xDC00) {
-            ++s;
-        } else if ((*s & 0xF800) == 0xD800) {
-            return true;
-        }
-    }
-    return false;
-}
-
-}  // namespace
-
-ParseBounds* ParseBounds::active() { return activeParser; }
-
-ParseBounds::Run::Run(ParseBounds& bounds) : bounds_(bounds), outer_(activeParser) {
-    bounds.serial_ = ++parseSerial;  // never 0, which marks blocks allocated outside a parse
-    bounds.bytesRead_ = bounds.allocated_ = bounds.requested_ = bounds.expansion_ =
-        bounds.attributes_ = bounds.nestingCost_ = 0;
-    bounds.depth_ = bounds.entityDepth_ = 0;
-    bounds.overLimit_ = false;
-    bounds.failure_.reset();
-    bounds.rebound_.clear();
-    activeParser = &bounds;
-    bounds.accounting_ = true;
-}
-
-ParseBounds::Run::~Run() {
-    activeParser = outer_;
-    bounds_.accounting_ = false;
-}
-
-void ParseBounds::Run::check() const {
-    if (bounds_.failure_) throw Exception(*bounds_.failure_);
-}
-
-// Every entity expansion makes an input stream over the replacement text and, as the very next
-// allocation, a reader that adopts it. A reader found over the limit fails; the stream made
-// just before it would be lost with it, so it is destroyed here first. Any other reader over the
-// limit (not following a stream) fails the parse at the next callback instead.
-void ParseBounds::allocating(std::size_t bytes, void* previous, std::size_t previousSize) {
-    if (!accounting_) return;
-    allocated_ += bytes;
-    requested_ += bytes;
-    if (bytes < kCheckedAllocation) return;
-    const bool expansion = previous && isObjectOf(bytes, sizeof(xercesc::XMLReader)) &&
-                           isObjectOf(previousSize, sizeof(xercesc::BinMemInputStream));
-    xercesc::BinMemInputStream* text = expansion
-                                           ? reinterpret_cast<xercesc::BinMemInputStream*>(
-                                                 static_cast<char*>(previous) + objectHeader())
-                                           : nullptr;
-    if (text && !holdsDocument_) allocated_ += text->getSize();
-    const unsigned long long allowance = kParseMemoryBase + kParseMemoryPerByte * bytesRead_;
-    if (allocated_ <= allowance && requested_ / kParseMemoryTurnover <= allowance) return;
-    if (!isObjectOf(bytes, sizeof(xercesc::XMLReader))) fail("Parse memory limit exceeded");
-    if (!text) {
-        overLimit_ = true;
-        return;
-    }
-    // The stream refers to the entity's text without owning it; deleting it gives its block
-    // back through this manager.
-    delete text;
-    fail("Parse memory limit exceeded");
-}
-
-void ParseBounds::checkMemory() {
-    if (overLimit_) fail("Parse memory limit exceeded");
-}
-
-void ParseBounds::expanded(unsigned long long units) {
-    expansion_ += units;
-    unsigned long long beyondInput = attributes_ > bytesRead_ ? attributes_ - bytesRead_ : 0;
-    if (expansion_ + beyondInput > kExpansionTextLimit) fail("Entity expansion limit exceeded");
-}
-
-void ParseBounds::enter() {
-    if (++depth_ > kDepthLimit) fail("Nesting depth limit exceeded");
-}
-
-// Records the failure and throws it; Xerces-C passes foreign exceptions through, and should it
-// swallow one, Run::check() throws the record. Nothing fails twice, so unwinding never throws.
-void ParseBounds::fail(const char* message) {
-    if (failure_) return;
-    int line = -1, column = -1;
-    if (const xercesc::Locator* where = boundedScanner()->getLocator()) {
-        line = locationValue(where->getLineNumber());
-        column = locationValue(where->getColumnNumber());
-    }
-    accounting_ = false;
-    failure_.reset(new Exception(9, Format("Fatal DOM error: Line %d, column %d, offset %d: %s",
-                                           line, column, -1, message)));
-    throw Exception(*failure_);
-}
-
-void ParseBounds::startEntityReference(const xercesc::XMLEntityDecl& entity) {
-    checkMemory();
-    // Everything an expansion produces stems from its replacement text, nested expansions
-    // being charged on their own.
-    expanded(entity.getValueLen());
-    ++entityDepth_;
-    enter();
-}
-
-void ParseBounds::endEntityReference() {
-    if (entityDepth_) --entityDepth_;
-    if (depth_) --depth_;
-}
-
-void ParseBounds::docPI(const XMLCh* data) {
-    if (data && hasUnpairedSurrogate(data)) fail("unpaired surrogate character");
-}
-
-void ParseBounds::startElement(const XMLCh* prefix,
-                               const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
-                               std::size_t count) {
-    checkMemory();
-    // End tags follow empty elements too.
-    enter();
-    unsigned long long defaulted = 0, lookups = 1;
-    for (XMLSize_t i = 0; i < count; ++i) {
-        const xercesc::XMLAttr* a = attributes.elementAt(i);
-        // Prefixed attributes are looked up too.
-        const XMLCh* p = a->getPrefix();
-        const bool prefixed = p && *p;
-        if (declaredPrefix(p)) ++lookups;
-        if (hasUnpairedSurrogate(a->getValue())) fail("unpaired surrogate character");
-        unsigned long long units = length(a->getValue());
-        // A value written in the document cannot be longer than the bytes read so far unless
-        // entity references made it so; inside an expansion all of it is expansion output.
-        if (!a->getSpecified() || entityDepth_)
-            defaulted += units;
-        else
-            attributes_ += units;
-        if (a->getSpecified()) continue;
-        if (prefixed ? xercesc::XMLString::equals(p, XMLUni::fgXMLNSString)
-                     : xercesc::XMLString::equals(a->getName(), XMLUni::fgXMLNSString)) {
-            rebinding(*a);
-        } else if (prefixed) {
-            defaultedName(attributes, count, i);
-        }
-    }
-    expanded(defaulted);
-    if (!rebound_.empty()) checkRebound(prefix, attributes, count);
-    nestingCost_ += depth_ * lookups;
-    if (nestingCost_ > kNestingCostBase + kNestingCostPerByte * bytesRead_) {
-        fail("Nesting cost limit exceeded");
-    }
-}
-
-// The DTD-only scanner resolves names with the namespace declarations written in the
-// document, never with those a DTD default adds. Such a declaration is recorded when it binds
-// its prefix to another namespace than the one in force, and a name using that prefix in its
-// scope fails the parse: the document would get a namespace other parsers do not give it.
-void ParseBounds::rebinding(const xercesc::XMLAttr& declaration) {
-    const bool isDefault = !declaration.getPrefix() || !*declaration.getPrefix();
-    const XMLCh* declared = isDefault ? u"" : declaration.getName();
-    const XMLCh* inForce = namespaceInForce(declared);
-    if (!xercesc::XMLString::equals(inForce ? inForce : u"", declaration.getValue())) {
-        rebound_.emplace_back(declared, depth_);
-    }
-}
-
-// A DTD default applies when no attribute of its qualified name is given, but another prefix
-// can give the same namespace and local name: the DOM would keep one of the two (the default),
-// and the document breaks the rule that an element's attributes have distinct names.
-void ParseBounds::defaultedName(const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
-                                std::size_t count, std::size_t which) {
-    const xercesc::XMLAttr* defaulted = attributes.elementAt(which);
-    for (XMLSize_t i = 0; i < count; ++i) {
-        const xercesc::XMLAttr* a = attributes.elementAt(i);
-        if (i != which && a->getURIId() == defaulted->getURIId() &&
-            xercesc::XMLString::equals(a->getName(), defaulted->getName())) {
-            fail("attribute defaulted from the DTD has the name of another attribute");
-        }
-    }
-}
-
-void ParseBounds::checkRebound(const XMLCh* prefix,
-                               const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
-                               std::size_t count) {
-    auto check = [this](const XMLCh* used) {
-        const std::u16string_view name(used ? used : u"");
-        for (const auto& entry : rebound_) {
-            if (entry.first == name) {
-                fail(
-                    "namespace declaration defaulted from the DTD changes the namespace of a "
-                    "name");
-            }
-        }
-    };
-    check(prefix);
-    // Unprefixed attributes are in no namespace.
-    for (XMLSize_t i = 0; i < count; ++i) {
-        const XMLCh* p = attributes.elementAt(i)->getPrefix();
-        if (declaredPrefix(p)) check(p);
-    }
-}
-
-void ParseBounds::endElement() {
-    if (depth_) --depth_;
-    while (!rebound_.empty() && rebound_.back().second > depth_) rebound_.pop_back();
-}
-
-// The external subset is never read, and Xerces-C drops a reference to an entity that only it
-// could declare without a word, losing the entity's text. For undeclared entities the document
-// is taken as one without an external subset: the reference fails the parse, as other parsers
-// make it fail.
-void ParseBounds::doctypeDecl(bool hasExtSubset) {
-    if (hasExtSubset) boundedScanner()->setHasNoDTD(true);
-}
-
-void delivered(std::size_t bytes) {
-    if (ParseBounds* parser = ParseBounds::active()) parser->delivered(bytes);
-}
-
 std::size_t parseMemoryBlocks() { return parseMemory.blocks; }
 
 xercesc::MemoryManager* parseMemoryManager() { return &parseMemory; }
@@ -530,14 +538,14 @@ void refuseEntity(const XMLCh* publicId, const XMLCh* systemId) {
 
 }  // namespace internal
 
-namespace {}  // namespace
+xercesc::DOMLSParser* DOMUtil::wellFormedParser() { return wellFormedParser(Limits()); }
 
-xercesc::DOMLSParser* DOMUtil::wellFormedParser() {
+xercesc::DOMLSParser* DOMUtil::wellFormedParser(const Limits& limits) {
     using xercesc::DOMConfiguration;
     try {
         internal::domImplementation();
         std::unique_ptr<xercesc::DOMLSParser, ParserRelease> parser(
-            new BoundedParser(&parseMemory));
+            new BoundedParser(&parseMemory, limits));
         DOMConfiguration* config = parser->getDomConfig();
         config->setParameter(XMLUni::fgDOMErrorHandler,
                              static_cast<xercesc::DOMErrorHandler*>(&failureErrorHandler));
@@ -569,9 +577,11 @@ xercesc::DOMLSParser* DOMUtil::wellFormedParser() {
     }
 }
 
-DOMDocument* DOMUtil::parse(OctetSource* source) {
+DOMDocument* DOMUtil::parse(OctetSource* source) { return parse(source, Limits()); }
+
+DOMDocument* DOMUtil::parse(OctetSource* source, const Limits& limits) {
     RecordingErrorHandler errors;
-    std::unique_ptr<xercesc::DOMLSParser, ParserRelease> parser(wellFormedParser());
+    std::unique_ptr<xercesc::DOMLSParser, ParserRelease> parser(wellFormedParser(limits));
     try {
         xercesc::DOMConfiguration* config = parser->getDomConfig();
         config->setParameter(XMLUni::fgDOMErrorHandler,
@@ -596,3 +606,4 @@ DOMDocument* DOMUtil::parse(OctetSource* source) {
 
 }  // namespace XML
 }  // namespace Ambrite
+

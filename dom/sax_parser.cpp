@@ -3,6 +3,7 @@
 #include <ambrite/xml/dom.h>
 
 #include <memory>
+#include <unordered_set>
 #include <xercesc/dom/DOMDocumentType.hpp>
 #include <xercesc/dom/DOMException.hpp>
 #include <xercesc/dom/DOMImplementation.hpp>
@@ -10,6 +11,7 @@
 #include <xercesc/dom/impl/DOMDocumentImpl.hpp>
 #include <xercesc/framework/XMLAttDefList.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
+#include <xercesc/framework/XMLBuffer.hpp>
 #include <xercesc/framework/XMLElementDecl.hpp>
 #include <xercesc/framework/XMLErrorCodes.hpp>
 #include <xercesc/framework/XMLValidator.hpp>
@@ -80,14 +82,19 @@ xercesc::DefaultHandler inertHandler;
 // view of each start tag, as the DOM parser does.
 class StreamParser : public xercesc::SAX2XMLReaderImpl, public ParseBounds {
 public:
-    explicit StreamParser(StreamHandler& handler)
-        : SAX2XMLReaderImpl(parseMemoryManager(), nullptr), ParseBounds(false), handler_(handler) {}
+    StreamParser(StreamHandler& handler, const DOMUtil::Limits& limits)
+        : SAX2XMLReaderImpl(parseMemoryManager(), nullptr),
+          ParseBounds(limits, false),
+          handler_(handler) {}
 
     void run(OctetSource* source);
 
-    void startDocument() override {}
-    void endDocument() override {}
-    void XMLDecl(const XMLCh*, const XMLCh*, const XMLCh*, const XMLCh*) override {}
+    void startDocument() override { ParseBounds::startDocument(); }
+    void endDocument() override { ParseBounds::endDocument(); }
+    void XMLDecl(const XMLCh* version, const XMLCh* encoding, const XMLCh*,
+                 const XMLCh* actualEncoding) override {
+        ParseBounds::XMLDecl(version, encoding, actualEncoding);
+    }
     void startElement(const xercesc::XMLElementDecl& element, unsigned int urlId,
                       const XMLCh* prefix, const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
                       XMLSize_t count, bool isEmpty, bool isRoot) override;
@@ -108,7 +115,14 @@ public:
     }
     void doctypeDecl(const xercesc::DTDElementDecl& root, const XMLCh* publicId,
                      const XMLCh* systemId, bool hasIntSubset, bool hasExtSubset) override;
-    void endAttList(const xercesc::DTDElementDecl& element) override;
+    void entityDecl(const xercesc::DTDEntityDecl& entity, bool isPE, bool isIgnored) override {
+        ParseBounds::declaration();
+        SAX2XMLReaderImpl::entityDecl(entity, isPE, isIgnored);
+    }
+    void notationDecl(const xercesc::XMLNotationDecl& notation, bool isIgnored) override {
+        ParseBounds::declaration();
+        SAX2XMLReaderImpl::notationDecl(notation, isIgnored);
+    }
 
     void error(unsigned int code, const XMLCh* domain, xercesc::XMLErrorReporter::ErrTypes type,
                const XMLCh* text, const XMLCh* systemId, const XMLCh* publicId, XMLFileLoc line,
@@ -121,14 +135,16 @@ public:
 
 private:
     xercesc::XMLScanner* boundedScanner() const override { return ScannerOf::get(getValidator()); }
-    const XMLCh* namespaceInForce(const XMLCh* prefix) const override;
     xercesc::DOMDocumentImpl* scratch();
+    void checkDefaults(const xercesc::XMLElementDecl& element);
 
     StreamHandler& handler_;
     std::unique_ptr<DOMDocument, DocumentRelease> scratch_;
     xercesc::XMLScanner* scanner_ = nullptr;
     std::size_t depth_ = 0;
     std::unique_ptr<Exception> diagnostic_;  // the first one the scanner reported
+    // Element declarations whose defaults have been made on the scratch document.
+    std::unordered_set<const xercesc::XMLElementDecl*> checkedDefaults_;
 };
 
 void StreamParser::run(OctetSource* source) {
@@ -149,7 +165,8 @@ void StreamParser::startElement(const xercesc::XMLElementDecl& element, unsigned
                                 const XMLCh* prefix,
                                 const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
                                 XMLSize_t count, bool isEmpty, bool isRoot) {
-    ParseBounds::startElement(prefix, attributes, count);
+    ParseBounds::startElement(element, prefix, attributes, count);
+    if (element.hasAttDefs()) checkDefaults(element);
     ++depth_;
     const XMLCh* uri =
         urlId == scanner_->getEmptyNamespaceId() ? nullptr : scanner_->getURIText(urlId);
@@ -187,42 +204,32 @@ void StreamParser::doctypeDecl(const xercesc::DTDElementDecl& root, const XMLCh*
     ParseBounds::doctypeDecl(hasExtSubset);
 }
 
-// Declarations get the namespace of xmlns, any other prefix that of xml, as the DOM parser has it.
-void StreamParser::endAttList(const xercesc::DTDElementDecl& element) {
-    if (!element.hasAttDefs()) return;
+// The DOM parser makes the DTD defaults of an element into attribute nodes, bound as in the
+// element's scope, whenever an element with defaults starts, and the DOM refuses there what is
+// no qualified name but passes the scanner (a default for "z:"). The same calls on the scratch
+// document give the same refusals; a prefix gets the same namespace in every scope (one not
+// bound fails the scanner first), so each declaration is tried once.
+void StreamParser::checkDefaults(const xercesc::XMLElementDecl& element) {
+    using xercesc::XMLAttDef;
+    if (!checkedDefaults_.insert(&element).second) return;
     xercesc::DOMDocumentImpl* document = scratch();
-    document->createElement(element.getFullName());
-    xercesc::XMLAttDefList& defaults = element.getAttDefList();
-    for (XMLSize_t i = 0; i < defaults.getAttDefCount(); ++i) {
-        const xercesc::XMLAttDef& a = defaults.getAttDef(i);
-        if (!a.getValue()) continue;
-        const XMLCh* name = a.getFullName();
-        const int colon = xercesc::DOMDocumentImpl::indexofQualifiedName(name);
-        const XMLCh* uri = u"";
-        if (colon > 0) {
-            const std::u16string prefix(name, static_cast<std::size_t>(colon));
-            uri = prefix == XMLUni::fgXMLNSString ? XMLUni::fgXMLNSURIName : XMLUni::fgXMLURIName;
-        } else if (xercesc::XMLString::equals(name, XMLUni::fgXMLNSString)) {
-            uri = XMLUni::fgXMLNSURIName;
+    xercesc::XMLBuffer prefix(64, parseMemoryManager());
+    xercesc::XMLAttDefList& definitions = element.getAttDefList();
+    for (XMLSize_t i = 0; i < definitions.getAttDefCount(); ++i) {
+        const XMLAttDef& definition = definitions.getAttDef(i);
+        const XMLAttDef::DefAttTypes type = definition.getDefaultType();
+        if (type != XMLAttDef::Default && type != XMLAttDef::Fixed) continue;
+        const XMLCh* name = definition.getFullName();
+        int colon = -1;
+        unsigned int uriId =
+            scanner_->resolveQName(name, prefix, xercesc::ElemStack::Mode_Attribute, colon);
+        if (xercesc::XMLString::equals(name, XMLUni::fgXMLNSString)) {
+            uriId = scanner_->getXMLNSNamespaceId();
         }
-        document->createAttributeNS(uri, name);
+        document->createAttributeNS(
+            uriId != scanner_->getEmptyNamespaceId() ? scanner_->getURIText(uriId) : nullptr,
+            name);
     }
-}
-
-// The scanner's element stack holds the declarations written in the document, the innermost
-// first; the element being started writes none for a prefix that a DTD default declares.
-const XMLCh* StreamParser::namespaceInForce(const XMLCh* prefix) const {
-    xercesc::XMLScanner* scanner = boundedScanner();
-    xercesc::ValueVectorOf<xercesc::PrefMapElem*>* map = scanner->getNamespaceContext();
-    for (XMLSize_t i = 0, n = map->size(); i < n; ++i) {
-        const xercesc::PrefMapElem* binding = map->elementAt(i);
-        if (xercesc::XMLString::equals(scanner->getPrefixForId(binding->fPrefId), prefix)) {
-            return binding->fURIId == scanner->getEmptyNamespaceId()
-                       ? nullptr
-                       : scanner->getURIText(binding->fURIId);
-        }
-    }
-    return nullptr;
 }
 
 // Character data outside the document element is none of the document's content.
@@ -250,9 +257,9 @@ void StreamParser::error(unsigned int code, const XMLCh*, xercesc::XMLErrorRepor
 
 }  // namespace
 
-void streamParse(OctetSource* source, StreamHandler& handler) {
+void streamParse(OctetSource* source, StreamHandler& handler, const DOMUtil::Limits& limits) {
     try {
-        std::unique_ptr<StreamParser> parser(new StreamParser(handler));
+        std::unique_ptr<StreamParser> parser(new StreamParser(handler, limits));
         parser->setProperty(XMLUni::fgXercesScannerName,
                             const_cast<XMLCh*>(XMLUni::fgDGXMLScanner));
         parser->setFeature(XMLUni::fgSAX2CoreNameSpaces, true);

@@ -43,11 +43,13 @@ bool defaultInForce(DOMNode* n, DOMNode* top, bool parentInForce) {
     return parentInForce;
 }
 
+template <bool xml11>
 void writeAttribute(const DOMNode* attr, CharacterSink& out) {
     out.write(u" ");
     out.write(attr->getNodeName());
     out.write(u"=\"");
-    escapeAttr(attr->getNodeValue(), out);
+    internal::escapeTo<xml11 ? internal::kAttribute11Escapes : internal::kAttributeEscapes>(
+        attr->getNodeValue(), out);
     out.write(u"\"");
 }
 
@@ -88,6 +90,86 @@ void writeDoctype(DOMNode* node, const XMLCh* systemId, const XMLCh* publicId,
     out.write(u">\n");
 }
 
+// The content of node, in document order.
+template <bool xml11>
+void writeContent(DOMNode* node, CharacterSink& out) {
+    internal::DocumentLevel level(node);
+    // Kept for every node whose children are being written: defaultInForce for them.
+    internal::Walker<bool> walk(node);
+    do {
+        DOMNode* current = walk.node();
+        if (!walk.entering()) {
+            if (current->getNodeType() == DOMNode::ELEMENT_NODE) {
+                out.write(u"</");
+                out.write(current->getNodeName());
+                out.write(u">");
+            }
+            level.done(current);
+            continue;
+        }
+        level.enter(current);
+        const bool inForce = walk.depth() > 0 && walk.data();
+        switch (current->getNodeType()) {
+            case DOMNode::ELEMENT_NODE: {
+                DOMElement* element = static_cast<DOMElement*>(current);
+                out.write(u"<");
+                out.write(element->getNodeName());
+                if (needsUndeclaration(element, node, inForce)) out.write(u" xmlns=\"\"");
+                if (xercesc::DOMNamedNodeMap* attributes = element->getAttributes()) {
+                    const XMLSize_t n = attributes->getLength();
+                    for (XMLSize_t i = 0; i < n; ++i)
+                        writeAttribute<xml11>(attributes->item(i), out);
+                }
+                if (walk.descend(defaultInForce(element, node, inForce))) {
+                    out.write(u">");
+                } else {
+                    out.write(u" />");
+                }
+                break;
+            }
+            case DOMNode::ATTRIBUTE_NODE:
+                writeAttribute<xml11>(current, out);
+                break;
+            case DOMNode::TEXT_NODE:
+            case DOMNode::CDATA_SECTION_NODE:
+                internal::escapeTo<xml11 ? internal::kText11Escapes : internal::kTextEscapes>(
+                    current->getNodeValue(), out);
+                break;
+            case DOMNode::ENTITY_REFERENCE_NODE:
+            case DOMNode::DOCUMENT_FRAGMENT_NODE:
+            case DOMNode::DOCUMENT_NODE:
+                walk.descend(defaultInForce(current, node, inForce));
+                break;
+            case DOMNode::PROCESSING_INSTRUCTION_NODE: {
+                if (level.lineBefore()) out.write(kLineFeed);
+                out.write(u"<?");
+                out.write(current->getNodeName());
+                const XMLCh* data = current->getNodeValue();
+                if (data && *data) {
+                    out.write(u" ");
+                    out.write(data);
+                }
+                out.write(u"?>");
+                if (level.lineAfter()) out.write(kLineFeed);
+                break;
+            }
+            case DOMNode::COMMENT_NODE:
+                if (level.lineBefore()) out.write(kLineFeed);
+                out.write(u"<!--");
+                out.write(current->getNodeValue());
+                out.write(u"-->");
+                if (level.lineAfter()) out.write(kLineFeed);
+                break;
+            case DOMNode::ENTITY_NODE:
+            case DOMNode::DOCUMENT_TYPE_NODE:
+            case DOMNode::NOTATION_NODE:
+            default:
+                break;
+        }
+        if (!walk.descended()) level.done(current);
+    } while (walk.next());
+}
+
 }  // namespace
 
 DOMSerializer::Parameters::Parameters(bool preamble, const XMLCh* systemID, const XMLCh* publicID,
@@ -126,8 +208,12 @@ void DOMSerializer::serialize(DOMNode* node, CharacterSink& out, const Parameter
         }
     }
 
+    // XML 1.1 text keeps its version: it may hold references to controls that XML 1.0 has not.
+    const DOMDocument* document = DOMUtil::getOwnerDocument(node);
+    const XMLCh* version = document ? document->getXmlVersion() : nullptr;
+    const bool xml11 = version && StringUtil::eq(version, u"1.1");
     if (preamble) {
-        out.write(u"<?xml version=\"1.0");
+        out.write(xml11 ? u"<?xml version=\"1.1" : u"<?xml version=\"1.0");
         if (const XMLCh* encoding = out.encoding()) {
             out.write(u"\" encoding=\"");
             out.write(encoding);
@@ -138,79 +224,11 @@ void DOMSerializer::serialize(DOMNode* node, CharacterSink& out, const Parameter
         writeDoctype(node, systemId, publicId, internalSubset, out);
     }
 
-    internal::DocumentLevel level(node);
-    // Kept for every node whose children are being written: defaultInForce for them.
-    internal::Walker<bool> walk(node);
-    do {
-        DOMNode* current = walk.node();
-        if (!walk.entering()) {
-            if (current->getNodeType() == DOMNode::ELEMENT_NODE) {
-                out.write(u"</");
-                out.write(current->getNodeName());
-                out.write(u">");
-            }
-            level.done(current);
-            continue;
-        }
-        level.enter(current);
-        const bool inForce = walk.depth() > 0 && walk.data();
-        switch (current->getNodeType()) {
-            case DOMNode::ELEMENT_NODE: {
-                DOMElement* element = static_cast<DOMElement*>(current);
-                out.write(u"<");
-                out.write(element->getNodeName());
-                if (needsUndeclaration(element, node, inForce)) out.write(u" xmlns=\"\"");
-                if (xercesc::DOMNamedNodeMap* attributes = element->getAttributes()) {
-                    const XMLSize_t n = attributes->getLength();
-                    for (XMLSize_t i = 0; i < n; ++i) writeAttribute(attributes->item(i), out);
-                }
-                if (walk.descend(defaultInForce(element, node, inForce))) {
-                    out.write(u">");
-                } else {
-                    out.write(u" />");
-                }
-                break;
-            }
-            case DOMNode::ATTRIBUTE_NODE:
-                writeAttribute(current, out);
-                break;
-            case DOMNode::TEXT_NODE:
-            case DOMNode::CDATA_SECTION_NODE:
-                escapeText(current->getNodeValue(), out);
-                break;
-            case DOMNode::ENTITY_REFERENCE_NODE:
-            case DOMNode::DOCUMENT_FRAGMENT_NODE:
-            case DOMNode::DOCUMENT_NODE:
-                walk.descend(defaultInForce(current, node, inForce));
-                break;
-            case DOMNode::PROCESSING_INSTRUCTION_NODE: {
-                if (level.lineBefore()) out.write(kLineFeed);
-                out.write(u"<?");
-                out.write(current->getNodeName());
-                const XMLCh* data = current->getNodeValue();
-                if (data && *data) {
-                    out.write(u" ");
-                    out.write(data);
-                }
-                out.write(u"?>");
-                if (level.lineAfter()) out.write(kLineFeed);
-                break;
-            }
-            case DOMNode::COMMENT_NODE:
-                if (level.lineBefore()) out.write(kLineFeed);
-                out.write(u"<!--");
-                out.write(current->getNodeValue());
-                out.write(u"-->");
-                if (level.lineAfter()) out.write(kLineFeed);
-                break;
-            case DOMNode::ENTITY_NODE:
-            case DOMNode::DOCUMENT_TYPE_NODE:
-            case DOMNode::NOTATION_NODE:
-            default:
-                break;
-        }
-        if (!walk.descended()) level.done(current);
-    } while (walk.next());
+    if (xml11) {
+        writeContent<true>(node, out);
+    } else {
+        writeContent<false>(node, out);
+    }
 
     if (preamble || isDocument) out.write(kLineFeed);
 }

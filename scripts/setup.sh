@@ -5,11 +5,11 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config libxerces-c-dev googletest libgtest-dev libbenchmark-dev
-          libxml2-utils python3 python3-lxml)
+          libxml2-utils libxml2-dev python3 python3-lxml)
 for arg in "$@"; do
     case "$arg" in
         --fuzz) packages+=(clang libclang-rt-14-dev) ;;
-        --bench) packages+=(libxml2-dev zlib1g-dev valgrind) ;;
+        --bench) packages+=(zlib1g-dev valgrind) ;;
         --format) packages+=(clang-format) ;;
         *) echo "usage: $0 [--fuzz] [--bench] [--format]" >&2; exit 2 ;;
     esac

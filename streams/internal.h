@@ -44,42 +44,74 @@ inline unsigned char* putPair(unsigned char* out, unsigned int high, unsigned in
     return out + 4;
 }
 
-/// Replacement texts (ASCII units) for units below kEscapesSize; every other unit stays as it is.
+/// Replacement texts (ASCII units) for units below kEscapesSize; every other unit stays as it is,
+/// unless the table refuses it or asks for the references of XML 1.1.
 struct Escapes {
     const XMLCh* entries[0x40];
-    std::uint64_t special;  // a bit for every unit that has an entry
+    std::uint64_t special;  // a bit for every unit that has an entry or is refused
+    std::uint64_t refused;  // a bit for every unit that cannot be written at all
+    /// Called with a refused unit; throws.
+    void (*refuse)(unsigned int unit);
+    /// DEL, the C1 controls (U+007F to U+009F) and LINE SEPARATOR (U+2028) become character
+    /// references: XML 1.1 takes the controls other than NEL only as references, and reads NEL
+    /// and LINE SEPARATOR written as such as line feeds.
+    bool xml11;
 };
 constexpr std::size_t kEscapesSize = 0x40;
-/// The longest replacement any table may hold ("&quot;").
+/// The longest replacement any table may hold ("&quot;"), and the longest reference written for
+/// a unit beyond the table ("&#x2028;").
 constexpr std::size_t kLongestEscape = 6;
+constexpr std::size_t kLongestReference = 8;
 
 constexpr std::uint64_t specialBits(const Escapes& e) {
-    std::uint64_t bits = 0;
+    std::uint64_t bits = e.refused;
     for (std::size_t u = 0; u < kEscapesSize; ++u) {
         if (e.entries[u]) bits |= std::uint64_t(1) << u;
     }
     return bits;
 }
 
+/// The C0 controls other than tab, line feed and carriage return.
+constexpr std::uint64_t kRestrictedControls =
+    0xFFFFFFFFull & ~((1ull << 0x09) | (1ull << 0x0A) | (1ull << 0x0D) | 1ull);
+
 /// No replacements: names, comments, processing-instruction data, serializer markup.
 inline constexpr Escapes kNoEscapes = {};
 
+/// Whether a table finds the C0 controls it refuses or replaces by range (with the exact test
+/// after) rather than unit by unit.
+constexpr bool findsByRange(const Escapes& e) { return e.xml11 || e.refused; }
+
 template <const Escapes& E>
 inline bool isSpecial(unsigned int u) {
-    return u < kEscapesSize && ((E.special >> u) & 1);
+    if (u < kEscapesSize) return (E.special >> u) & 1;
+    return E.xml11 && ((u >= 0x7F && u < 0xA0) || u == 0x2028);
 }
 
 #if defined(__SSE2__)
 template <const Escapes& E, std::size_t... U>
 inline __m128i specialLanes(__m128i v, std::index_sequence<U...>) {
     __m128i lanes = _mm_setzero_si128();
-    // The table is a constant, so only the comparisons for its entries remain.
-    ((void)(((E.special >> U) & 1)
+    // The table is a constant, so only the comparisons for its entries remain; the controls of
+    // a table that finds them by range are left to one comparison below.
+    constexpr std::uint64_t bits = findsByRange(E) ? E.special & ~0xFFFFFFFFull : E.special;
+    ((void)(((bits >> U) & 1)
                 ? (lanes = _mm_or_si128(lanes,
                                         _mm_cmpeq_epi16(v, _mm_set1_epi16(static_cast<short>(U)))),
                    0)
                 : 0),
      ...);
+    if constexpr (findsByRange(E)) {
+        // Units below 0x20, and with xml11 from 0x7F to 0x9F and 0x2028.
+        const __m128i zero = _mm_setzero_si128();
+        lanes = _mm_or_si128(lanes, _mm_cmpeq_epi16(_mm_subs_epu16(v, _mm_set1_epi16(0x1F)), zero));
+        if constexpr (E.xml11) {
+            const __m128i c1 = _mm_sub_epi16(v, _mm_set1_epi16(0x7F));
+            lanes = _mm_or_si128(lanes,
+                                 _mm_cmpeq_epi16(_mm_subs_epu16(c1, _mm_set1_epi16(0x20)), zero));
+            lanes = _mm_or_si128(lanes, _mm_cmpeq_epi16(v, _mm_set1_epi16(0x2028)));
+        }
+    }
     return lanes;
 }
 
@@ -96,15 +128,22 @@ inline __m128i stopLanes(__m128i v) {
 }
 #endif
 
-/// The first unit in [p, end) that the table replaces, or end.
+/// The first unit in [p, end) that the table replaces or refuses, or end.
 template <const Escapes& E>
 inline const XMLCh* nextSpecial(const XMLCh* p, const XMLCh* end) {
-    if (!E.special) return end;
+    if (!E.special && !E.xml11) return end;
 #if defined(__SSE2__)
     for (; end - p >= 8; p += 8) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        if (int mask = _mm_movemask_epi8(stopLanes<E, false>(v)))
-            return p + __builtin_ctz(mask) / 2;
+        if (int mask = _mm_movemask_epi8(stopLanes<E, false>(v))) {
+            if constexpr (!findsByRange(E)) return p + __builtin_ctz(mask) / 2;
+            // A range also holds units the table leaves alone (tab, line feed).
+            while (mask) {
+                const int lane = __builtin_ctz(mask) / 2;
+                if (isSpecial<E>(p[lane])) return p + lane;
+                mask &= ~(3 << (2 * lane));
+            }
+        }
     }
 #endif
     while (p < end && !isSpecial<E>(*p)) ++p;
@@ -128,6 +167,7 @@ public:
     /// Writes n units of s at o (with room<E>(n) bytes free) and gives the end of what it wrote.
     template <const Escapes& E>
     unsigned char* encode(unsigned char* o, const XMLCh* s, std::size_t n) {
+        static_assert(!E.xml11, "references beyond ASCII are written as UTF-16 only");
         const XMLCh* p = s;
         const XMLCh* end = s + n;
         if (pendingHigh_ && p < end) {
@@ -190,6 +230,7 @@ private:
         unsigned int u = *p++;
         if (u < 0x80) {
             if (isSpecial<E>(u)) {
+                if (E.refused && ((E.refused >> u) & 1)) E.refuse(u);
                 for (const XMLCh* r = E.entries[u]; *r; ++r) *o++ = static_cast<unsigned char>(*r);
             } else {
                 *o++ = static_cast<unsigned char>(u);

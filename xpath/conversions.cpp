@@ -25,7 +25,31 @@ AttributeKind attributeKind(DOMNode* attribute) {
     return *attributeValue(attribute) ? NAMESPACE_DECLARATION : EMPTY_DEFAULT_DECLARATION;
 }
 
-// Text under elements only: the content of entity references is not part of the value.
+namespace {
+
+bool isText(DOMNode::NodeType type) {
+    return type == DOMNode::TEXT_NODE || type == DOMNode::CDATA_SECTION_NODE;
+}
+
+// The text below `root` in document order, through entity references.
+void appendTextBelow(DOMNode* root, std::u16string& out) {
+    Walker<NoData, true> walk(root);
+    walk.descend();
+    while (walk.next()) {
+        if (!walk.entering()) continue;
+        DOMNode* n = walk.node();
+        const DOMNode::NodeType type = n->getNodeType();
+        if (isText(type)) {
+            out += static_cast<xercesc::DOMText*>(n)->getData();
+        } else if (type == DOMNode::ELEMENT_NODE) {
+            walk.descend();
+        }
+    }
+}
+
+}  // namespace
+
+// Text under elements, and under entity references, whose content XPath sees in their place.
 void appendStringValue(DOMNode* node, std::u16string& out) {
     switch (node->getNodeType()) {
         case DOMNode::ELEMENT_NODE:
@@ -44,40 +68,18 @@ void appendStringValue(DOMNode* node, std::u16string& out) {
             throw Exception(
                 14, Format("Unhandled node: Type %d", static_cast<int>(node->getNodeType())));
     }
-    // The parents are remembered on the way down: the DOM's parent link costs a type check per
-    // call.
-    DOMNode* near[32];
-    std::vector<DOMNode*> far;
-    std::size_t depth = 0;
-    DOMNode* n = node->getFirstChild();
-    while (n) {
-        DOMNode::NodeType type = n->getNodeType();
-        if (type == DOMNode::TEXT_NODE || type == DOMNode::CDATA_SECTION_NODE) {
-            out += static_cast<xercesc::DOMText*>(n)->getData();
-        } else if (type == DOMNode::ELEMENT_NODE) {
-            if (DOMNode* child = n->getFirstChild()) {
-                if (depth < 32) {
-                    near[depth] = n;
-                } else {
-                    far.push_back(n);
-                }
-                ++depth;
-                n = child;
-                continue;
-            }
+    // Most elements hold text only and need no walk (whose stack would be allocated).
+    const std::size_t mark = out.size();
+    for (DOMNode* c = node->getFirstChild(); c; c = c->getNextSibling()) {
+        const DOMNode::NodeType type = c->getNodeType();
+        if (isText(type)) {
+            out += static_cast<xercesc::DOMText*>(c)->getData();
+        } else if ((type == DOMNode::ELEMENT_NODE || type == DOMNode::ENTITY_REFERENCE_NODE) &&
+                   c->getFirstChild()) {
+            out.resize(mark);
+            appendTextBelow(node, out);
+            return;
         }
-        DOMNode* next;
-        while (!(next = n->getNextSibling())) {
-            if (depth == 0) return;
-            --depth;
-            if (depth < 32) {
-                n = near[depth];
-            } else {
-                n = far.back();
-                far.pop_back();
-            }
-        }
-        n = next;
     }
 }
 

@@ -391,6 +391,8 @@ double Operator::number(DOMNode* node, unsigned int position, const BindingMap& 
     if (kind_ > MOD) return XPath::number(node, position, bindings);
     const double l = left_ ? left_->number(node, position, bindings) : 0.0;
     const double r = right_->number(node, position, bindings);
+    // Negation, not 0 - x, which would turn -(0) into positive zero: 1 div -0 is -Infinity.
+    if (!left_) return kind_ == MINUS ? -r : r;
     switch (kind_) {
         case PLUS:
             return l + r;

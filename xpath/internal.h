@@ -21,9 +21,10 @@ typedef std::unique_ptr<XPath::Iterator> OwnedIterator;
 /// Exception 14 with a fixed message.
 [[noreturn]] void evaluationError(const char* message);
 
-/// Elements, attributes, text, CDATA sections, processing instructions, comments and documents;
-/// entity references, entities, document types, fragments and notations are skipped by every
-/// walk and never entered.
+/// Elements, attributes, text, CDATA sections, processing instructions, comments and documents.
+/// Entity references are transparent: never reached themselves, their children count as children
+/// of their parent, as the XPath data model has it. Entities, document types, fragments and
+/// notations are skipped by every walk and never entered.
 inline bool isVisible(const DOMNode* n) {
     switch (n->getNodeType()) {
         case DOMNode::ELEMENT_NODE:
@@ -38,6 +39,24 @@ inline bool isVisible(const DOMNode* n) {
             return false;
     }
 }
+
+inline bool isEntityReference(const DOMNode* n) {
+    return n->getNodeType() == DOMNode::ENTITY_REFERENCE_NODE;
+}
+
+/// Elements and documents: the nodes whose children XPath sees.
+inline bool isContainer(const DOMNode* n) {
+    const DOMNode::NodeType type = n->getNodeType();
+    return type == DOMNode::ELEMENT_NODE || type == DOMNode::DOCUMENT_NODE;
+}
+
+/// The relations of the XPath view of the tree: entity references transparent, invisible nodes
+/// skipped. Children only of elements and documents; the parent of an attribute is its element.
+DOMNode* firstChild(DOMNode* n);
+DOMNode* lastChild(DOMNode* n);
+DOMNode* nextSibling(DOMNode* n);
+DOMNode* previousSibling(DOMNode* n);
+DOMNode* parent(DOMNode* n);
 
 /// How an attribute stands in document order.
 enum AttributeKind { NAMESPACE_DECLARATION, ORDINARY_ATTRIBUTE, EMPTY_DEFAULT_DECLARATION };

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMNamedNodeMap.hpp>
 
@@ -26,17 +27,40 @@ DOMNode* BasicIterator::next() {
     return *cursor_++;
 }
 
-UnionIterator::UnionIterator(XPath::Iterator* left, XPath::Iterator* right)
-    : left_(left), right_(right) {}
-
-UnionIterator::~UnionIterator() {
-    delete left_;
-    delete right_;
+// Nested unions would cost a walk down the nesting for every node, which "a | b | c | ..."
+// makes quadratic in the number of parts.
+UnionIterator::UnionIterator(XPath::Iterator* left, XPath::Iterator* right) : cursor_(0) {
+    std::unique_ptr<XPath::Iterator> l(left), r(right);
+    if (UnionIterator* chain = dynamic_cast<UnionIterator*>(left)) {
+        parts_.swap(chain->parts_);
+        cursor_ = chain->cursor_;
+        try {
+            parts_.push_back(right);
+        } catch (...) {
+            parts_.swap(chain->parts_);  // the chain deletes them again
+            throw;
+        }
+    } else {
+        parts_.reserve(2);
+        parts_.push_back(l.release());
+        parts_.push_back(right);
+    }
+    r.release();
 }
 
-bool UnionIterator::hasNext() { return left_->hasNext() || right_->hasNext(); }
+UnionIterator::~UnionIterator() {
+    for (XPath::Iterator* part : parts_) delete part;
+}
 
-DOMNode* UnionIterator::next() { return left_->hasNext() ? left_->next() : right_->next(); }
+bool UnionIterator::hasNext() {
+    while (cursor_ < parts_.size() && !parts_[cursor_]->hasNext()) ++cursor_;
+    return cursor_ < parts_.size();
+}
+
+DOMNode* UnionIterator::next() {
+    // Past the end, the last part reports the failure.
+    return hasNext() ? parts_[cursor_]->next() : parts_.back()->next();
+}
 
 OrderedIterator::OrderedIterator(XPath::Iterator* source) : source_(source), cursor_(0) {}
 
@@ -75,7 +99,7 @@ namespace {
 const std::uint32_t NONE = UINT32_MAX;
 
 // Whether the walk in document order from `document` meets n: n is visible, and its ancestors
-// up to the document are elements.
+// up to the document are elements or entity references.
 bool reachable(DOMNode* n, DOMNode* document) {
     if (n == document) return true;
     if (!isVisible(n) || n->getNodeType() == DOMNode::DOCUMENT_NODE) return false;
@@ -85,10 +109,13 @@ bool reachable(DOMNode* n, DOMNode* document) {
     }
     for (DOMNode* p = DOMUtil::getParentNode(n); p; p = p->getParentNode()) {
         if (p == document) return true;
-        if (p->getNodeType() != DOMNode::ELEMENT_NODE) return false;
+        if (p->getNodeType() != DOMNode::ELEMENT_NODE && !isEntityReference(p)) return false;
     }
     return false;
 }
+
+// Entity references are walked through, never yielded.
+bool walkedInto(DOMNode* n) { return isContainer(n) || isEntityReference(n); }
 
 // Orders members by the tree their ancestor chains span: each member and each of its
 // ancestors is an entry, linked to its parent's entry. Siblings among the entries are put in
@@ -189,17 +216,14 @@ void Orderer::run(DOMNode* document) {
     while (!stack_.empty()) {
         std::uint32_t e = stack_.back();
         stack_.pop_back();
-        if (entries_[e].member) nodes_.push_back(entries_[e].node);
-        DOMNode::NodeType type = entries_[e].node->getNodeType();
-        if (entries_[e].firstChild != NONE &&
-            (type == DOMNode::ELEMENT_NODE || type == DOMNode::DOCUMENT_NODE)) {
-            orderChildren(e);
-        }
+        DOMNode* n = entries_[e].node;
+        if (entries_[e].member && !isEntityReference(n)) nodes_.push_back(n);
+        if (entries_[e].firstChild != NONE && walkedInto(n)) orderChildren(e);
     }
 }
 
-// Pushes the visible child entries of `parent` so that they pop in document order: namespace
-// declarations, other attributes, then children.
+// Pushes the visible child entries of `parent` (and entity references, to be walked through) so
+// that they pop in document order: namespace declarations, other attributes, then children.
 void Orderer::orderChildren(std::uint32_t parent) {
     front_.clear();
     declarations_.clear();
@@ -249,7 +273,8 @@ void Orderer::orderChildren(std::uint32_t parent) {
     }
     // The stack pops last-pushed first: children from the last, then attributes.
     for (std::size_t i = front_.size(); i-- > 0;) {
-        if (isVisible(entries_[front_[i]].node)) stack_.push_back(front_[i]);
+        DOMNode* n = entries_[front_[i]].node;
+        if (isVisible(n) || isEntityReference(n)) stack_.push_back(front_[i]);
     }
     for (std::size_t i = attributes_.size(); i-- > 0;) stack_.push_back(attributes_[i]);
     for (std::size_t i = declarations_.size(); i-- > 0;) stack_.push_back(declarations_[i]);

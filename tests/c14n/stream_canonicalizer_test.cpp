@@ -278,17 +278,26 @@ TEST(StreamCanonicalizer, FailuresComeInTheDomPathsOrder) {
               agree("<!DOCTYPE r [<!ENTITY e SYSTEM 'x.ent'>]><r>&e;</r>"));
 }
 
-// The DOM parser makes nodes of the document type and of the DTD's attribute defaults, which the
-// DOM refuses for names that are not qualified names; the streaming path refuses them alike.
+// The DOM parser makes nodes of the document type and of the DTD's attribute defaults of each
+// element that starts, which the DOM refuses for names that are not qualified names; the
+// streaming path refuses them alike, and neither refuses defaults no element takes.
 TEST(StreamCanonicalizer, RefusesWhatTheDomRefusesInTheDtd) {
     const std::string kNamespaceError =
         " | failure 1014: NAMESPACE_ERR: attempt is made to create or change an object in a way "
         "which is incorrect with respect to namespaces";
-    EXPECT_EQ(kNamespaceError, agree("<!DOCTYPE r [<!ATTLIST q z: CDATA 'dv'>]><r/>"));
-    EXPECT_EQ(kNamespaceError, agree("<!DOCTYPE r [<!ATTLIST q a:b:c CDATA 'dv'>]><r/>"));
-    EXPECT_EQ(kNamespaceError, agree("<!DOCTYPE r [<!ATTLIST q :a CDATA 'dv'>]><r/>"));
+    EXPECT_EQ(kNamespaceError,
+              agree("<!DOCTYPE r [<!ATTLIST q z: CDATA 'dv'>]><r xmlns:z='urn:z'><q/></r>"));
+    EXPECT_EQ(kNamespaceError,
+              agree("<!DOCTYPE r [<!ATTLIST r a:b:c CDATA 'dv'>]><r xmlns:a='urn:a'/>"));
+    EXPECT_EQ(" | failure 9: Fatal DOM error: Line 1, column 53, offset -1: prefix ':a' can not be "
+              "resolved to namespace URI",
+              agree("<!DOCTYPE r [<!ATTLIST r :a CDATA #FIXED 'dv'>]><r/>"));
+    // Tried once per declaration, refused at its first element.
+    EXPECT_EQ(kNamespaceError, agree("<!DOCTYPE r [<!ATTLIST q z: CDATA 'dv'>]>"
+                                     "<r xmlns:z='urn:z'><q/><q/></r>"));
+    EXPECT_EQ("<r></r>", agree("<!DOCTYPE r [<!ATTLIST q z: CDATA 'dv'>]><r/>"));
     // Without a default value the DOM makes no node of it.
-    EXPECT_EQ("<r></r>", agree("<!DOCTYPE r [<!ATTLIST q z: CDATA #IMPLIED>]><r/>"));
+    EXPECT_EQ("<r></r>", agree("<!DOCTYPE r [<!ATTLIST r z: CDATA #IMPLIED>]><r/>"));
 }
 
 // The axes of a streaming run copy what they bind from reused buffers and forget names that no

@@ -10,8 +10,10 @@ using namespace amxml_test;
 namespace {
 
 // The bounds DOMUtil::parse documents.
-const std::size_t kExpansions = 10000, kExpansionText = 10000000, kDepth = 120000;
-const unsigned long long kNestingCost = 1ull << 33;
+const std::size_t kExpansions = 10000, kExpansionText = 10000000, kDepth = 10000;
+// The nesting cost a parse may spend: kDepth * (kDepth + 1) + 2^25, plus 128 per byte read.
+const unsigned long long kNestingCost = kDepth * (kDepth + 1) + (1ull << 25);
+const unsigned long long kNestingCostPerByte = 128;
 
 // The parser's own message for too many entity expansions.
 const char* const kTooManyExpansions =
@@ -75,8 +77,11 @@ TEST(DOMUtilParseLimits, EachBoundHoldsExactly) {
 // Documents within the counted limits that would still take gigabytes or minutes.
 TEST(DOMUtilParseLimits, HostileDocumentsFailFast) {
     const std::size_t depth = kDepth - 1;
-    // Each element below costs the scanner a walk through every open element.
-    const std::size_t extra = (kNestingCost - depth * (depth + 1) / 2) / depth + 4 * 1024;
+    // Each element below costs the scanner a walk through every open element; the elements
+    // bring 4 bytes of allowance each and the chain 7 per level.
+    const std::size_t extra =
+        (kNestingCost + 7 * depth * kNestingCostPerByte) / (depth + 1 - 4 * kNestingCostPerByte) +
+        1024;
     const std::string memory = "Parse memory limit exceeded";
     const std::pair<std::string, std::string> kCases[] = {
         {laughs("<!ENTITY l", "&l", "lol") + "]><r>&l9;</r>", kTooManyExpansions},

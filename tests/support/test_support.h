@@ -61,6 +61,19 @@ inline DocumentPtr parse(const std::string& xml) {
     return DocumentPtr(DOMUtil::parse(&source));
 }
 
+/// Parses text with the given limits.
+inline DocumentPtr parse(const std::string& xml, const DOMUtil::Limits& limits) {
+    BlockSource source(new Block(xml.data(), static_cast<unsigned int>(xml.size()), Block::Copy));
+    return DocumentPtr(DOMUtil::parse(&source, limits));
+}
+
+/// Limits that let a document nest `depth` deep.
+inline DOMUtil::Limits depthLimits(unsigned int depth) {
+    DOMUtil::Limits limits;
+    limits.maxDepth(depth);
+    return limits;
+}
+
 /// The first element of the document with this local name.
 inline DOMElement* element(const DocumentPtr& d, const XMLCh* localName) {
     return static_cast<DOMElement*>(d->getElementsByTagNameNS(u"*", localName)->item(0));

@@ -142,7 +142,6 @@ TEST_F(AmxmlTool, FailuresAndUsageErrors) {
     EXPECT_EQ(0u, run("--help").out.find("usage: amxml COMMAND"));
     EXPECT_EQ(0u, run("c14n --help")
                       .out.find("usage: amxml c14n [--comments] [--exclusive] [--prefixes LIST]"));
-    EXPECT_EQ(
-        0u,
-        run("serialize --help").out.find("usage: amxml serialize [--no-declaration] [FILE|-]\n"));
+    EXPECT_EQ(0u, run("serialize --help")
+                      .out.find("usage: amxml serialize [--no-declaration] [--max-depth N]"));
 }

@@ -68,7 +68,7 @@ TEST(Operator, ComputesArithmeticAndUnions) {
     // clang-format off
     check(env, {{"(mod 5 (neg 2))", "1"}, {"(mod (neg 5) 2)", "-1"}, {"(mod 5.5 2)", "1.5"},
         {"(mod 1 0)", "NaN"}, {"(div 1 0)", "Infinity"}, {"(div (neg 1) 0)", "-Infinity"},
-        {"(div 0 0)", "NaN"}, {"(neg 0)", "0"}, {"(+ (* 2 3) 1)", "7"}, {"(- (- 1 2) 3)", "-4"},
+        {"(div 0 0)", "NaN"}, {"(neg 0)", "0"}, {"(div 1 (neg 0))", "-Infinity"}, {"(div 1 (neg (neg 0)))", "Infinity"}, {"(+ (* 2 3) 1)", "7"}, {"(- (- 1 2) 3)", "-4"},
         {"(div 7 2)", "3.5"}, {"(neg (neg 2))", "2"}, {"(neg $a)", "-1"}, {"(+ $a 1)", "2"},
         {"(+ 'x' 1)", "NaN"}, {"(+ (true) 1)", "2"}, {"(+ 0.1 0.2)", "0.30000000000000004"},
         {"(| $b $a)", "1"}, {"(or $a $none)", "true"}, {"(and $none 1)", "false"},

@@ -83,10 +83,33 @@ inline Nodes read(XPath::Iterator& it) {
     return out;
 }
 
+/// A short name of a node: an element's name, "@" and an attribute's, a text's data in quotes,
+/// "#" and a comment's data, "?" and a processing instruction's target, "/" for the document.
+inline std::string label(DOMNode* n) {
+    const std::string name = utf8(n->getNodeName());
+    switch (n->getNodeType()) {
+        case DOMNode::ATTRIBUTE_NODE:
+            return "@" + name;
+        case DOMNode::TEXT_NODE:
+        case DOMNode::CDATA_SECTION_NODE:
+            return "'" + utf8(n->getNodeValue()) + "'";
+        case DOMNode::COMMENT_NODE:
+            return "#" + utf8(n->getNodeValue());
+        case DOMNode::PROCESSING_INSTRUCTION_NODE:
+            return "?" + name;
+        case DOMNode::DOCUMENT_NODE:
+            return "/";
+        default:
+            return name;
+    }
+}
+
 /// A document whose elements are bound as "$" + tag name (in document order), plus "$none"
 /// (empty); bind() adds more. Evaluations have the document element as context by default.
+/// Expressions are s-expressions for build(), or with `xpath` set XPath text for XPathParser.
 struct Env {
     DocumentPtr doc;
+    bool xpath = false;
     Map map;
     std::deque<std::u16string> keys;
     std::vector<std::unique_ptr<XPath::Binding>> owned;
@@ -111,7 +134,7 @@ struct Env {
     /// The value as string() converts it.
     std::string value(const std::string& expr, DOMNode* context = nullptr,
                       unsigned int position = 1) {
-        Tree e(build(expr));
+        Tree e(compile(expr));
         return utf8(String(e->string(context ? context : root(), position, map)).get());
     }
     /// The value, or the id and message of the Exception evaluation throws.
@@ -121,9 +144,23 @@ struct Env {
         return thrown.empty() ? result : thrown;
     }
     Nodes nodes(const std::string& expr, DOMNode* context = nullptr) {
-        Tree e(build(expr));
-        return read(
-            *std::unique_ptr<XPath::Iterator>(e->nodeSet(context ? context : root(), 1, map)));
+        Tree e(compile(expr));
+        XPath::Iterator* it = e->nodeSet(context ? context : root(), 1, map);
+        Nodes out;
+        while (it->hasNext()) out.push_back(it->next());
+        delete it;
+        return out;
+    }
+    /// The labels of the nodes in the order the expression yields them, or the failure.
+    std::string select(const std::string& expr, DOMNode* context = nullptr) {
+        std::string out;
+        std::string thrown = failure([&] {
+            for (DOMNode* n : nodes(expr, context)) out += (out.empty() ? "" : " ") + label(n);
+        });
+        return thrown.empty() ? out : thrown;
+    }
+    XPath* compile(const std::string& expr) {
+        return xpath ? XPathParser::parse(widen(expr).c_str()) : build(expr);
     }
 };
 

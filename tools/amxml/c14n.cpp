@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 #include <xercesc/dom/DOMDocument.hpp>
-#include <xercesc/util/TransService.hpp>
 
 #include "tool.h"
 
@@ -29,7 +28,7 @@ using Ambrite::XML::C14n::StreamCanonicalizer;
 const char kUsage[] =
     "usage: amxml c14n [--comments] [--exclusive] [--prefixes LIST] [--apex LOCATOR]\n"
     "                  [--exclude LOCATOR]... [--exclude-signatures] [--id-attr NAME]...\n"
-    "                  [--dom] [FILE|-]\n"
+    "                  [--dom] [--max-depth N] [--max-memory SIZE] [FILE|-]\n"
     "\n"
     "Parses FILE (standard input when FILE is - or absent) and writes the canonical form of\n"
     "the document, or of a part of it, to standard output.\n"
@@ -47,6 +46,10 @@ const char kUsage[] =
     "  --dom                 build the document in memory first; by default the canonical form\n"
     "                        is written while the input is read, in memory that grows with its\n"
     "                        depth only (the output is the same)\n"
+    "  --max-depth N         refuse documents nesting elements more than N deep\n"
+    "                        (default 10000)\n"
+    "  --max-memory SIZE     refuse documents whose parse would hold more than SIZE bytes\n"
+    "                        (K, M, G or T multiply by 1024 each; default 2G)\n"
     "  --help                show this text\n"
     "\n"
     "LOCATOR is an element child sequence: /1 is the document element, /1/3/2 the second\n"
@@ -54,16 +57,6 @@ const char kUsage[] =
     "elements carrying an ID sought is a failure.\n";
 
 const char kInvalidLocator[] = " (expecting /1/2/...)";
-
-std::u16string fromUtf8(const std::string& text, const char* what) {
-    try {
-        xercesc::TranscodeFromStr wide(reinterpret_cast<const XMLByte*>(text.data()), text.size(),
-                                       "UTF-8");
-        return std::u16string(wide.str(), wide.length());
-    } catch (const xercesc::XMLException&) {
-        throw UsageError{std::string(what) + " '" + text + "' is not UTF-8"};
-    }
-}
 
 // A locator as the command line gives it, and as the library names it in its failures.
 struct Locator {
@@ -98,21 +91,6 @@ Locator parseLocator(const std::string& text) {
         p = end + 1;
     }
     return l;
-}
-
-// The next option's value: "--name VALUE" or "--name=VALUE".
-bool optionValue(int argc, char** argv, int& i, const char* name, std::string& value) {
-    std::size_t n = std::strlen(name);
-    const char* arg = argv[i];
-    if (std::strncmp(arg, name, n) != 0) return false;
-    if (arg[n] == '=') {
-        value = arg + n + 1;
-        return true;
-    }
-    if (arg[n] != 0) return false;
-    if (i + 1 >= argc) throw UsageError{std::string("option ") + name + " needs a value"};
-    value = argv[++i];
-    return true;
 }
 
 // "LOCAL" or "{NAMESPACE}LOCAL".
@@ -151,6 +129,7 @@ int c14nCommand(int argc, char** argv) {
         std::string prefixes, value;
         std::vector<Locator> locators;  // the apex first, when there is one
         DocumentSubset subset;
+        ParseLimits limits;
         const char* input;
         bool run = parseArguments(
             argc, argv, kUsage,
@@ -182,11 +161,11 @@ int c14nCommand(int argc, char** argv) {
                     Locator l = parseLocator(value);
                     if (l.steps.empty()) {
                         subset.excludeId(l.id.c_str());
-                    } else {
+                    } else if (!limits.option(argc, argv, i)) {
                         subset.exclude(l.steps.data(), static_cast<unsigned int>(l.steps.size()));
                     }
                     locators.push_back(l);
-                } else {
+                } else if (!limits.option(argc, argv, i)) {
                     return false;
                 }
                 return true;
@@ -216,12 +195,17 @@ int c14nCommand(int argc, char** argv) {
         StdoutSink out;
         try {
             if (dom) {
-                auto document = parseInput(input);
+                auto document = parseInput(input, limits);
                 std::unique_ptr<NodeSet> nodes(subset.nodeSet(document.get()));
                 DOMCanonicalizer::canonicalize(nodes.get(), &out, mode, &parameters);
             } else {
                 std::unique_ptr<FileSource> source(openInput(input ? input : "-"));
-                StreamCanonicalizer::canonicalize(source.get(), &out, mode, &parameters, &subset);
+                try {
+                    StreamCanonicalizer::canonicalize(source.get(), &out, mode, &parameters,
+                                                      &subset, limits.limits);
+                } catch (const Exception& e) {
+                    throwNamingOption(e);
+                }
             }
         } catch (const Exception& e) {
             noElement(e, locators);

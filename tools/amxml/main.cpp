@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 
 #include "tool.h"
 
@@ -13,6 +14,7 @@ namespace {
 const amxml::Command kCommands[] = {
     {"c14n", "write the canonical form of a document or of an element subtree", amxml::c14nCommand},
     {"serialize", "parse a document safely and write it back as UTF-8", amxml::serializeCommand},
+    {"xpath", "evaluate an XPath 1.0 expression against a document", amxml::xpathCommand},
 };
 
 void printUsage(std::FILE* to) {
@@ -49,11 +51,13 @@ int main(int argc, char** argv) {
             Ambrite::XML::DOMUtil::Init init;
             return c.run(argc - 2, argv + 2);
         } catch (const Ambrite::XML::Exception& e) {
-            std::cerr << e << std::endl;
+            std::ostringstream text;
+            text << e;
+            std::cerr << amxml::printable(text.str(), true) << std::endl;
             return amxml::FAILURE;
         }
     }
-    std::fprintf(stderr, "amxml: unknown command '%s'\n", argv[1]);
+    std::fprintf(stderr, "amxml: unknown command '%s'\n", amxml::printable(argv[1], false).c_str());
     printUsage(stderr);
     return amxml::USAGE;
 }

@@ -3,8 +3,13 @@
 #include <ambrite/xml/foundation.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <iostream>
+#include <sstream>
+#include <xercesc/util/TransService.hpp>
+
+#include "dom/internal.h"
 
 namespace amxml {
 
@@ -74,11 +79,212 @@ bool parseArguments(int argc, char** argv, const char* usage,
     return true;
 }
 
+bool optionValue(int argc, char** argv, int& i, const char* name, std::string& value) {
+    std::size_t n = std::strlen(name);
+    const char* arg = argv[i];
+    if (std::strncmp(arg, name, n) != 0) return false;
+    if (arg[n] == '=') {
+        value = arg + n + 1;
+        return true;
+    }
+    if (arg[n] != 0) return false;
+    if (i + 1 >= argc) throw UsageError{std::string("option ") + name + " needs a value"};
+    value = argv[++i];
+    return true;
+}
+
+namespace {
+
+// A positive decimal number with an optional binary multiplier; false when malformed or
+// beyond `max`.
+bool parseSize(const std::string& text, bool multipliers, unsigned long long max,
+               unsigned long long& value) {
+    std::size_t digits = text.find_first_not_of("0123456789");
+    if (digits == 0 || text.empty()) return false;
+    if (digits == std::string::npos) digits = text.size();
+    unsigned long long factor = 1;
+    if (digits < text.size()) {
+        if (!multipliers || digits + 1 != text.size()) return false;
+        switch (text[digits]) {
+            case 'k':
+            case 'K':
+                factor = 1ull << 10;
+                break;
+            case 'm':
+            case 'M':
+                factor = 1ull << 20;
+                break;
+            case 'g':
+            case 'G':
+                factor = 1ull << 30;
+                break;
+            case 't':
+            case 'T':
+                factor = 1ull << 40;
+                break;
+            default:
+                return false;
+        }
+    }
+    unsigned long long n = 0;
+    for (std::size_t k = 0; k < digits; ++k) {
+        if (n > (max - (text[k] - '0')) / 10) return false;
+        n = n * 10 + static_cast<unsigned long long>(text[k] - '0');
+    }
+    if (n == 0 || n > max / factor) return false;
+    value = n * factor;
+    return true;
+}
+
+// The option that raises the limit a parse failed on, if it is one the tool sets.
+const char* raisingOption(const Exception& e) {
+    if (e.id() != 9) return nullptr;
+    const std::string message = e.what().c_str();
+    auto endsWith = [&message](const std::string& tail) {
+        return message.size() >= tail.size() &&
+               message.compare(message.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    if (endsWith(": Nesting depth limit exceeded")) return "--max-depth";
+    if (message.find(": Parse memory limit exceeded: more than ") != std::string::npos) {
+        return "--max-memory";
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool ParseLimits::option(int argc, char** argv, int& i) {
+    std::string value;
+    unsigned long long n = 0;
+    if (optionValue(argc, argv, i, "--max-depth", value)) {
+        if (!parseSize(value, false, UINT_MAX, n)) {
+            throw UsageError{"invalid depth '" + value + "' (expecting a positive number)"};
+        }
+        limits.maxDepth(static_cast<unsigned int>(n));
+        return true;
+    }
+    if (optionValue(argc, argv, i, "--max-memory", value)) {
+        if (!parseSize(value, true, ULLONG_MAX, n)) {
+            throw UsageError{"invalid size '" + value + "' (expecting a number, K, M, G or T)"};
+        }
+        limits.maxMemory(n);
+        return true;
+    }
+    return false;
+}
+
 std::unique_ptr<Ambrite::XML::DOMDocument, Ambrite::XML::DocumentRelease> parseInput(
-    const char* input) {
+    const char* input, const ParseLimits& limits) {
     std::unique_ptr<FileSource> source(openInput(input ? input : "-"));
-    return std::unique_ptr<Ambrite::XML::DOMDocument, Ambrite::XML::DocumentRelease>(
-        Ambrite::XML::DOMUtil::parse(source.get()));
+    try {
+        return std::unique_ptr<Ambrite::XML::DOMDocument, Ambrite::XML::DocumentRelease>(
+            Ambrite::XML::DOMUtil::parse(source.get(), limits.limits));
+    } catch (const Exception& e) {
+        throwNamingOption(e);
+    }
+}
+
+void throwNamingOption(const Exception& e) {
+    const char* option = raisingOption(e);
+    if (!option) throw e;
+    throw Exception(e.id(), Format("%S (amxml %s)", e.what().str(), option));
+}
+
+std::string printable(const std::string& text, bool latin1) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        unsigned int c = static_cast<unsigned char>(text[i]);
+        bool control = c < 0x20 || c == 0x7F;
+        if (latin1) {
+            control = control || (c >= 0x80 && c < 0xA0);
+        } else if (c == 0xC2 && i + 1 < text.size()) {
+            // U+0080 to U+009F in UTF-8.
+            const unsigned int next = static_cast<unsigned char>(text[i + 1]);
+            if (next >= 0x80 && next < 0xA0) {
+                c = next;
+                ++i;
+                control = true;
+            }
+        }
+        if (!control) {
+            out += text[i];
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        }
+    }
+    return out;
+}
+
+void forEachChild(Ambrite::XML::DOMNode* parent,
+                  const std::function<bool(Ambrite::XML::DOMNode*)>& visit) {
+    using Ambrite::XML::DOMNode;
+    // The walk sees through entity references by itself; it goes no deeper than the children,
+    // since it is told to descend only at the parent.
+    Ambrite::XML::internal::Walker<Ambrite::XML::internal::NoData, true> children(parent);
+    if (!children.descend()) return;
+    while (children.next()) {
+        if (!children.entering()) continue;
+        DOMNode* n = children.node();
+        switch (n->getNodeType()) {
+            case DOMNode::ELEMENT_NODE:
+            case DOMNode::TEXT_NODE:
+            case DOMNode::CDATA_SECTION_NODE:
+            case DOMNode::COMMENT_NODE:
+            case DOMNode::PROCESSING_INSTRUCTION_NODE:
+                if (!visit(n)) return;
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+Ambrite::XML::DOMNode* locate(Ambrite::XML::DOMDocument* document, const std::string& locator) {
+    using Ambrite::XML::DOMNode;
+    if (locator.size() < 2 || locator[0] != '/') {
+        throw UsageError{"invalid locator '" + locator + "' (expecting /1/2/...)"};
+    }
+    DOMNode* node = document;
+    std::size_t p = 1;
+    while (p <= locator.size()) {
+        std::size_t end = locator.find('/', p);
+        if (end == std::string::npos) end = locator.size();
+        std::string step = locator.substr(p, end - p);
+        if (step.empty() || step.size() > 9 || step[0] == '0' ||
+            step.find_first_not_of("0123456789") != std::string::npos) {
+            throw UsageError{"invalid locator '" + locator + "' (expecting /1/2/...)"};
+        }
+        long index = std::stol(step);
+        DOMNode* child = nullptr;
+        forEachChild(node, [&](DOMNode* n) {
+            if (n->getNodeType() == DOMNode::ELEMENT_NODE && --index == 0) child = n;
+            return child == nullptr;
+        });
+        if (!child) return nullptr;
+        node = child;
+        p = end + 1;
+    }
+    return node;
+}
+
+std::u16string fromUtf8(const std::string& text, const char* what) {
+    try {
+        xercesc::TranscodeFromStr wide(reinterpret_cast<const XMLByte*>(text.data()), text.size(),
+                                       "UTF-8");
+        return std::u16string(wide.str(), wide.length());
+    } catch (const xercesc::XMLException&) {
+        throw UsageError{std::string(what) + " '" + text + "' is not UTF-8"};
+    }
 }
 
 int runCommand(const char* name, const char* usage, const std::function<int()>& body) {
@@ -86,14 +292,17 @@ int runCommand(const char* name, const char* usage, const std::function<int()>& 
         return body();
     } catch (const Exception& e) {
         std::fflush(stdout);
-        std::cerr << e << std::endl;
+        std::ostringstream text;
+        text << e;
+        std::cerr << printable(text.str(), true) << std::endl;
         return FAILURE;
     } catch (const ToolError& e) {
         std::fflush(stdout);
-        std::cerr << "amxml " << name << ": " << e.message << std::endl;
+        std::cerr << "amxml " << name << ": " << printable(e.message, false) << std::endl;
         return FAILURE;
     } catch (const UsageError& e) {
-        std::cerr << "amxml " << name << ": " << e.message << "\n" << usage << std::flush;
+        std::cerr << "amxml " << name << ": " << printable(e.message, false) << "\n"
+                  << usage << std::flush;
         return USAGE;
     }
 }

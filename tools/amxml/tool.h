@@ -27,6 +27,7 @@ struct Command {
 // One entry point per subcommand, each in its own file; main.cpp lists them.
 int serializeCommand(int argc, char** argv);
 int c14nCommand(int argc, char** argv);
+int xpathCommand(int argc, char** argv);
 
 /// Exit statuses shared by every subcommand.
 enum Status { SUCCESS = 0, FAILURE = 1, USAGE = 2 };
@@ -78,13 +79,63 @@ bool isHelp(const char* arg);
 bool parseArguments(int argc, char** argv, const char* usage,
                     const std::function<bool(int& i)>& option, const char*& input);
 
-/// Parses the input named on the command line (standard input for "-" or none).
-std::unique_ptr<Ambrite::XML::DOMDocument, Ambrite::XML::DocumentRelease> parseInput(
-    const char* input);
+/// The value of option `name` at argv[i], given as "--name VALUE" (i then moves past VALUE) or
+/// "--name=VALUE"; false when argv[i] is another option. A missing value is a usage error.
+bool optionValue(int argc, char** argv, int& i, const char* name, std::string& value);
 
-/// Runs a command body and gives its status. A library Exception is printed on stderr exactly
-/// as the library renders it, on one line (status 1); a ToolError as "amxml NAME: " and its
-/// message (status 1); a UsageError as that, followed by `usage` (status 2).
+/// The tool's own parse memory bound, below the library's default.
+constexpr unsigned long long kDefaultMaxMemory = 2ull << 30;
+
+/// Parse limits of the tool, changed by --max-depth N and --max-memory SIZE.
+struct ParseLimits {
+    ParseLimits() { limits.maxMemory(kDefaultMaxMemory); }
+    /// Takes argv[i] if it is one of the two options (see optionValue); a malformed value is a
+    /// usage error.
+    bool option(int argc, char** argv, int& i);
+
+    Ambrite::XML::DOMUtil::Limits limits;
+};
+
+/// The usage lines of the two options, for the commands' usage texts.
+#define AMXML_LIMIT_OPTIONS_USAGE                                                         \
+    "  --max-depth N      refuse documents nesting elements more than N deep (default "   \
+    "10000)\n"                                                                            \
+    "  --max-memory SIZE  refuse documents whose parse would hold more than SIZE bytes\n" \
+    "                     (K, M, G or T multiply by 1024 each; default 2G)\n"
+
+/// Throws `e`; a parse failure over one of the two settable limits with the option that raises
+/// the limit appended to its message (" (amxml --max-depth)").
+[[noreturn]] void throwNamingOption(const Ambrite::XML::Exception& e);
+
+/// Parses the input named on the command line (standard input for "-" or none). A document
+/// over one of the two settable limits fails with the library's message and the option that
+/// raises the limit.
+std::unique_ptr<Ambrite::XML::DOMDocument, Ambrite::XML::DocumentRelease> parseInput(
+    const char* input, const ParseLimits& limits);
+
+/// Calls visit(child) for each child of `parent` that XPath sees (elements, text, CDATA sections,
+/// comments and processing instructions; those of an entity reference in its place), in order,
+/// until visit gives false.
+void forEachChild(Ambrite::XML::DOMNode* parent,
+                  const std::function<bool(Ambrite::XML::DOMNode*)>& visit);
+
+/// The element a child sequence designates (/1 is the document element, /1/3/2 the second
+/// element child of its third element child, children counted as XPath sees them), or null; a
+/// malformed sequence is a usage error.
+Ambrite::XML::DOMNode* locate(Ambrite::XML::DOMDocument* document, const std::string& locator);
+
+/// UTF-8 text as UTF-16; a usage error saying that `what` ('prefix', ...) is not UTF-8.
+std::u16string fromUtf8(const std::string& text, const char* what);
+
+/// `text` with its control characters escaped (\n, \r, \t, \xHH), so that it prints as one
+/// line: C0 controls and DEL, and C1 controls as `latin1` text (the library's printed
+/// Exceptions) or as UTF-8 (file names, arguments).
+std::string printable(const std::string& text, bool latin1);
+
+/// Runs a command body and gives its status. A library Exception is printed on stderr as the
+/// library renders it, on one line (status 1); a ToolError as "amxml NAME: " and its message
+/// (status 1); a UsageError as that, followed by `usage` (status 2). Control characters in
+/// these lines are escaped (see printable), so that no input can add a line.
 int runCommand(const char* name, const char* usage, const std::function<int()>& body);
 
 }  // namespace amxml

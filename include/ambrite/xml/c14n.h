@@ -2,6 +2,7 @@
 #ifndef AMBRITE_XML_C14N_H
 #define AMBRITE_XML_C14N_H
 
+#include <ambrite/xml/dom.h>
 #include <ambrite/xml/foundation.h>
 #include <ambrite/xml/nodeset.h>
 #include <ambrite/xml/streams.h>
@@ -133,6 +134,11 @@ public:
     static void canonicalize(OctetSource* source, OctetSink* sink, DOMCanonicalizer::Mode mode,
                              const CanonicalizerParameters* parameters,
                              const DocumentSubset* subset);
+    /// As canonicalize() above, parsing with the given limits as DOMUtil::parse(source, limits)
+    /// does.
+    static void canonicalize(OctetSource* source, OctetSink* sink, DOMCanonicalizer::Mode mode,
+                             const CanonicalizerParameters* parameters,
+                             const DocumentSubset* subset, const DOMUtil::Limits& limits);
 };
 
 }  // namespace C14n

@@ -1,12 +1,17 @@
-// XPath 1.0: the tokenizer, values and their conversions, node iterators, the expression model
-// with its bindings, and the core function library.
+// XPath 1.0: the tokenizer, the parser, values and their conversions, node iterators, the
+// expression model with its bindings, location steps and the core function library.
 #ifndef AMBRITE_XML_XPATH_H
 #define AMBRITE_XML_XPATH_H
 
 #include <ambrite/xml/foundation.h>
 
+#include <cstddef>
 #include <iosfwd>
 #include <vector>
+
+XERCES_CPP_NAMESPACE_BEGIN
+class DOMNamedNodeMap;
+XERCES_CPP_NAMESPACE_END
 
 namespace Ambrite {
 namespace XML {
@@ -76,7 +81,8 @@ protected:
 // ---------------------------------------------------------------------------------------------
 // Expressions
 
-/// A compiled expression: a tree of XPath objects evaluated against a context node, a context
+/// A compiled expression: a tree of XPath objects evaluated against a context node (one XPath
+/// sees: not an entity reference, a document type or an xmlns="" declaration), a context
 /// position (from 1) and a binding map. Strings returned are utalloc'ed and freed by the caller
 /// with utfree; iterators are deleted by the caller. A tree is evaluated by one thread at a time.
 class AMXML_API XPath : public Allocated {
@@ -88,6 +94,7 @@ public:
     class Variable;
     class Function;
     class Namespace;
+    class Budget;
 
     /// Keys are "$" + variable name, "&" + function name, or a bare namespace prefix. The map
     /// stores the key pointers it is given: keys must outlive their entries.
@@ -202,6 +209,32 @@ private:
     XMLCh* uri_;
 };
 
+/// A bound on the work of evaluations, in force when the map binds it under key(). Axes count
+/// every node they visit (each candidate they produce and each context node they start from):
+/// one counter increment and comparison per node. Beyond maxVisits the evaluation fails with
+/// Exception 14 "Evaluation limit exceeded: more than %s node visits". The count goes on over
+/// every evaluation made with the map until reset(). Without a budget, evaluation is unbounded.
+class AMXML_API XPath::Budget : public XPath::Binding {
+public:
+    explicit Budget(unsigned long long maxVisits) : max_(maxVisits), visits_(0) {}
+    ~Budget() override;
+    /// "#budget", a key no variable, function or prefix can have.
+    static const XMLCh* key();
+    unsigned long long maxVisits() const { return max_; }
+    unsigned long long visits() const { return visits_; }
+    void reset() { visits_ = 0; }
+    /// Counts one visit; Exception 14 once the count exceeds maxVisits.
+    void visit() const {
+        if (++visits_ > max_) exceeded();
+    }
+
+private:
+    [[noreturn]] void exceeded() const;
+
+    unsigned long long max_;
+    mutable unsigned long long visits_;
+};
+
 /// A boolean, number or string constant, or the context node or the root of its document.
 class AMXML_API Primitive : public XPath {
 public:
@@ -253,7 +286,8 @@ public:
 
     /// Adopts both operands (also when this throws).
     Operator(XPath* left, Kind kind, XPath* right);
-    /// Unary PLUS or MINUS (0 + operand, 0 - operand); adopts the operand.
+    /// Unary PLUS (the operand as a number) or MINUS (its negation, -0 for 0); adopts the
+    /// operand.
     Operator(Kind kind, XPath* operand);
     Operator(const Operator&) = delete;
     Operator& operator=(const Operator&) = delete;
@@ -379,6 +413,324 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------
+// Parser
+
+/// Compiles the text of an XPath 1.0 expression into a tree of XPath objects.
+class AMXML_API XPathParser {
+public:
+    /// The tree, owned by the caller. Syntax errors are Exception 15 with the offending token
+    /// ("Null" at the end of the text); expressions nested more than MAX_NESTING levels
+    /// (parentheses, predicates, arguments) or giving a tree deeper than MAX_DEPTH fail with
+    /// "Expression nested too deeply". The bounds keep the stack that parsing, evaluating,
+    /// printing and deleting take under some 400 KB (optimised build), so that strangers'
+    /// expressions are safe on threads with small stacks; real expressions nest a few levels.
+    static XPath* parse(const XMLCh* expression);
+
+    static const unsigned int MAX_NESTING = 256;
+    static const unsigned int MAX_DEPTH = 1024;
+
+private:
+    friend class XPointerParser;
+    /// One expression from the tokenizer, which is left on the token after it (pushed back).
+    static XPath* parse(XPathTokenizer& tokenizer);
+};
+
+// ---------------------------------------------------------------------------------------------
+// Location steps
+
+class OrderedIterator;
+class Step;
+
+/// The nodes of one evaluation of a step: for each context node, the axis's candidates that pass
+/// the test, filtered by the predicates with positions counted per predicate in axis order.
+/// It borrows the step's axis, test and predicates: valid while the step lives and until the
+/// step is evaluated again; the binding map of that evaluation must outlive it.
+class AMXML_API StepIterator : public XPath::Iterator {
+public:
+    class State;
+
+    StepIterator(Step* step, const XPath::Budget* budget);
+    StepIterator(const StepIterator&) = delete;
+    StepIterator& operator=(const StepIterator&) = delete;
+    ~StepIterator() override;
+
+    bool hasNext() override;
+    /// The next node, or null when exhausted.
+    DOMNode* next() override;
+
+private:
+    bool advance();
+    DOMNode* candidate();
+    bool passes(DOMNode* node, std::size_t level);
+    double last(std::size_t level);
+    void look();
+
+    Step* step_;
+    const XPath::Budget* budget_;
+    bool looked_;
+    bool started_;    // the axis has been advanced to a first context node
+    bool exhausted_;  // no further candidate of the current context node can pass
+    DOMNode* lookahead_;
+    std::size_t lastLevel_;   // the predicate level whose last() is known
+    unsigned int lastValue_;  // last() of that level; 0 while unknown
+    std::size_t cursor_;      // next node of the step's buffer
+};
+
+/// The last() function of one predicate level, bound as "&last" in that level's copy of the
+/// binding map.
+class AMXML_API StepIterator::State : public XPath::Function {
+public:
+    explicit State(std::size_t level);
+    ~State() override;
+    /// Exception 14 "Invalid arguments to: last()" when called with arguments.
+    double number(const std::vector<XPath*>& args, DOMNode* node, unsigned int position,
+                  const XPath::BindingMap& bindings) const override;
+
+private:
+    friend class StepIterator;
+    friend class Step;
+    /// Makes `bindings` the outer map plus "&last" bound to this state, copying only when the
+    /// outer map changed since the last evaluation.
+    void bind(const XPath::BindingMap& outer);
+
+    std::size_t level_;
+    unsigned int position_;
+    StepIterator* owner_;
+    XPath::BindingMap bindings_;
+};
+
+/// A location step, or the predicates of a filter expression (a FilterAxis with node()).
+class AMXML_API Step : public XPath {
+public:
+    class Axis;
+    class Test;
+
+    /// Adopts all four (also when this throws).
+    Step(XPath* context, Axis* axis, Test* test, const std::vector<XPath*>& predicates);
+    Step(const Step&) = delete;
+    Step& operator=(const Step&) = delete;
+    ~Step() override;
+
+    /// A new StepIterator (see there for its lifetime). The axis and the test are those of every
+    /// evaluation: one tree is evaluated by one thread at a time.
+    Iterator* nodeSet(DOMNode* node, unsigned int position, const BindingMap& bindings) override;
+    void print(std::ostream& out) const override;
+
+private:
+    friend class StepIterator;
+
+    XPath* context_;
+    Axis* axis_;
+    Test* test_;
+    std::vector<XPath*> predicates_;
+    // Per predicate: its last() function and map, and the position a constant number predicate
+    // selects (0 for other predicates). Kept between evaluations so that they allocate nothing.
+    std::vector<StepIterator::State*> states_;
+    std::vector<double> constants_;
+    std::vector<DOMNode*> buffer_;  // candidates read ahead for last()
+};
+
+/// Walks one axis from each node of a context node set in turn.
+class AMXML_API Step::Axis : public Allocated {
+public:
+    enum PrincipalType { ATTRIBUTE = 0, NAMESPACE = 1, ELEMENT = 2 };
+
+    virtual ~Axis();
+    /// The axis of that name (child, descendant-or-self, ...), or null.
+    static Axis* create(const XMLCh* name);
+
+    PrincipalType principalType() const { return principalType_; }
+    /// Starts walking from one context node.
+    virtual void begin(DOMNode* contextNode) = 0;
+    /// Adopts the context nodes, deleting the previous ones.
+    virtual void setSource(XPath::Iterator* contexts);
+    /// Begins at the next context node; false when there is none.
+    virtual bool advance();
+    /// The number of candidates of the current context node when known in advance, else 0.
+    virtual unsigned int knownSize();
+    virtual bool hasNext() = 0;
+    /// The current candidate; moves on.
+    virtual DOMNode* next() = 0;
+    virtual void print(std::ostream& out) const = 0;
+
+protected:
+    explicit Axis(PrincipalType principalType) : principalType_(principalType), source_(nullptr) {}
+
+    PrincipalType principalType_;
+    XPath::Iterator* source_;
+};
+
+/// self, child, parent, ancestor, ancestor-or-self, following-sibling, preceding-sibling.
+class AMXML_API LinearAxis : public Step::Axis {
+public:
+    enum Kind {
+        SELF = 0,
+        CHILD = 1,
+        PARENT = 2,
+        ANCESTOR = 3,
+        ANCESTOR_OR_SELF = 4,
+        FOLLOWING_SIBLING = 5,
+        PRECEDING_SIBLING = 6
+    };
+    explicit LinearAxis(Kind kind);
+    ~LinearAxis() override;
+    void begin(DOMNode* contextNode) override;
+    bool hasNext() override { return current_ != nullptr; }
+    DOMNode* next() override;
+    void print(std::ostream& out) const override;
+
+private:
+    DOMNode* childFrom(DOMNode* n);
+
+    Kind kind_;
+    DOMNode* current_;
+    std::vector<DOMNode*> entered_;  // entity references the child walk is inside of
+};
+
+/// descendant, descendant-or-self, following: pre-order walks.
+class AMXML_API TreeAxis : public Step::Axis {
+public:
+    enum Kind { DESCENDANT = 0, DESCENDANT_OR_SELF = 1, FOLLOWING = 2 };
+    explicit TreeAxis(Kind kind);
+    ~TreeAxis() override;
+    TreeAxis(const TreeAxis&) = delete;
+    TreeAxis& operator=(const TreeAxis&) = delete;
+    void begin(DOMNode* contextNode) override;
+    bool hasNext() override { return current_ != nullptr; }
+    DOMNode* next() override;
+    void print(std::ostream& out) const override;
+
+private:
+    struct Walk;
+    DOMNode* walk();
+
+    Kind kind_;
+    DOMNode* current_;
+    DOMNode* subtree_;  // the subtree being walked: the context node's, or for following the
+                        // current one of those after the context node
+    Walk* walk_;
+};
+
+/// preceding: the nodes before the context node in reverse document order, ancestors excluded.
+class AMXML_API PrecedingAxis : public Step::Axis {
+public:
+    PrecedingAxis();
+    ~PrecedingAxis() override;
+    void begin(DOMNode* contextNode) override;
+    bool hasNext() override { return current_ != nullptr; }
+    DOMNode* next() override;
+    void print(std::ostream& out) const override;
+
+private:
+    DOMNode* climb(DOMNode* ancestor);
+
+    DOMNode* current_;
+    DOMNode* ancestor_;  // the lowest ancestor-or-self of the context node not yet passed
+    DOMNode* ancestorParent_;
+};
+
+/// attribute (attributes other than namespace declarations) and namespace (the declarations
+/// written on the element itself).
+class AMXML_API AttributeAxis : public Step::Axis {
+public:
+    /// The attribute axis when `attributes`, else the namespace axis.
+    explicit AttributeAxis(bool attributes);
+    ~AttributeAxis() override;
+    void begin(DOMNode* contextNode) override;
+    bool hasNext() override { return current_ != nullptr; }
+    DOMNode* next() override;
+    void print(std::ostream& out) const override;
+
+private:
+    void find();
+
+    bool attributes_;
+    DOMNode* current_;
+    XMLSize_t index_;
+    XMLSize_t length_;
+    xercesc::DOMNamedNodeMap* map_;
+};
+
+/// The predicates of a filter expression see its whole node set, in document order and without
+/// duplicates, as the candidates of one context.
+class AMXML_API FilterAxis : public Step::Axis {
+public:
+    FilterAxis();
+    ~FilterAxis() override;
+    void begin(DOMNode*) override {}
+    void setSource(XPath::Iterator* contexts) override;
+    bool advance() override;
+    unsigned int knownSize() override;
+    bool hasNext() override;
+    DOMNode* next() override;
+    void print(std::ostream& out) const override;
+
+private:
+    bool pending_;
+    OrderedIterator* ordered_;
+};
+
+/// A node test.
+class AMXML_API Step::Test : public Allocated {
+public:
+    virtual ~Test();
+    /// Called at every evaluation, before any node is matched.
+    virtual void prepare(Axis::PrincipalType principalType, const XPath::BindingMap& bindings);
+    virtual bool matches(DOMNode* node) = 0;
+    virtual void print(std::ostream& out) const = 0;
+};
+
+/// comment(), node(), processing-instruction() with an optional target, text().
+class AMXML_API NodeTypeTest : public Step::Test {
+public:
+    enum Kind { COMMENT = 0, NODE = 1, PROCESSING_INSTRUCTION = 2, TEXT = 3 };
+    /// Adopts `literal` (a utalloc'ed target name or null).
+    NodeTypeTest(Kind kind, XMLCh* literal);
+    NodeTypeTest(const NodeTypeTest&) = delete;
+    NodeTypeTest& operator=(const NodeTypeTest&) = delete;
+    ~NodeTypeTest() override;
+    /// The test of that name, or null (also for a literal with anything but
+    /// processing-instruction); adopts `literal` in every case.
+    static NodeTypeTest* create(const XMLCh* name, XMLCh* literal);
+    bool matches(DOMNode* node) override;
+    void print(std::ostream& out) const override;
+
+private:
+    Kind kind_;
+    XMLCh* literal_;
+};
+
+/// "*", "prefix:*", "name" or "prefix:name"; the prefix is looked up in the map at every
+/// evaluation (Exception 14 "Unbound namespace prefix: %S").
+class AMXML_API NameTest : public Step::Test {
+public:
+    /// Copies the name.
+    explicit NameTest(const XMLCh* name);
+    NameTest(const NameTest&) = delete;
+    NameTest& operator=(const NameTest&) = delete;
+    ~NameTest() override;
+    void prepare(Step::Axis::PrincipalType principalType,
+                 const XPath::BindingMap& bindings) override;
+    bool matches(DOMNode* node) override;
+    void print(std::ostream& out) const override;
+
+private:
+    bool sameName(const XMLCh* name);
+    bool sameNamespace(const XMLCh* uri);
+
+    XMLCh* prefix_;
+    XMLCh* localName_;
+    bool wildcard_;
+    const XMLCh* namespaceURI_;
+    Step::Axis::PrincipalType principalType_;
+    // Xerces-C pools the names of a document, so a name seen once is mostly met again as the same
+    // pointer; these remember the last pointers that matched and failed (reset by prepare).
+    const XMLCh* nameHit_;
+    const XMLCh* nameMiss_;
+    const XMLCh* uriHit_;
+};
+
+// ---------------------------------------------------------------------------------------------
 // Iterators
 
 /// Replays a vector of nodes, duplicates kept.
@@ -403,7 +755,8 @@ private:
     DOMNode* const* end_;
 };
 
-/// The left stream, then the right one; owns both.
+/// The left stream, then the right one; adopts both (also when this throws). A left stream that
+/// is itself a union is taken apart, so that a chain of unions reads as one flat list.
 class AMXML_API UnionIterator : public XPath::Iterator {
 public:
     UnionIterator(XPath::Iterator* left, XPath::Iterator* right);
@@ -415,14 +768,15 @@ public:
     DOMNode* next() override;
 
 private:
-    XPath::Iterator* left_;
-    XPath::Iterator* right_;
+    std::vector<XPath::Iterator*> parts_;
+    std::size_t cursor_;  // the first part that may have nodes left
 };
 
 /// Each node of a stream once, in document order: a node, then its namespace declarations, its
-/// other attributes and its children. Members the order cannot place are dropped: nodes outside
-/// the document of the member with the lowest address, nodes in entity references, document
-/// types and similar invisible nodes, and declarations xmlns="". The cost is proportional to the
+/// other attributes and its children, the content of entity references in their place. Members
+/// the order cannot place are dropped: nodes outside the document of the member with the lowest
+/// address, entity references themselves, document types and similar invisible nodes, and
+/// declarations xmlns="". The cost is proportional to the
 /// members and their depth (plus the sibling lists shared by several members), never a walk of
 /// the whole document.
 class AMXML_API OrderedIterator : public XPath::Iterator {

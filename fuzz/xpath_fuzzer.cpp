@@ -1,0 +1,142 @@
+// Fuzz target: bytes -> XPathParser::parse -> evaluation against a small fixed document with
+// namespaces, entity references, comments, processing instructions, CDATA and attributes, under
+// a visit budget. Only the library's Exception may come out. The node-set value of an expression
+// must agree with its boolean, number and string values, which are computed from it by other
+// paths of the engine.
+//
+// Input: byte 0 picks the context node; the rest is the expression, one unit per byte.
+#include <ambrite/xml/dom.h>
+#include <ambrite/xml/xpath.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+#include <xercesc/dom/DOMDocument.hpp>
+#include <xercesc/dom/DOMElement.hpp>
+#include <xercesc/dom/DOMNamedNodeMap.hpp>
+#include <xercesc/dom/DOMNodeList.hpp>
+
+using namespace Ambrite::XML;
+
+namespace {
+
+const char kDocument[] =
+    "<!DOCTYPE r [<!ATTLIST a id ID #IMPLIED><!ENTITY e '<b>7</b><!--e--><?t in?>'>]>"
+    "<?t top?><!--top--><r xmlns:p='urn:p' xmlns='urn:d' xml:lang='en' x='1'>"
+    "<a id='i1' p:y='2'>12<![CDATA[<c>]]><b xmlns=''>&e; 3 </b></a><!--c-->&e;"
+    "<p:c xmlns:q='urn:q' q:z='z'><?u d?>a b<a id='i2'/></p:c>tail</r><!--end-->";
+
+typedef std::unique_ptr<XMLCh, AMXMLDelete> String;
+
+struct Fixture {
+    std::unique_ptr<DOMUtil::Init> init;
+    DOMDocument* document = nullptr;
+    std::vector<DOMNode*> contexts;
+    XPath::BindingMap map;
+    XPath::Variable text{u"i1 i2"}, number{2.0}, yes{true};
+    std::unique_ptr<XPath::Variable> nodes;
+    XPath::Budget budget{20000};
+
+    Fixture() : init(new DOMUtil::Init) {
+        BlockSource source(new Block(kDocument, sizeof kDocument - 1, Block::Reference));
+        document = DOMUtil::parse(&source);
+        // Every node XPath can reach is a context node.
+        std::unique_ptr<XPath> every(XPathParser::parse(u"/ | //node() | //@* | //namespace::*"));
+        std::unique_ptr<XPath::Iterator> it(every->nodeSet(document, 1, map));
+        std::unique_ptr<XPath::Iterator> ordered(XPathUtil::documentOrder(it.get()));
+        while (ordered->hasNext()) contexts.push_back(ordered->next());
+        xercesc::DOMNodeList* all = document->getElementsByTagName(u"*");
+        nodes.reset(new XPath::Variable(std::vector<DOMNode*>(contexts.rbegin(), contexts.rend())));
+        // The prefixes in scope of the innermost element, and here() as the document element.
+        XPath::init(map, document->getDocumentElement(), all->item(all->getLength() - 1));
+        map[u"$v"] = &text;
+        map[u"$n"] = &number;
+        map[u"$b"] = &yes;
+        map[u"$s"] = nodes.get();
+        map[XPath::Budget::key()] = &budget;
+    }
+    ~Fixture() {
+        for (const XMLCh* key : {u"$v", u"$n", u"$b", u"$s", XPath::Budget::key()})
+            map.erase(map.find(key));
+        XPath::init(map, nullptr, nullptr);
+        DocumentRelease()(document);
+    }
+};
+
+Fixture& fixture() {
+    static Fixture f;
+    return f;
+}
+
+[[noreturn]] void fail(const char* what, const std::u16string& expression) {
+    std::fprintf(stderr, "%s:", what);
+    for (char16_t c : expression) std::fputc(c < 128 ? static_cast<char>(c) : '?', stderr);
+    std::fputc('\n', stderr);
+    std::abort();
+}
+
+bool same(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+
+// The values of a node-set expression, each through its own path, against the nodes themselves.
+void checkNodeSet(XPath& e, DOMNode* context, const std::u16string& text) {
+    Fixture& f = fixture();
+    std::unique_ptr<XPath::Iterator> it(e.nodeSet(context, 1, f.map));
+    std::unique_ptr<XPath::Iterator> ordered(XPathUtil::documentOrder(it.get()));
+    std::vector<DOMNode*> nodes;
+    while (ordered->hasNext()) nodes.push_back(ordered->next());
+    for (std::size_t i = 1; i < nodes.size(); ++i) {
+        if (nodes[i] == nodes[i - 1]) fail("duplicate node", text);
+    }
+    if (e.boolean(context, 1, f.map) != !nodes.empty()) fail("boolean differs", text);
+    String s(e.string(context, 1, f.map));
+    String first(XPathUtil::string(nodes.empty() ? nullptr : nodes[0]));
+    if (!StringUtil::eq(s.get(), first.get())) fail("string differs", text);
+    if (!same(e.number(context, 1, f.map), XPathUtil::number(s.get())))
+        fail("number differs", text);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fixture();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) return 0;
+    Fixture& f = fixture();
+    DOMNode* context = f.contexts[data[0] % f.contexts.size()];
+    std::u16string text(data + 1, data + size);
+    std::unique_ptr<XPath> e;
+    try {
+        e.reset(XPathParser::parse(text.c_str()));
+    } catch (const Exception&) {
+        return 0;
+    }
+    std::ostringstream printed;
+    printed << e.get();
+    try {
+        f.budget.reset();
+        switch (e->type(f.map)) {
+            case XPath::BOOLEAN:
+                e->boolean(context, 1, f.map);
+                break;
+            case XPath::NUMBER:
+                e->number(context, 1, f.map);
+                break;
+            case XPath::STRING:
+                String(e->string(context, 1, f.map));
+                break;
+            case XPath::NODE_SET:
+                checkNodeSet(*e, context, text);
+                break;
+        }
+    } catch (const Exception&) {
+    }
+    return 0;
+}

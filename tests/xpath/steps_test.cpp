@@ -1,0 +1,231 @@
+#include "xpath/xpath_test.h"
+
+namespace {
+
+// clang-format off
+const char* const kAxes[] = {"self", "child", "parent", "ancestor", "ancestor-or-self",
+    "following-sibling", "preceding-sibling", "descendant", "descendant-or-self", "following",
+    "preceding", "attribute", "namespace"};
+// clang-format on
+
+// The XPath view of a tree by plain recursion: entity references expanded in place, document
+// types left out, an element's declarations and then its other attributes before its children.
+struct View {
+    Nodes order;
+    std::map<DOMNode*, DOMNode*> parent;
+    std::map<DOMNode*, Nodes> children, attributes, declarations;
+    std::map<DOMNode*, std::size_t> first, end;  // index in `order`, and past the subtree
+
+    explicit View(DOMNode* document) { add(document, nullptr); }
+    void add(DOMNode* n, DOMNode* p) {
+        first[n] = order.size();
+        order.push_back(n);
+        parent[n] = p;
+        for (int declaration = 1; n->getAttributes() && declaration >= 0; --declaration) {
+            for (XMLSize_t i = 0; i < n->getAttributes()->getLength(); ++i) {
+                DOMNode* a = n->getAttributes()->item(i);
+                std::string name = utf8(a->getNodeName());
+                if (name == "xmlns" && !*a->getNodeValue()) continue;
+                if ((name == "xmlns" || name.compare(0, 6, "xmlns:") == 0) != bool(declaration))
+                    continue;
+                (declaration ? declarations : attributes)[n].push_back(a);
+                add(a, n);
+            }
+        }
+        std::function<void(DOMNode*)> expand = [&](DOMNode* c) {
+            for (; c; c = c->getNextSibling()) {
+                if (c->getNodeType() == DOMNode::ENTITY_REFERENCE_NODE) {
+                    expand(c->getFirstChild());
+                } else if (c->getNodeType() != DOMNode::DOCUMENT_TYPE_NODE) {
+                    children[n].push_back(c);
+                }
+            }
+        };
+        if (n->getNodeType() != DOMNode::ATTRIBUTE_NODE) expand(n->getFirstChild());
+        for (DOMNode* c : children[n]) add(c, n);
+        end[n] = order.size();
+    }
+    // The nodes of an axis from n in axis order.
+    Nodes axis(const std::string& name, DOMNode* n) {
+        auto attribute = [](DOMNode* m) { return m->getNodeType() == DOMNode::ATTRIBUTE_NODE; };
+        DOMNode* r = attribute(n) ? parent[n] : n;  // an attribute's following and preceding
+        Nodes out, siblings = parent[n] && !attribute(n) ? children[parent[n]] : Nodes();
+        std::size_t at = std::find(siblings.begin(), siblings.end(), n) - siblings.begin();
+        if (name == "self" || name == "ancestor-or-self" || name == "descendant-or-self")
+            out.push_back(n);
+        if (name == "child") out = children[n];
+        if (name == "attribute") out = attributes[n];
+        if (name == "namespace") out = declarations[n];
+        if (name == "parent" && parent[n]) out.push_back(parent[n]);
+        for (DOMNode* a = parent[n]; name.compare(0, 8, "ancestor") == 0 && a; a = parent[a])
+            out.push_back(a);
+        if (name == "following-sibling" && at < siblings.size())
+            out.assign(siblings.begin() + at + 1, siblings.end());
+        if (name == "preceding-sibling") out.assign(siblings.rend() - at, siblings.rend());
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            DOMNode* m = order[i];
+            if (attribute(m)) continue;
+            if ((name.compare(0, 10, "descendant") == 0 && i > first[n] && i < end[n]) ||
+                (name == "following" && i >= end[r]) ||
+                (name == "preceding" && i < first[r] && end[m] <= first[r])) {
+                out.push_back(m);
+            }
+        }
+        if (name == "preceding") std::reverse(out.begin(), out.end());
+        return out;
+    }
+};
+
+// Random documents with every kind of node, namespaces, and entity references nested two deep.
+std::string randomDocument(std::mt19937& random, int depth) {
+    static const char* const kPieces[] = {"t",
+                                          "<!--c-->",
+                                          "<?p d?>",
+                                          "<![CDATA[x]]>",
+                                          "&e;",
+                                          "&f;",
+                                          "<a x='1'>",
+                                          "<b xmlns:m='u' m:y='2'>",
+                                          "<n:c xmlns:n='v' xmlns=''>",
+                                          "<a/>"};
+    std::string out;
+    for (int i = random() % 4; i > 0; --i) {
+        int k = random() % 10;
+        out += kPieces[k];
+        if (k < 6 || k == 9) continue;
+        out += randomDocument(random, depth - 1) + (k == 6 ? "</a>" : k == 7 ? "</b>" : "</n:c>");
+        if (depth <= 0) break;
+    }
+    return out;
+}
+
+}  // namespace
+
+// Every axis from every node (attributes and the document included) against the plain view.
+TEST(Step, AxesAgreeWithTheTreeModel) {
+    std::mt19937 random(11);
+    for (int doc = 0; doc < 40; ++doc) {
+        Env env(
+            "<!DOCTYPE r [<!ENTITY e '<b>x</b><!--ec-->y'><!ENTITY f 'z<a>&e;</a>&e;'>]>"
+            "<?p0?><r xmlns:q='w' xmlns='d' q:z='0'>" +
+            randomDocument(random, 3) + "</r><!--end-->");
+        env.xpath = true;
+        View view(env.doc.get());
+        for (DOMNode* n : view.order) {
+            for (const char* axis : kAxes) {
+                ASSERT_EQ(view.axis(axis, n), env.nodes(std::string(axis) + "::node()", n))
+                    << doc << " " << axis << " from " << label(n);
+            }
+        }
+    }
+}
+
+TEST(Step, CountsPositionsPerPredicateInAxisOrder) {
+    Env env(
+        "<!DOCTYPE r [<!ENTITY e '<b>e1</b><!--ec-->'>]><?p0 x?><r xmlns:n='urn:n' x='1'><a>t1</a>"
+        "&e;<b id='i' n:y='2'>t2<![CDATA[c]]></b><!--c1--><n:c/><?p1 "
+        "d?><?p2?><a>t3</a></r><!--c2-->");
+    env.xpath = true;
+    DOMNode* c = env.el("n:c");
+    // clang-format off
+    const Case cases[] = {{"*", "a b b n:c a"}, {"node()", "a b #ec b #c1 n:c ?p1 ?p2 a"},
+        {"*[2]/text()", "'e1'"}, {"*[last()]/text()", "'t3'"}, {"*[position() = last() - 1]", "n:c"},
+        {"*[2][1]/node()", "'e1'"}, {"*[position() > 1][2]/node()", "'t2' 'c'"},
+        {"*[last()][1]/node()", "'t3'"}, {"*[position() < last()][last()]", "n:c"},
+        {"*[last() = 5][5]/node()", "'t3'"}, {"*[1.5] | *[0] | *[-1] | *[1 div 0]", ""},
+        {"*['']", ""}, {"*[true()][last()]/node()", "'t3'"}, {"*[node()][last()]/node()", "'t3'"},
+        {"*[text() = 't2' or position() = 1]/text()", "'t1' 't2' 'c'"},
+        {"*[count(node()[last()]) = 1][position() = last()]", "a"}, {"*[not(*)][3]", "b"},
+        {"processing-instruction('p1')", "?p1"}, {"processing-instruction()[last()]", "?p2"},
+        {"(//a)[1]/text() | (//text())[last()]", "'t1' 't3'"}, {"//a[1]/text()", "'t1'"}, {"//a[last()]/text()", "'t3'"},
+        {"(//b | //a)[2]/text()", "'e1'"}, {"(//*)[position() > 3][last()]", "a"},
+        {"(//*)[position() < 3][last()][1]/text()", "'t1'"}, {"(//node())[last()]", "#c2"}, {"/node()", "?p0 r #c2"},
+        {"//b/..", "r r"}, {"//b/@*", "@id @n:y"}, {"//@x", "@x"}, {"namespace::*", "@xmlns:n"},
+        {"n:*", "14: Unbound namespace prefix: n"}, {"c", ""}, {"//comment()[2]", "#c1"},
+        {"(//comment())[2]", "#c1"}, {"//node()[self::comment()][1]", "#c2 #ec"}};
+    // clang-format on
+    for (const Case& k : cases) EXPECT_EQ(k.expected, env.select(k.expr)) << k.expr;
+    // clang-format off
+    const Case reverse[] = {{"preceding-sibling::*[1]", "b"}, {"preceding-sibling::node()[2]", "b"}, {"preceding-sibling::node()[1]", "#c1"},
+        {"preceding::*[3]/text()", "'t1'"}, {"preceding::node()[last()]", "?p0"},
+        {"preceding-sibling::node()[last()]/text()", "'t1'"}, {"ancestor::node()[1]", "r"},
+        {"ancestor::node()[last()]", "/"}, {"ancestor-or-self::*[last()]", "r"},
+        {"(preceding-sibling::*)[1]/text()", "'t1'"}, {"following::node()[2]", "?p2"},
+        {"following-sibling::*[last()]/text()", "'t3'"}, {"../@*[1]", "@x"}};
+    // clang-format on
+    for (const Case& k : reverse) EXPECT_EQ(k.expected, env.select(k.expr, c)) << k.expr;
+    env.bind("n", new XPath::Namespace(u"urn:n"));
+    EXPECT_EQ("n:c", env.select("n:*"));
+    EXPECT_EQ("@n:y", env.select("*/@n:*"));
+    EXPECT_EQ("n:c", env.select("*[namespace-uri() = 'urn:n'][@* or true()]"));
+}
+
+// Entity references are transparent: their content belongs to their parent.
+TEST(Step, SeesThroughEntityReferences) {
+    Env env(
+        "<!DOCTYPE d [<!ATTLIST b id ID #IMPLIED><!ENTITY e '<b id=\"x\">1</b><!--c-->2'>"
+        "<!ENTITY f '<c>&e;</c>&e;'>]><d>0&e;<b id='y'>3</b>&f;<?p?></d>");
+    env.xpath = true;
+    // clang-format off
+    check(env, {{"string(/)", "01231212"}, {"count(//b)", "4"}, {"name(/d/*[2])", "b"},
+        {"string(/d/*[2])", "3"}, {"count(/d/node())", "10"}, {"string(/d/text()[2])", "2"},
+        {"string(//b[1]/following-sibling::*[1])", "3"}, {"name(//c/b/..)", "c"},
+        {"name(//c/b/ancestor::*[2])", "d"}, {"string(//c/following-sibling::node()[1])", "1"},
+        {"string(//c/preceding-sibling::*[1]/@id)", "y"}, {"count(//c/preceding::node())", "7"},
+        {"count(//c/following::node())", "5"}, {"string(id('x y'))", "1"}, {"count(id('x'))", "1"},
+        {"name(//processing-instruction()/preceding-sibling::*[1])", "b"},
+        {"count(//b[. = '1'] | //c//b)", "3"}, {"local-name(//text()[. = '2'][last()]/..)", "d"}});
+    // clang-format on
+}
+
+// The budget counts every context node an axis starts from and every candidate it yields.
+TEST(Step, StopsEvaluationsAtTheBudget) {
+    std::string xml = "<r>";
+    for (int i = 0; i < 20; ++i) xml += "<a><b/>t</a>";
+    Env env(xml + "</r>");
+    env.xpath = true;
+    // clang-format off
+    const struct { const char* expr; unsigned long long visits; } cases[] = {
+        {"count(*[last()])", 21}, {"count(*[1])", 2}, {"count(*[2][1])", 3},
+        {"count(//b)", 186}, {"boolean(a/b)", 4}, {"count(//*[count(//b) = 20])", 7812}};
+    // clang-format on
+    XPath::Budget budget(0);
+    env.map[XPath::Budget::key()] = &budget;
+    for (const auto& c : cases) {
+        budget = XPath::Budget(c.visits);
+        EXPECT_NE("14", env.eval(c.expr).substr(0, 2)) << c.expr;
+        EXPECT_EQ(c.visits, budget.visits()) << c.expr;
+        budget.reset();
+        budget = XPath::Budget(c.visits - 1);
+        EXPECT_EQ("14: Evaluation limit exceeded: more than " + std::to_string(c.visits - 1) +
+                      " node visits",
+                  env.eval(c.expr))
+            << c.expr;
+    }
+    budget = XPath::Budget(1000000);
+    EXPECT_EQ("14: Evaluation limit exceeded: more than 1000000 node visits",
+              env.eval("count(//*[count(//*[count(//*[count(//*)])])])"));
+}
+
+// Every axis, node test and function, also with each allocation failing in turn.
+TEST(Step, EvaluatesEveryAxisAndFunctionThroughAllocationFailures) {
+    Env env(
+        "<!DOCTYPE r [<!ATTLIST a id ID #IMPLIED>]><r xmlns:p='u' xml:lang='en'><a id='i' "
+        "p:x='2'>1<!--c--></a><?t d?><p:b> 3 <![CDATA[4]]></p:b></r>");
+    env.xpath = true;
+    env.bind("p", new XPath::Namespace(u"u"));
+    env.bind("$v", new XPath::Variable(u"i"));
+    // clang-format off
+    check(env, {{"count(self::node()/child::*/parent::*/ancestor-or-self::node()/ancestor::node())", "1"},
+        {"string(descendant::text()[2]/following::node()[1])", "4"},
+        {"count(//comment()/preceding::node() | //@*/following-sibling::node())", "1"},
+        {"name(//processing-instruction('t')/preceding-sibling::*[1]/attribute::p:*)", "p:x"},
+        {"count(namespace::* | descendant-or-self::p:b/following-sibling::node())", "1"},
+        {"concat(position(), count(//*[last()]), count(//*), string-length('ab'), number('7'), sum(//@p:x))", "123272"},
+        {"concat(floor(1.5), ceiling(1.5), round(2.5), local-name(//p:b), namespace-uri(//p:*))", "123bu"},
+        {"concat(name(id($v)), string(1), substring-before('a-b', '-'), substring-after('a-b', '-'))", "a1ab"},
+        {"concat(substring('abc', 2), normalize-space(//p:b), translate('ab', 'a', 'A'))", "bc3 4Ab"},
+        {"concat(starts-with('ab', 'a'), contains('ab', 'c'), boolean(1), not(1), true(), false())", "truefalsetruefalsetruefalse"},
+        {"concat(lang('en'), (//text())[last()], -1 * 2 div 4 mod 3, 1 < 2 and 2 >= 1 or 0 != 0)", "true4-0.5true"}});
+    // clang-format on
+}

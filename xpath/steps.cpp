@@ -1,0 +1,809 @@
+#include <ambrite/xml/dom.h>
+#include <ambrite/xml/xpath.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <xercesc/dom/DOMNamedNodeMap.hpp>
+
+#include "foundation/internal.h"
+#include "xpath/internal.h"
+
+namespace Ambrite {
+namespace XML {
+
+using internal::isContainer;
+using internal::isEntityReference;
+using internal::isVisible;
+using internal::OwnedIterator;
+
+namespace {
+
+const XMLCh kLastKey[] = u"&last";
+const XMLCh kBudgetKey[] = u"#budget";
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The XPath view of the tree
+
+namespace internal {
+
+namespace {
+
+// The first node of the view at or after s among its siblings: entity references are entered,
+// invisible nodes skipped, and after the last child of an entity reference the run goes on after
+// the reference.
+DOMNode* forward(DOMNode* s) {
+    for (;;) {
+        if (isEntityReference(s)) {
+            if (DOMNode* child = s->getFirstChild()) {
+                s = child;
+                continue;
+            }
+        } else if (isVisible(s)) {
+            return s;
+        }
+        DOMNode* next;
+        while (!(next = s->getNextSibling())) {
+            s = s->getParentNode();
+            if (!s || !isEntityReference(s)) return nullptr;
+        }
+        s = next;
+    }
+}
+
+DOMNode* backward(DOMNode* s) {
+    for (;;) {
+        if (isEntityReference(s)) {
+            if (DOMNode* child = s->getLastChild()) {
+                s = child;
+                continue;
+            }
+        } else if (isVisible(s)) {
+            return s;
+        }
+        DOMNode* previous;
+        while (!(previous = s->getPreviousSibling())) {
+            s = s->getParentNode();
+            if (!s || !isEntityReference(s)) return nullptr;
+        }
+        s = previous;
+    }
+}
+
+}  // namespace
+
+DOMNode* firstChild(DOMNode* n) {
+    if (!isContainer(n)) return nullptr;
+    DOMNode* child = n->getFirstChild();
+    return child ? forward(child) : nullptr;
+}
+
+DOMNode* lastChild(DOMNode* n) {
+    if (!isContainer(n)) return nullptr;
+    DOMNode* child = n->getLastChild();
+    return child ? backward(child) : nullptr;
+}
+
+DOMNode* nextSibling(DOMNode* n) {
+    if (n->getNodeType() == DOMNode::ATTRIBUTE_NODE) return nullptr;
+    DOMNode* next;
+    while (!(next = n->getNextSibling())) {
+        n = n->getParentNode();
+        if (!n || !isEntityReference(n)) return nullptr;
+    }
+    return forward(next);
+}
+
+DOMNode* previousSibling(DOMNode* n) {
+    if (n->getNodeType() == DOMNode::ATTRIBUTE_NODE) return nullptr;
+    DOMNode* previous;
+    while (!(previous = n->getPreviousSibling())) {
+        n = n->getParentNode();
+        if (!n || !isEntityReference(n)) return nullptr;
+    }
+    return backward(previous);
+}
+
+DOMNode* parent(DOMNode* n) {
+    DOMNode* p = DOMUtil::getParentNode(n);
+    while (p && isEntityReference(p)) p = p->getParentNode();
+    return p;
+}
+
+}  // namespace internal
+
+// ---------------------------------------------------------------------------------------------
+// Budget
+
+XPath::Budget::~Budget() {}
+
+const XMLCh* XPath::Budget::key() { return kBudgetKey; }
+
+void XPath::Budget::exceeded() const {
+    throw Exception(14, Format("Evaluation limit exceeded: more than %s node visits",
+                               std::to_string(max_).c_str()));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Axes
+
+Step::Axis::~Axis() { delete source_; }
+
+Step::Axis* Step::Axis::create(const XMLCh* name) {
+    static const struct {
+        const XMLCh* name;
+        int kind;  // LinearAxis kinds, 10 + TreeAxis kinds, 20 preceding, 21 attribute, 22
+                   // namespace
+    } kAxes[] = {{u"ancestor", LinearAxis::ANCESTOR},
+                 {u"ancestor-or-self", LinearAxis::ANCESTOR_OR_SELF},
+                 {u"attribute", 21},
+                 {u"child", LinearAxis::CHILD},
+                 {u"descendant", 10 + TreeAxis::DESCENDANT},
+                 {u"descendant-or-self", 10 + TreeAxis::DESCENDANT_OR_SELF},
+                 {u"following", 10 + TreeAxis::FOLLOWING},
+                 {u"following-sibling", LinearAxis::FOLLOWING_SIBLING},
+                 {u"namespace", 22},
+                 {u"parent", LinearAxis::PARENT},
+                 {u"preceding", 20},
+                 {u"preceding-sibling", LinearAxis::PRECEDING_SIBLING},
+                 {u"self", LinearAxis::SELF}};
+    for (const auto& a : kAxes) {
+        if (!StringUtil::eq(a.name, name)) continue;
+        if (a.kind < 10) return new LinearAxis(static_cast<LinearAxis::Kind>(a.kind));
+        if (a.kind < 20) return new TreeAxis(static_cast<TreeAxis::Kind>(a.kind - 10));
+        if (a.kind == 20) return new PrecedingAxis;
+        return new AttributeAxis(a.kind == 21);
+    }
+    return nullptr;
+}
+
+void Step::Axis::setSource(XPath::Iterator* contexts) {
+    delete source_;
+    source_ = contexts;
+}
+
+bool Step::Axis::advance() {
+    if (!source_ || !source_->hasNext()) return false;
+    begin(source_->next());
+    return true;
+}
+
+unsigned int Step::Axis::knownSize() { return 0; }
+
+namespace {
+const char* const kLinearNames[] = {"self",
+                                    "child",
+                                    "parent",
+                                    "ancestor",
+                                    "ancestor-or-self",
+                                    "following-sibling",
+                                    "preceding-sibling"};
+const char* const kTreeNames[] = {"descendant", "descendant-or-self", "following"};
+}  // namespace
+
+LinearAxis::LinearAxis(Kind kind) : Axis(ELEMENT), kind_(kind), current_(nullptr) {}
+
+LinearAxis::~LinearAxis() {}
+
+// Children are walked with the entity references entered kept at hand, so that the end of a
+// run needs no parent link.
+DOMNode* LinearAxis::childFrom(DOMNode* s) {
+    for (;;) {
+        while (!s && !entered_.empty()) {
+            s = entered_.back()->getNextSibling();
+            entered_.pop_back();
+        }
+        if (!s || isVisible(s)) return s;
+        if (isEntityReference(s) && s->getFirstChild()) {
+            entered_.push_back(s);
+            s = s->getFirstChild();
+        } else {
+            s = s->getNextSibling();
+        }
+    }
+}
+
+void LinearAxis::begin(DOMNode* contextNode) {
+    switch (kind_) {
+        case SELF:
+        case ANCESTOR_OR_SELF:
+            current_ = contextNode;
+            break;
+        case CHILD:
+            entered_.clear();
+            current_ = childFrom(isContainer(contextNode) ? contextNode->getFirstChild() : nullptr);
+            break;
+        case PARENT:
+        case ANCESTOR:
+            current_ = internal::parent(contextNode);
+            break;
+        case FOLLOWING_SIBLING:
+            current_ = internal::nextSibling(contextNode);
+            break;
+        case PRECEDING_SIBLING:
+            current_ = internal::previousSibling(contextNode);
+            break;
+    }
+}
+
+DOMNode* LinearAxis::next() {
+    DOMNode* n = current_;
+    switch (kind_) {
+        case SELF:
+        case PARENT:
+            current_ = nullptr;
+            break;
+        case CHILD:
+            current_ = childFrom(n->getNextSibling());
+            break;
+        case ANCESTOR:
+        case ANCESTOR_OR_SELF:
+            current_ = internal::parent(n);
+            break;
+        case FOLLOWING_SIBLING:
+            current_ = internal::nextSibling(n);
+            break;
+        case PRECEDING_SIBLING:
+            current_ = internal::previousSibling(n);
+            break;
+    }
+    return n;
+}
+
+void LinearAxis::print(std::ostream& out) const { out << kLinearNames[kind_]; }
+
+struct TreeAxis::Walk : public Allocated {
+    Walk() : walker(nullptr) {}
+    internal::Walker<internal::NoData, true> walker;
+};
+
+TreeAxis::TreeAxis(Kind kind)
+    : Axis(ELEMENT), kind_(kind), current_(nullptr), subtree_(nullptr), walk_(new Walk) {}
+
+TreeAxis::~TreeAxis() { delete walk_; }
+
+namespace {
+
+// The first node after n's subtree: the next sibling of n or of its nearest ancestor that has
+// one. An attribute's first climb is to its element, whose content is thus passed over.
+DOMNode* after(DOMNode* n) {
+    for (; n; n = internal::parent(n)) {
+        if (DOMNode* s = internal::nextSibling(n)) return s;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void TreeAxis::begin(DOMNode* contextNode) {
+    subtree_ = kind_ == FOLLOWING ? after(contextNode) : contextNode;
+    if (!subtree_) {
+        current_ = nullptr;
+        return;
+    }
+    walk_->walker.reset(subtree_);
+    current_ = kind_ == DESCENDANT ? walk() : subtree_;
+}
+
+// The walker stands on the node last produced, which is being entered.
+DOMNode* TreeAxis::walk() {
+    internal::Walker<internal::NoData, true>& w = walk_->walker;
+    if (isContainer(w.node())) w.descend();
+    while (w.next()) {
+        if (w.entering() && isVisible(w.node())) return w.node();
+    }
+    if (kind_ != FOLLOWING) return nullptr;
+    subtree_ = after(subtree_);
+    if (subtree_) w.reset(subtree_);
+    return subtree_;
+}
+
+DOMNode* TreeAxis::next() {
+    DOMNode* n = current_;
+    current_ = walk();
+    return n;
+}
+
+void TreeAxis::print(std::ostream& out) const { out << kTreeNames[kind_]; }
+
+PrecedingAxis::PrecedingAxis()
+    : Axis(ELEMENT), current_(nullptr), ancestor_(nullptr), ancestorParent_(nullptr) {}
+
+PrecedingAxis::~PrecedingAxis() {}
+
+namespace {
+
+DOMNode* deepestLast(DOMNode* n) {
+    while (DOMNode* child = internal::lastChild(n)) n = child;
+    return n;
+}
+
+}  // namespace
+
+// From a, an ancestor-or-self of the context node, up to the first with a previous sibling: the
+// walk goes on at that sibling's deepest last descendant.
+DOMNode* PrecedingAxis::climb(DOMNode* a) {
+    while (a) {
+        DOMNode* parent = internal::parent(a);
+        if (DOMNode* previous = internal::previousSibling(a)) {
+            ancestor_ = a;
+            ancestorParent_ = parent;
+            return deepestLast(previous);
+        }
+        a = parent;
+    }
+    return nullptr;
+}
+
+void PrecedingAxis::begin(DOMNode* contextNode) { current_ = climb(contextNode); }
+
+DOMNode* PrecedingAxis::next() {
+    DOMNode* n = current_;
+    if (DOMNode* previous = internal::previousSibling(n)) {
+        current_ = deepestLast(previous);
+    } else {
+        // The parent precedes n, unless it is an ancestor of the context node.
+        DOMNode* parent = internal::parent(n);
+        current_ = parent == ancestorParent_ ? climb(parent) : parent;
+    }
+    return n;
+}
+
+void PrecedingAxis::print(std::ostream& out) const { out << "preceding"; }
+
+AttributeAxis::AttributeAxis(bool attributes)
+    : Axis(attributes ? ATTRIBUTE : NAMESPACE),
+      attributes_(attributes),
+      current_(nullptr),
+      index_(0),
+      length_(0),
+      map_(nullptr) {}
+
+AttributeAxis::~AttributeAxis() {}
+
+void AttributeAxis::begin(DOMNode* contextNode) {
+    map_ = contextNode->getNodeType() == DOMNode::ELEMENT_NODE ? contextNode->getAttributes()
+                                                               : nullptr;
+    length_ = map_ ? map_->getLength() : 0;
+    index_ = 0;
+    find();
+}
+
+void AttributeAxis::find() {
+    const internal::AttributeKind wanted =
+        attributes_ ? internal::ORDINARY_ATTRIBUTE : internal::NAMESPACE_DECLARATION;
+    for (; index_ < length_; ++index_) {
+        DOMNode* a = map_->item(index_);
+        if (internal::attributeKind(a) == wanted) {
+            current_ = a;
+            return;
+        }
+    }
+    current_ = nullptr;
+}
+
+DOMNode* AttributeAxis::next() {
+    DOMNode* n = current_;
+    ++index_;
+    find();
+    return n;
+}
+
+void AttributeAxis::print(std::ostream& out) const {
+    out << (attributes_ ? "attribute" : "namespace");
+}
+
+FilterAxis::FilterAxis() : Axis(ELEMENT), pending_(false), ordered_(nullptr) {}
+
+FilterAxis::~FilterAxis() { delete ordered_; }
+
+void FilterAxis::setSource(XPath::Iterator* contexts) {
+    OwnedIterator source(contexts);
+    pending_ = false;
+    delete ordered_;
+    ordered_ = nullptr;
+    ordered_ = new OrderedIterator(contexts);
+    ordered_->size();  // reads the source to its end
+    pending_ = true;
+}
+
+bool FilterAxis::advance() {
+    const bool pending = pending_;
+    pending_ = false;
+    return pending;
+}
+
+unsigned int FilterAxis::knownSize() { return ordered_->size(); }
+
+bool FilterAxis::hasNext() { return ordered_ && ordered_->hasNext(); }
+
+DOMNode* FilterAxis::next() { return ordered_->next(); }
+
+void FilterAxis::print(std::ostream& out) const { out << "<filter>"; }
+
+// ---------------------------------------------------------------------------------------------
+// Node tests
+
+Step::Test::~Test() {}
+
+void Step::Test::prepare(Axis::PrincipalType, const XPath::BindingMap&) {}
+
+NodeTypeTest::NodeTypeTest(Kind kind, XMLCh* literal) : kind_(kind), literal_(literal) {}
+
+NodeTypeTest::~NodeTypeTest() {
+    if (literal_) utfree(literal_);
+}
+
+NodeTypeTest* NodeTypeTest::create(const XMLCh* name, XMLCh* literal) {
+    internal::OwnedString adopted(literal);
+    Kind kind;
+    if (StringUtil::eq(name, u"processing-instruction")) {
+        kind = PROCESSING_INSTRUCTION;
+    } else if (literal) {
+        return nullptr;
+    } else if (StringUtil::eq(name, u"comment")) {
+        kind = COMMENT;
+    } else if (StringUtil::eq(name, u"node")) {
+        kind = NODE;
+    } else if (StringUtil::eq(name, u"text")) {
+        kind = TEXT;
+    } else {
+        return nullptr;
+    }
+    NodeTypeTest* test = new NodeTypeTest(kind, adopted.get());
+    adopted.release();
+    return test;
+}
+
+bool NodeTypeTest::matches(DOMNode* node) {
+    switch (kind_) {
+        case COMMENT:
+            return node->getNodeType() == DOMNode::COMMENT_NODE;
+        case NODE:
+            return true;
+        case PROCESSING_INSTRUCTION:
+            return node->getNodeType() == DOMNode::PROCESSING_INSTRUCTION_NODE &&
+                   (!literal_ || StringUtil::eq(node->getNodeName(), literal_));
+        case TEXT:
+            return node->getNodeType() == DOMNode::TEXT_NODE ||
+                   node->getNodeType() == DOMNode::CDATA_SECTION_NODE;
+    }
+    return false;
+}
+
+void NodeTypeTest::print(std::ostream& out) const {
+    static const char* const kNames[] = {"comment()", "node()", "processing-instruction(",
+                                         "text()"};
+    out << kNames[kind_];
+    if (kind_ != PROCESSING_INSTRUCTION) return;
+    if (literal_) out << '"' << Format("%S", literal_) << '"';
+    out << ')';
+}
+
+NameTest::NameTest(const XMLCh* name)
+    : prefix_(nullptr),
+      localName_(nullptr),
+      wildcard_(false),
+      namespaceURI_(nullptr),
+      principalType_(Step::Axis::ELEMENT),
+      nameHit_(nullptr),
+      nameMiss_(nullptr),
+      uriHit_(nullptr) {
+    const XMLCh* colon = StringUtil::find(name, u':');
+    internal::OwnedString prefix(colon ? internal::dupString(name, colon - name) : nullptr);
+    localName_ = StringUtil::dup(colon ? colon + 1 : name);
+    prefix_ = prefix.release();
+    wildcard_ = StringUtil::eq(localName_, u"*");
+}
+
+NameTest::~NameTest() {
+    if (prefix_) utfree(prefix_);
+    utfree(localName_);
+}
+
+void NameTest::prepare(Step::Axis::PrincipalType principalType, const XPath::BindingMap& bindings) {
+    principalType_ = principalType;
+    nameHit_ = nameMiss_ = uriHit_ = nullptr;
+    namespaceURI_ = nullptr;
+    if (!prefix_) return;
+    XPath::BindingMap::iterator it = bindings.find(prefix_);
+    if (it == bindings.end()) {
+        throw Exception(14, Format("Unbound namespace prefix: %S", prefix_));
+    }
+    namespaceURI_ = static_cast<const XPath::Namespace*>(it->value)->namespaceURI();
+}
+
+// Pooled names make most comparisons one of pointers.
+bool NameTest::sameName(const XMLCh* name) {
+    if (name == nameHit_) return true;
+    if (name == nameMiss_) return false;
+    if (!StringUtil::eq(name, localName_)) {
+        nameMiss_ = name;
+        return false;
+    }
+    nameHit_ = name;
+    return true;
+}
+
+bool NameTest::sameNamespace(const XMLCh* uri) {
+    if (uri == namespaceURI_) return true;
+    if (!uri || !namespaceURI_) return false;
+    if (uri == uriHit_) return true;
+    if (!StringUtil::eq(uri, namespaceURI_)) return false;
+    uriHit_ = uri;
+    return true;
+}
+
+bool NameTest::matches(DOMNode* node) {
+    switch (principalType_) {
+        case Step::Axis::NAMESPACE: {
+            if (prefix_) return false;
+            if (wildcard_) return true;
+            const XMLCh* name = node->getNodeName();
+            return StringUtil::ncmp(name, u"xmlns:", 6) == 0 &&
+                   StringUtil::eq(name + 6, localName_);
+        }
+        case Step::Axis::ELEMENT:
+            if (node->getNodeType() != DOMNode::ELEMENT_NODE) return false;
+            break;
+        case Step::Axis::ATTRIBUTE:
+            break;
+    }
+    if (wildcard_ && !prefix_) return true;
+    if (!sameNamespace(node->getNamespaceURI())) return false;
+    if (wildcard_) return true;
+    // Nodes made without namespace support have no local name: their name stands for it.
+    const XMLCh* local = node->getLocalName();
+    return sameName(local ? local : node->getNodeName());
+}
+
+void NameTest::print(std::ostream& out) const {
+    if (prefix_) out << Format("%S", prefix_) << ':';
+    out << Format("%S", localName_);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Step
+
+namespace {
+const XPath::BindingMap& noBindings() {
+    static const XPath::BindingMap map;
+    return map;
+}
+}  // namespace
+
+Step::Step(XPath* context, Axis* axis, Test* test, const std::vector<XPath*>& predicates)
+    : XPath(NODE_SET), context_(context), axis_(axis), test_(test) {
+    struct Adopted {
+        Step* step;
+        const std::vector<XPath*>* predicates;
+        ~Adopted() {
+            if (!step) return;
+            for (StepIterator::State* s : step->states_) delete s;
+            for (XPath* p : *predicates) delete p;
+            delete step->axis_;
+            delete step->context_;
+            delete step->test_;
+        }
+    } adopted = {this, &predicates};
+    states_.reserve(predicates.size());
+    constants_.reserve(predicates.size());
+    for (std::size_t i = 0; i < predicates.size(); ++i) {
+        states_.push_back(nullptr);
+        states_.back() = new StepIterator::State(i);
+        // A number constant selects one position, found without evaluating it per node.
+        Primitive* p = dynamic_cast<Primitive*>(predicates[i]);
+        constants_.push_back(p && p->type(noBindings()) == NUMBER
+                                 ? p->number(nullptr, 1, noBindings())
+                                 : std::numeric_limits<double>::quiet_NaN());
+    }
+    predicates_ = predicates;
+    adopted.step = nullptr;
+}
+
+// The axis goes first: its context iterator may belong to the context step.
+Step::~Step() {
+    delete axis_;
+    delete test_;
+    delete context_;
+    for (XPath* p : predicates_) delete p;
+    for (StepIterator::State* s : states_) delete s;
+}
+
+XPath::Iterator* Step::nodeSet(DOMNode* node, unsigned int position, const BindingMap& bindings) {
+    axis_->setSource(context_->nodeSet(node, position, bindings));
+    test_->prepare(axis_->principalType(), bindings);
+    for (StepIterator::State* s : states_) s->bind(bindings);
+    const Budget* budget = nullptr;
+    if (!bindings.empty()) {
+        BindingMap::iterator it = bindings.find(kBudgetKey);
+        if (it != bindings.end()) budget = static_cast<const Budget*>(it->value);
+    }
+    buffer_.clear();
+    return new StepIterator(this, budget);
+}
+
+void Step::print(std::ostream& out) const {
+    out << context_ << '/';
+    axis_->print(out);
+    out << "::";
+    test_->print(out);
+    for (const XPath* p : predicates_) out << '[' << p << ']';
+}
+
+// ---------------------------------------------------------------------------------------------
+// StepIterator
+
+StepIterator::State::State(std::size_t level)
+    : Function(XPath::NUMBER), level_(level), position_(0), owner_(nullptr) {}
+
+StepIterator::State::~State() {}
+
+double StepIterator::State::number(const std::vector<XPath*>& args, DOMNode*, unsigned int,
+                                   const XPath::BindingMap&) const {
+    if (!args.empty()) throw Exception(14, "Invalid arguments to: last()");
+    return owner_->last(level_);
+}
+
+void StepIterator::State::bind(const XPath::BindingMap& outer) {
+    // The copy holds the same keys and bindings as the outer map, and "&last" bound to this.
+    typedef XPath::BindingMap::iterator It;
+    It a = outer.begin(), b = bindings_.begin();
+    bool same = false;
+    for (;;) {
+        if (a != outer.end() && StringUtil::eq(a->key, kLastKey)) ++a;
+        if (b != bindings_.end() && StringUtil::eq(b->key, kLastKey)) {
+            if (b->value != this) break;
+            same = true;
+            ++b;
+        }
+        if (a == outer.end() || b == bindings_.end()) {
+            same = same && a == outer.end() && b == bindings_.end();
+            break;
+        }
+        if (a->key != b->key || a->value != b->value) {
+            same = false;
+            break;
+        }
+        ++a;
+        ++b;
+    }
+    if (same) return;
+    bindings_.clear();
+    try {
+        bindings_ = outer;
+        bindings_[kLastKey] = this;
+    } catch (...) {
+        bindings_.clear();
+        throw;
+    }
+}
+
+StepIterator::StepIterator(Step* step, const XPath::Budget* budget)
+    : step_(step),
+      budget_(budget),
+      looked_(false),
+      started_(false),
+      exhausted_(false),
+      lookahead_(nullptr),
+      lastLevel_(0),
+      lastValue_(0),
+      cursor_(0) {
+    for (State* s : step_->states_) s->owner_ = this;
+}
+
+// The step's axis, test and states are its own; nothing to release here.
+StepIterator::~StepIterator() {}
+
+bool StepIterator::hasNext() {
+    if (!looked_) look();
+    return lookahead_ != nullptr;
+}
+
+DOMNode* StepIterator::next() {
+    if (!looked_) look();
+    looked_ = false;
+    return lookahead_;
+}
+
+bool StepIterator::advance() {
+    started_ = true;
+    if (!step_->axis_->advance()) return false;
+    if (budget_) budget_->visit();
+    for (State* s : step_->states_) s->position_ = 1;
+    lastLevel_ = 0;
+    lastValue_ = step_->axis_->knownSize();
+    step_->buffer_.clear();
+    cursor_ = 0;
+    exhausted_ = false;
+    return true;
+}
+
+// The next candidate of the current context node: read ahead for last(), or from the axis.
+DOMNode* StepIterator::candidate() {
+    std::vector<DOMNode*>& buffer = step_->buffer_;
+    if (cursor_ < buffer.size()) return buffer[cursor_++];
+    Step::Axis* axis = step_->axis_;
+    Step::Test* test = step_->test_;
+    while (axis->hasNext()) {
+        DOMNode* n = axis->next();
+        if (budget_) budget_->visit();
+        if (test->matches(n)) return n;
+    }
+    return nullptr;
+}
+
+// Predicate `level` with the next position of its level.
+bool StepIterator::passes(DOMNode* node, std::size_t level) {
+    State& state = *step_->states_[level];
+    const unsigned int p = state.position_++;
+    const double constant = step_->constants_[level];
+    if (!std::isnan(constant)) return p == constant;
+    XPath* predicate = step_->predicates_[level];
+    if (predicate->type(state.bindings_) == XPath::NUMBER) {
+        return predicate->number(node, p, state.bindings_) == p;
+    }
+    return predicate->boolean(node, p, state.bindings_);
+}
+
+void StepIterator::look() {
+    looked_ = true;
+    lookahead_ = nullptr;
+    const std::size_t levels = step_->states_.size();
+    for (;;) {
+        // Once the first level still applied is a constant position that has been passed, no
+        // further candidate of this context node can pass.
+        if (started_ && lastLevel_ < levels) {
+            const double constant = step_->constants_[lastLevel_];
+            if (step_->states_[lastLevel_]->position_ > constant) exhausted_ = true;
+        }
+        DOMNode* c = started_ && !exhausted_ ? candidate() : nullptr;
+        if (!c) {
+            if (!advance()) return;
+            continue;
+        }
+        std::size_t level = lastLevel_;
+        while (level < levels && passes(c, level)) ++level;
+        if (level == levels) {
+            lookahead_ = c;
+            return;
+        }
+    }
+}
+
+// last() of predicate `level`: the remaining candidates are read ahead once and filtered level
+// by level up to `level`, so that the axis is walked only once per context node.
+double StepIterator::last(std::size_t level) {
+    std::vector<DOMNode*>& buffer = step_->buffer_;
+    while (lastLevel_ < level || lastValue_ == 0) {
+        // The remaining candidates: those read ahead, then the axis's (a filter knows its size
+        // before reading any).
+        buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(cursor_));
+        cursor_ = 0;
+        Step::Axis* axis = step_->axis_;
+        Step::Test* test = step_->test_;
+        while (axis->hasNext()) {
+            DOMNode* n = axis->next();
+            if (budget_) budget_->visit();
+            if (test->matches(n)) buffer.push_back(n);
+        }
+        if (lastValue_ != 0) {
+            std::size_t kept = 0;
+            for (std::size_t i = 0; i < buffer.size(); ++i) {
+                if (passes(buffer[i], lastLevel_)) buffer[kept++] = buffer[i];
+            }
+            buffer.resize(kept);
+            ++lastLevel_;
+        }
+        lastValue_ =
+            static_cast<unsigned int>(buffer.size()) + step_->states_[lastLevel_]->position_ - 1;
+    }
+    return lastValue_;
+}
+
+}  // namespace XML
+}  // namespace Ambrite
