@@ -158,8 +158,7 @@ protected:
     void startEntityReference(const xercesc::XMLEntityDecl& entity);
     void endEntityReference();
     void startElement(const xercesc::XMLElementDecl& element, const XMLCh* prefix,
-                      const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
-                      std::size_t count);
+                      const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes, std::size_t count);
     void endElement();
     void docPI(const XMLCh* data);
     void doctypeDecl(bool hasExtSubset);

@@ -283,8 +283,9 @@ void ParseBounds::fail(const std::u16string& message) {
             column = locationValue(where->getColumnNumber());
         }
         accounting_ = false;
-        s.failure.reset(new Exception(9, Format("Fatal DOM error: Line %d, column %d, offset %d: %S",
-                                                line, column, -1, message.c_str())));
+        s.failure.reset(
+            new Exception(9, Format("Fatal DOM error: Line %d, column %d, offset %d: %S", line,
+                                    column, -1, message.c_str())));
     }
     throw Exception(*s.failure);
 }

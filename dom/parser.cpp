@@ -179,8 +179,8 @@ private:
     void pooled(std::size_t names);
     void growNamePool();
 
-    std::size_t namesPooled_ = 0;  // names the DOM may have pooled since its table was sized
-    std::vector<XMLSize_t> order_;                 // attributes in the order they go into the DOM
+    std::size_t namesPooled_ = 0;   // names the DOM may have pooled since its table was sized
+    std::vector<XMLSize_t> order_;  // attributes in the order they go into the DOM
     std::vector<xercesc::DOMAttrImpl*> defaults_;  // an element's DTD defaults, likewise
     // For each element declaration with attribute definitions, one without them.
     std::unordered_map<const xercesc::XMLElementDecl*, std::unique_ptr<xercesc::DTDElementDecl>>
@@ -606,4 +606,3 @@ DOMDocument* DOMUtil::parse(OctetSource* source, const Limits& limits) {
 
 }  // namespace XML
 }  // namespace Ambrite
-

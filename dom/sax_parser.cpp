@@ -227,8 +227,7 @@ void StreamParser::checkDefaults(const xercesc::XMLElementDecl& element) {
             uriId = scanner_->getXMLNSNamespaceId();
         }
         document->createAttributeNS(
-            uriId != scanner_->getEmptyNamespaceId() ? scanner_->getURIText(uriId) : nullptr,
-            name);
+            uriId != scanner_->getEmptyNamespaceId() ? scanner_->getURIText(uriId) : nullptr, name);
     }
 }
 

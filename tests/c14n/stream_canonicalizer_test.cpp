@@ -289,9 +289,10 @@ TEST(StreamCanonicalizer, RefusesWhatTheDomRefusesInTheDtd) {
               agree("<!DOCTYPE r [<!ATTLIST q z: CDATA 'dv'>]><r xmlns:z='urn:z'><q/></r>"));
     EXPECT_EQ(kNamespaceError,
               agree("<!DOCTYPE r [<!ATTLIST r a:b:c CDATA 'dv'>]><r xmlns:a='urn:a'/>"));
-    EXPECT_EQ(" | failure 9: Fatal DOM error: Line 1, column 53, offset -1: prefix ':a' can not be "
-              "resolved to namespace URI",
-              agree("<!DOCTYPE r [<!ATTLIST r :a CDATA #FIXED 'dv'>]><r/>"));
+    EXPECT_EQ(
+        " | failure 9: Fatal DOM error: Line 1, column 53, offset -1: prefix ':a' can not be "
+        "resolved to namespace URI",
+        agree("<!DOCTYPE r [<!ATTLIST r :a CDATA #FIXED 'dv'>]><r/>"));
     // Tried once per declaration, refused at its first element.
     EXPECT_EQ(kNamespaceError, agree("<!DOCTYPE r [<!ATTLIST q z: CDATA 'dv'>]>"
                                      "<r xmlns:z='urn:z'><q/><q/></r>"));

@@ -41,7 +41,8 @@ std::string declarations(std::size_t n, std::size_t first = 0) {
 
 std::string attributes(std::size_t n) {
     std::string out;
-    for (std::size_t i = 0; i < n; ++i) out += " a" + std::to_string(i) + "='" + std::to_string(i) + "'";
+    for (std::size_t i = 0; i < n; ++i)
+        out += " a" + std::to_string(i) + "='" + std::to_string(i) + "'";
     return out;
 }
 
@@ -303,7 +304,8 @@ TEST(StreamParseLimits, CallerLimitsHoldOnBothPaths) {
     const std::string wide = "<r>" + repeat("<c/>", 400000) + "</r>";
     EXPECT_EQ("Parse memory limit exceeded: more than 16777216 bytes",
               limit(domOutcome(wide, memoryLimits(16 << 20))));
-    EXPECT_EQ(canonical(parse(wide).get(), nullptr, 0), streamOutcome(wide, memoryLimits(16 << 20)));
+    EXPECT_EQ(canonical(parse(wide).get(), nullptr, 0),
+              streamOutcome(wide, memoryLimits(16 << 20)));
     // An endless input held in memory fails at the bound.
     EndlessAttribute endless;
     BufferSink sink;
