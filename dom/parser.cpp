@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 #include <xercesc/dom/DOMAttr.hpp>
@@ -33,21 +31,13 @@
 #include <xercesc/framework/MemoryManager.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/framework/XMLEntityDecl.hpp>
-#include <xercesc/framework/XMLErrorCodes.hpp>
 #include <xercesc/framework/XMLNotationDecl.hpp>
-#include <xercesc/framework/XMLRecognizer.hpp>
 #include <xercesc/internal/ElemStack.hpp>
-#include <xercesc/internal/ReaderMgr.hpp>
-#include <xercesc/internal/XMLReader.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/parsers/DOMLSParserImpl.hpp>
-#include <xercesc/sax/Locator.hpp>
-#include <xercesc/util/BinMemInputStream.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
-#include <xercesc/util/QName.hpp>
 #include <xercesc/util/SecurityManager.hpp>
-#include <xercesc/util/TransService.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
 #include <xercesc/util/XMLUniDefs.hpp>
