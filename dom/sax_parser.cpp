@@ -92,9 +92,7 @@ public:
     void startDocument() override { ParseBounds::startDocument(); }
     void endDocument() override { ParseBounds::endDocument(); }
     void XMLDecl(const XMLCh* version, const XMLCh* encoding, const XMLCh*,
-                 const XMLCh* actualEncoding) override {
-        ParseBounds::XMLDecl(version, encoding, actualEncoding);
-    }
+                 const XMLCh* actualEncoding) override;
     void startElement(const xercesc::XMLElementDecl& element, unsigned int urlId,
                       const XMLCh* prefix, const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
                       XMLSize_t count, bool isEmpty, bool isRoot) override;
@@ -195,6 +193,17 @@ xercesc::DOMDocumentImpl* StreamParser::scratch() {
         }
     }
     return static_cast<xercesc::DOMDocumentImpl*>(scratch_.get());
+}
+
+// The scanner reads any version 1.x as 1.0; the DOM parser gives the document the version
+// written, which the DOM refuses for any but 1.0 and 1.1. The scratch document refuses it alike.
+void StreamParser::XMLDecl(const XMLCh* version, const XMLCh* encoding, const XMLCh*,
+                           const XMLCh* actualEncoding) {
+    ParseBounds::XMLDecl(version, encoding, actualEncoding);
+    if (version && !xercesc::XMLString::equals(version, XMLUni::fgVersion1_0) &&
+        !xercesc::XMLString::equals(version, XMLUni::fgVersion1_1)) {
+        scratch()->setXmlVersion(version);
+    }
 }
 
 void StreamParser::doctypeDecl(const xercesc::DTDElementDecl& root, const XMLCh* publicId,

@@ -273,6 +273,16 @@ TEST(StreamCanonicalizer, FailuresComeInTheDomPathsOrder) {
         " | failure 9: Fatal DOM error: Line 0, column 0, offset -1: unable to decode first line "
         "in entity '{null}'",
         agree(std::string("\xFF\xFE\0\0\x02<?pi data?><a/>", 21)));
+    // A version the scanner reads as 1.0 and the DOM does not take.
+    EXPECT_EQ(
+        " | failure 1009: NOT_SUPPORTED_ERR: implementation does not support the requested type "
+        "of object or operation",
+        agree("<?xml version='1.\x11'?><!DOCTYPE r [<!ATTLIST q xmlns:p CDATA ''>]>"
+              "<r xmlns:p='urn:p'><q/></r>"));
+    EXPECT_EQ(
+        " | failure 1009: NOT_SUPPORTED_ERR: implementation does not support the requested "
+        "type of object or operation",
+        agree("<?xml version='1.5'?><r/>"));
     // An external entity is refused as by the DOM parser.
     EXPECT_EQ(" | failure 13050: Unable to resolve entity: x.ent",
               agree("<!DOCTYPE r [<!ENTITY e SYSTEM 'x.ent'>]><r>&e;</r>"));
