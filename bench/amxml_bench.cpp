@@ -14,7 +14,11 @@
 //
 // Scenarios: parse (DOMUtil::parse from memory, each document released before the next parse),
 // c14n-incl, c14n-incl-comments, c14n-excl (the whole document), c14n-incl-subset and
-// c14n-excl-subset (the element with Id="signed" minus its ds:Signature descendant).
+// c14n-excl-subset (the element with Id="signed" minus its ds:Signature descendant), all on the
+// parsed document; stream-incl, stream-excl, stream-incl-subset and stream-excl-subset time
+// parsing and canonicalization together (StreamCanonicalizer from the bytes in memory, the
+// subset chosen by the ID "signed" of the attributes named Id, minus every ds:Signature), and
+// give the bytes of the c14n scenario of the same name.
 #include <ambrite/xml/c14n.h>
 #include <ambrite/xml/dom.h>
 #include <ambrite/xml/foundation.h>
@@ -40,7 +44,9 @@
 #endif
 
 using namespace Ambrite::XML;
+using Ambrite::XML::C14n::DocumentSubset;
 using Ambrite::XML::C14n::DOMCanonicalizer;
+using Ambrite::XML::C14n::StreamCanonicalizer;
 
 namespace {
 
@@ -107,6 +113,13 @@ const Scenario kScenarios[] = {
     {"c14n-excl", DOMCanonicalizer::EXCLUSIVE, false},
     {"c14n-incl-subset", DOMCanonicalizer::CANONICAL, true},
     {"c14n-excl-subset", DOMCanonicalizer::EXCLUSIVE, true},
+};
+
+const Scenario kStreamScenarios[] = {
+    {"stream-incl", DOMCanonicalizer::CANONICAL, false},
+    {"stream-excl", DOMCanonicalizer::EXCLUSIVE, false},
+    {"stream-incl-subset", DOMCanonicalizer::CANONICAL, true},
+    {"stream-excl-subset", DOMCanonicalizer::EXCLUSIVE, true},
 };
 
 struct Options {
@@ -211,37 +224,76 @@ bool canonicalize(const Options& o, const Scenario& s, const NodeSet& nodes, std
     return true;
 }
 
-int run(const Options& o, const unsigned char* data, std::size_t length) {
-    DocumentPtr doc = parse(o, data, length, selected(o, "parse"));
-
-    DOMElement* signedElement = findElement(
-        doc.get(), [](DOMElement* e) { return equals(e->getAttribute(u"Id"), u"signed"); });
-    DOMElement* signature = signedElement
-                                ? findElement(signedElement,
-                                              [](DOMElement* e) {
-                                                  return equals(e->getNamespaceURI(), kDSig) &&
-                                                         equals(e->getLocalName(), u"Signature");
-                                              })
-                                : nullptr;
-
-    MemorySink sink(!o.rss);
-    for (const Scenario& s : kScenarios) {
-        if (!selected(o, s.name)) continue;
-        std::unique_ptr<NodeSet> nodes;
-        if (!s.subset) {
-            nodes.reset(new NodeSet(doc.get(), nullptr, nullptr, false));
-        } else if (signedElement && signature) {
-            nodes.reset(new NodeSet(doc.get(),
-                                    new AndFilter(new NodeTreeFilter(signedElement),
-                                                  new NotFilter(new NodeTreeFilter(signature))),
-                                    nullptr, false));
-        } else {
-            std::fprintf(stderr,
-                         "no Id=\"signed\" element with a ds:Signature inside: %s skipped\n",
-                         s.name);
-            continue;
+// Parse and canonicalization together, from the bytes in memory.
+bool stream(const Options& o, const Scenario& s, const unsigned char* data, std::size_t length,
+            MemorySink& sink) {
+    DocumentSubset subset;
+    subset.idAttribute(nullptr, u"Id");
+    subset.apexId(u"signed");
+    subset.excludeSignatures(true);
+    auto once = [&]() {
+        sink.reset();
+        BlockSource source(new Block(data, static_cast<unsigned int>(length), Block::Reference));
+        StreamCanonicalizer::canonicalize(&source, &sink, s.mode, nullptr,
+                                          s.subset ? &subset : nullptr);
+    };
+    once();  // untimed warm-up
+    const std::size_t outLength = sink.length();
+    const unsigned long crc = sink.crc();
+    std::vector<double> ms(static_cast<std::size_t>(o.reps));
+    for (double& m : ms) {
+        Timer t(o.collect);
+        once();
+        m = t.stop();
+        if (sink.length() != outLength || sink.crc() != crc) {
+            std::fprintf(stderr, "%s: output differs between runs\n", s.name);
+            return false;
         }
-        if (!canonicalize(o, s, *nodes, length, sink)) return 1;
+    }
+    if (sink.data()) dump(o.dumpDir, kTool, o.doc, s.name, sink.data(), sink.length());
+    report(kTool, o.doc, s.name, static_cast<long long>(sink.length()), ms.data(), o.reps, length,
+           sink.data(), sink.length());
+    return true;
+}
+
+int run(const Options& o, const unsigned char* data, std::size_t length) {
+    MemorySink sink(!o.rss);
+    bool domScenarios = selected(o, "parse");
+    for (const Scenario& s : kScenarios) domScenarios = domScenarios || selected(o, s.name);
+    if (domScenarios) {
+        DocumentPtr doc = parse(o, data, length, selected(o, "parse"));
+
+        DOMElement* signedElement = findElement(
+            doc.get(), [](DOMElement* e) { return equals(e->getAttribute(u"Id"), u"signed"); });
+        DOMElement* signature =
+            signedElement ? findElement(signedElement,
+                                        [](DOMElement* e) {
+                                            return equals(e->getNamespaceURI(), kDSig) &&
+                                                   equals(e->getLocalName(), u"Signature");
+                                        })
+                          : nullptr;
+
+        for (const Scenario& s : kScenarios) {
+            if (!selected(o, s.name)) continue;
+            std::unique_ptr<NodeSet> nodes;
+            if (!s.subset) {
+                nodes.reset(new NodeSet(doc.get(), nullptr, nullptr, false));
+            } else if (signedElement && signature) {
+                nodes.reset(new NodeSet(doc.get(),
+                                        new AndFilter(new NodeTreeFilter(signedElement),
+                                                      new NotFilter(new NodeTreeFilter(signature))),
+                                        nullptr, false));
+            } else {
+                std::fprintf(stderr,
+                             "no Id=\"signed\" element with a ds:Signature inside: %s skipped\n",
+                             s.name);
+                continue;
+            }
+            if (!canonicalize(o, s, *nodes, length, sink)) return 1;
+        }
+    }
+    for (const Scenario& s : kStreamScenarios) {
+        if (selected(o, s.name) && !stream(o, s, data, length, sink)) return 1;
     }
     return 0;
 }
@@ -249,6 +301,9 @@ int run(const Options& o, const unsigned char* data, std::size_t length) {
 bool knownScenario(const char* name) {
     if (std::strcmp(name, "parse") == 0) return true;
     for (const Scenario& s : kScenarios) {
+        if (std::strcmp(name, s.name) == 0) return true;
+    }
+    for (const Scenario& s : kStreamScenarios) {
         if (std::strcmp(name, s.name) == 0) return true;
     }
     return false;
@@ -260,6 +315,7 @@ int usage(const char* argv0) {
                  "scenarios: parse",
                  argv0);
     for (const Scenario& s : kScenarios) std::fprintf(stderr, " %s", s.name);
+    for (const Scenario& s : kStreamScenarios) std::fprintf(stderr, " %s", s.name);
     std::fprintf(stderr, "\n");
     return 2;
 }

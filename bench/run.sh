@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Runs the library's benchmark (amxml-bench) side by side with the libxml2 peer and the bare
-# Xerces-C floor on generated documents, then prints per document and scenario the throughput of
-# each, the ratios, output mismatches against libxml2, peak memory and how time scales with size.
+# Xerces-C floor on generated documents, and `amxml c14n` (streaming) against `xmllint --c14n`
+# and `--exc-c14n` end to end, then prints per document and scenario the throughput of each,
+# the ratios, output mismatches against libxml2, peak memory and how time scales with size.
 #
 # Usage: bench/run.sh [--quick] [-n REPS] [--rounds N] [--docs "KIND:AMOUNT ..."] [--work DIR]
 #                     [--build DIR] [--dump] [--build-only]
 #   --quick        documents doc:1M and doc:10M only
-#   -n REPS        timed repetitions per scenario, the same for all three programs (default 5)
+#   -n REPS        timed repetitions per scenario, the same for all programs (default 5)
 #   --rounds N     run the three programs N times in turn on each document and report each
 #                  one's fastest median, which steadies the ratios on a busy machine (default 1)
 #   --docs LIST    documents to generate and run, as gen.py kinds and amounts
-#                  (default "doc:1M doc:10M doc:100M deep:10000 flat:1000000")
+#                  (default "doc:1M doc:10M doc:100M deep:10000 flat:1000000"); documents over
+#                  1 GB (doc:2G) are only canonicalized end to end by amxml c14n, once per mode
 #   --work DIR     where documents and results go (default bench/work)
 #   --build DIR    the Release build of the library and the programs (default build-bench)
 #   --dump         also write every output to WORK/dump, for comparing mismatching outputs
@@ -39,7 +41,7 @@ while [ $# -gt 0 ]; do
         --build) build="$2"; shift ;;
         --dump) dump=1 ;;
         --build-only) build_only=1 ;;
-        *) sed -n '6,19p' "$0" >&2; exit 2 ;;
+        *) sed -n '7,22p' "$0" >&2; exit 2 ;;
     esac
     shift
 done
@@ -56,14 +58,35 @@ fi
 # 1, 2: the library in Release (with symbols, for profilers) and the two peer programs.
 scripts/setup.sh --bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O3 -DNDEBUG -g" \
-    -DAMXML_BUILD_BENCH=ON -DAMXML_BUILD_TESTS=OFF -DAMXML_BUILD_TOOLS=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target amxml-bench amxml-micro-bench >&2
+    -DAMXML_BUILD_BENCH=ON -DAMXML_BUILD_TESTS=OFF -DAMXML_BUILD_TOOLS=ON >/dev/null
+cmake --build "$build" -j "$(nproc)" --target amxml-bench amxml-micro-bench amxml >&2
 make -s -C bench/peers OUT="$build/peers" >&2
 [ "$build_only" = 1 ] && exit 0
 
 amxml="$build/bench/amxml-bench"
 libxml2="$build/peers/libxml2_c14n"
 floor="$build/peers/xerces_floor"
+tool="$build/tools/amxml"
+big=1000000000
+
+# A command run REPS times end to end, its output to /dev/null: the median and the least process
+# time (user + system) in ms and the peak RSS in kB, as "MED MIN KB"; "-" when it fails.
+end_to_end() {
+    python3 -c 'import os, subprocess, sys
+reps, cmd = int(sys.argv[1]), sys.argv[2:]
+ms, rss = [], 0
+for _ in range(reps):
+    p = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(p.pid, 0)
+    if status != 0:
+        print("- - -")
+        sys.exit(0)
+    ms.append((usage.ru_utime + usage.ru_stime) * 1e3)
+    rss = max(rss, usage.ru_maxrss)
+ms.sort()
+med = ms[len(ms) // 2] if len(ms) % 2 else (ms[len(ms) // 2 - 1] + ms[len(ms) // 2]) / 2
+print("%.1f %.1f %d" % (med, ms[0], rss))' "$@"
+}
 
 # Peak RSS in kB of a command run in a process of its own (its output is discarded).
 peak_rss() {
@@ -97,24 +120,48 @@ fi
 : >"$results"
 for file in "${files[@]}"; do
     name="$(basename "$file")"
-    echo "size $name $(wc -c <"$file")" >>"$results"
-    for tool in $(for _ in $(seq "$rounds"); do echo amxml libxml2 floor; done); do
-        echo "== $tool $name" >&2
-        case "$tool" in
-            amxml) cmd=("$amxml" -n "$reps" "${dumpdir[@]}" "$file") ;;
-            libxml2) cmd=("$libxml2" -n "$reps" "${dumpdir[@]}" "$file") ;;
-            floor) cmd=("$floor" -n "$reps" "${dumpdir[@]}" "$file") ;;
-        esac
-        rc=0
-        "${cmd[@]}" >>"$results" || rc=$?
-        [ "$rc" = 0 ] || echo "fail $tool $name $rc" >>"$results"
+    size=$(wc -c <"$file")
+    echo "size $name $size" >>"$results"
+    if [ "$size" -le "$big" ]; then
+        for prog in $(for _ in $(seq "$rounds"); do echo amxml libxml2 floor; done); do
+            echo "== $prog $name" >&2
+            case "$prog" in
+                amxml) cmd=("$amxml" -n "$reps" "${dumpdir[@]}" "$file") ;;
+                libxml2) cmd=("$libxml2" -n "$reps" "${dumpdir[@]}" "$file") ;;
+                floor) cmd=("$floor" -n "$reps" "${dumpdir[@]}" "$file") ;;
+            esac
+            rc=0
+            "${cmd[@]}" >>"$results" || rc=$?
+            [ "$rc" = 0 ] || echo "fail $prog $name $rc" >>"$results"
+        done
+        echo "== memory $name" >&2
+        # -m: the output is checksummed as it passes, not kept, so the difference is what
+        # canonicalization itself holds.
+        echo "rss amxml $name parse $(peak_rss "$amxml" -m -n 1 -s parse "$file")" >>"$results"
+        echo "rss amxml $name c14n-incl $(peak_rss "$amxml" -m -n 1 -s c14n-incl "$file")" \
+            >>"$results"
+        echo "rss amxml $name stream-incl $(peak_rss "$amxml" -m -n 1 -s stream-incl "$file")" \
+            >>"$results"
+        echo "rss libxml2 $name all $(peak_rss "$libxml2" -n 1 "$file")" >>"$results"
+    fi
+    # End to end, file to /dev/null: amxml c14n streams; xmllint has no subsets.
+    echo "== end to end $name" >&2
+    n=$reps
+    [ "$size" -le "$big" ] || n=1
+    subset=(--id-attr Id --apex '#signed' --exclude-signatures)
+    e2e=("amxml stream-incl $tool c14n"
+         "amxml stream-excl $tool c14n --exclusive")
+    if [ "$size" -le "$big" ]; then
+        e2e+=("amxml stream-incl-subset $tool c14n ${subset[*]}"
+              "amxml stream-excl-subset $tool c14n --exclusive ${subset[*]}"
+              "xmllint stream-incl xmllint --huge --c14n"
+              "xmllint stream-excl xmllint --huge --exc-c14n")
+    fi
+    for line in "${e2e[@]}"; do
+        read -r -a words <<<"$line"
+        echo "e2e ${words[0]} $name ${words[1]} $(end_to_end "$n" "${words[@]:2}" "$file")" \
+            >>"$results"
     done
-    echo "== memory $name" >&2
-    # -m: the output is checksummed as it passes, not kept, so the difference is what
-    # canonicalization itself holds.
-    echo "rss amxml $name parse $(peak_rss "$amxml" -m -n 1 -s parse "$file")" >>"$results"
-    echo "rss amxml $name c14n-incl $(peak_rss "$amxml" -m -n 1 -s c14n-incl "$file")" >>"$results"
-    echo "rss libxml2 $name all $(peak_rss "$libxml2" -n 1 "$file")" >>"$results"
 done
 
 # 5, 7: the tables.

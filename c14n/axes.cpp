@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/dom/DOMElement.hpp>
@@ -26,6 +27,12 @@ const XMLCh kApexMarker[] = u"urn:x-ambrite-xml:c14n:above-apex";
 const std::uint32_t kXmlnsId = 0;       // "xmlns"
 const std::uint32_t kXmlnsXmlId = 1;    // "xmlns:xml"
 const std::uint32_t kXmlnsXmlnsId = 2;  // "xmlns:xmlns"
+
+// A streaming run forgets names no open element binds once it has interned this many, or twice
+// as many as it kept the last time.
+const std::size_t kCompactAtLeast = 4096;
+// Start tags with more entries are sorted at their end instead of as the entries come.
+const std::size_t kInsertionSortLimit = 24;
 
 bool isMarker(const XMLCh* value) { return value == kOmittedMarker || value == kApexMarker; }
 
@@ -88,7 +95,7 @@ inline int compare(const XMLCh* a, const XMLCh* b) {
 
 // The order of the keys head + separator + tail of two entries, the strings they stand for,
 // compared without building them.
-int compareKeys(const Axes::Entry& x, const Axes::Entry& y) {
+[[gnu::always_inline]] inline int compareKeys(const Axes::Entry& x, const Axes::Entry& y) {
     if (x.keyHead == y.keyHead && x.keySeparator == y.keySeparator) {
         return compare(x.keyTail, y.keyTail);
     }
@@ -103,10 +110,17 @@ int compareKeys(const Axes::Entry& x, const Axes::Entry& y) {
 }  // namespace
 
 Axes::Axes(bool exclusive, bool namespaceExpanded, bool emitNullApexXMLNS,
-           const C14n::PrefixSet* unsuppressedPrefixes)
-    : exclusive_(exclusive), namespaceExpanded_(namespaceExpanded), renderedUpTo_(0), stamp_(0) {
+           const C14n::PrefixSet* unsuppressedPrefixes, bool pooled)
+    : exclusive_(exclusive),
+      namespaceExpanded_(namespaceExpanded),
+      pooled_(pooled),
+      compactAt_(kCompactAtLeast),
+      renderedUpTo_(0),
+      stamp_(0),
+      unsorted_(false) {
     selection_.kind = Selection::NONE;
     std::memset(prefixCache_, 0, sizeof prefixCache_);
+    std::memset(shortPrefixCache_, 0, sizeof shortPrefixCache_);
     intern(u"xmlns", 5, DECLARATION);
     intern(u"xmlns:xml", 9, DECLARATION);
     intern(u"xmlns:xmlns", 11, DECLARATION);
@@ -153,11 +167,26 @@ std::uint32_t Axes::declarationId(const XMLCh* prefix, PrefixKind* kind) {
         *kind = NO_PREFIX;
         return kXmlnsId;
     }
-    // Xerces pools the names of a document, so one prefix is nearly always one pointer.
+    // Xerces pools the names of a document, so one prefix is nearly always one pointer. Filled
+    // only when pooled.
     PrefixCacheEntry& cached = prefixCache_[(reinterpret_cast<std::uintptr_t>(prefix) >> 3) & 0xFF];
     if (cached.prefix == prefix) {
         *kind = cached.kind;
         return cached.id;
+    }
+    // Streaming: most prefixes are a few units, which are their own key (units are never 0).
+    ShortPrefixEntry* shortEntry = nullptr;
+    std::uint64_t units = 0;
+    if (!pooled_) {
+        std::size_t n = 0;
+        while (n < 4 && prefix[n]) units |= std::uint64_t(prefix[n]) << (16 * n), ++n;
+        if (!prefix[n]) {
+            shortEntry = &shortPrefixCache_[(units ^ (units >> 29)) & 63];
+            if (shortEntry->units == units) {
+                *kind = shortEntry->kind;
+                return shortEntry->id;
+            }
+        }
     }
     std::size_t n = length(prefix);
     std::u16string_view key(prefix, n);
@@ -171,9 +200,15 @@ std::uint32_t Axes::declarationId(const XMLCh* prefix, PrefixKind* kind) {
         id = intern(name.data(), name.size(), DECLARATION);
     }
     *kind = key == u"xmlns" ? XMLNS_PREFIX : key == u"xml" ? XML_PREFIX : OTHER_PREFIX;
-    cached.prefix = prefix;
-    cached.id = id;
-    cached.kind = *kind;
+    if (pooled_) {
+        cached.prefix = prefix;
+        cached.id = id;
+        cached.kind = *kind;
+    } else if (shortEntry) {
+        shortEntry->units = units;
+        shortEntry->id = id;
+        shortEntry->kind = *kind;
+    }
     return id;
 }
 
@@ -185,10 +220,16 @@ std::uint32_t Axes::xmlAttributeId(const XMLCh* name) {
 }
 
 void Axes::restore(const Mark& m) {
-    while (inheritedLog_.size() > m.inherited) {
-        const Change& c = inheritedLog_.back();
-        inherited_[c.id] = c.previous;
-        inheritedLog_.pop_back();
+    if (inheritedLog_.size() > m.inherited) {
+        if (!pooled_) {
+            values_.release(valueTops_[m.inherited]);
+            valueTops_.resize(m.inherited);
+        }
+        do {
+            const Change& c = inheritedLog_.back();
+            inherited_[c.id] = c.previous;
+            inheritedLog_.pop_back();
+        } while (inheritedLog_.size() > m.inherited);
     }
     while (renderedLog_.size() > m.rendered) {
         const Change& c = renderedLog_.back();
@@ -200,19 +241,22 @@ void Axes::restore(const Mark& m) {
 
 // Binding compares with the parent's scope: a name the element bound already is compared with
 // the value it had before the element.
-void Axes::bind(std::uint32_t id, const XMLCh* value) {
+void Axes::bind(std::uint32_t id, const XMLCh* value, bool stable) {
     if (!value) value = kEmpty;
     bool bound = boundAt_[id] == stamp_;
     const XMLCh* parent = bound ? parentValue_[id] : inherited_[id];
     // A value equal to the parent's passed the relative test when the parent's was bound, and
     // changes nothing. Documents repeat the same pair of strings (a declaration's text and the
-    // pooled namespace of the elements below it), so the last equal pair of a name is kept.
+    // pooled namespace of the elements below it), so the last equal pair of a name is kept;
+    // a streaming parse reuses its buffers, so there no pair is kept.
     if (parent == value) return;
     Equal& known = equal_[id];
     if (known.parent == parent && known.value == value) return;
     if (sameValue(parent, value)) {
-        known.parent = parent;
-        known.value = value;
+        if (pooled_) {
+            known.parent = parent;
+            known.value = value;
+        }
         return;
     }
     if (kinds_[id] == DECLARATION && !isMarker(value) && !hasColon(value)) {
@@ -224,8 +268,33 @@ void Axes::bind(std::uint32_t id, const XMLCh* value) {
         parentValue_[id] = inherited_[id];
         Change c = {id, inherited_[id]};
         inheritedLog_.push_back(c);
+        if (!pooled_) valueTops_.push_back(values_.top());
     }
-    inherited_[id] = value;
+    inherited_[id] = pooled_ || stable || isMarker(value) ? value : values_.push(value);
+}
+
+const XMLCh* Axes::ValueStack::push(const XMLCh* s) {
+    const std::size_t n = length(s) + 1;
+    while (top_.block < blocks_.size() && blocks_[top_.block].capacity - top_.used < n) {
+        // A value longer than a block gets a block of its own, in place of a short one.
+        if (top_.used == 0 && n > blocks_[top_.block].capacity) {
+            blocks_[top_.block].memory.reset(checkedAlloc(n * sizeof(XMLCh)));
+            blocks_[top_.block].capacity = n;
+            break;
+        }
+        ++top_.block;
+        top_.used = 0;
+    }
+    if (top_.block == blocks_.size()) {
+        const std::size_t capacity = n > kBlock ? n : kBlock;
+        Block b = {std::unique_ptr<void, AMXMLDelete>(checkedAlloc(capacity * sizeof(XMLCh))),
+                   capacity};
+        blocks_.push_back(std::move(b));
+    }
+    XMLCh* copy = static_cast<XMLCh*>(blocks_[top_.block].memory.get()) + top_.used;
+    std::memcpy(copy, s, n * sizeof(XMLCh));
+    top_.used += n;
+    return copy;
 }
 
 bool Axes::accepted(Attribute& a) {
@@ -249,44 +318,76 @@ bool Axes::accepted(Attribute& a) {
 }
 
 void Axes::scope(DOMElement* e, bool included, const Selection& attributes) {
-    ++stamp_;
-    selection_ = attributes;
     attributes_.clear();
     xercesc::DOMNamedNodeMap* map = e->getAttributes();
     XMLSize_t count = map ? map->getLength() : 0;
     for (XMLSize_t i = 0; i < count; ++i) {
         DOMAttr* node = static_cast<DOMAttr*>(map->item(i));
-        Attribute a;
-        a.node = node;
-        a.name = node->getNodeName();
-        a.localName = node->getLocalName();
-        a.namespaceURI = node->getNamespaceURI();
-        a.value = attributeValue(node);
-        a.id = declarationId(node->getPrefix(), &a.prefix);
-        a.defaultDeclaration =
-            a.prefix == NO_PREFIX && a.name[0] == u'x' && equals(a.name, u"xmlns");
-        a.accepted = -1;
-        attributes_.push_back(a);
+        pushAttribute(node, node->getNodeName(), node->getLocalName(), node->getPrefix(),
+                      node->getNamespaceURI(), attributeValue(node), true);
     }
+    bindAll(e->getPrefix(), e->getNamespaceURI(), included, attributes);
+}
+
+void Axes::addAttribute(DOMAttr* node, const XMLCh* name, const XMLCh* localName,
+                        const XMLCh* prefix, const XMLCh* namespaceURI, const XMLCh* value,
+                        bool stableValue) {
+    pushAttribute(node, name, localName, prefix, namespaceURI, value, stableValue);
+}
+
+void Axes::scope(const XMLCh* prefix, const XMLCh* namespaceURI, bool included,
+                 const Selection& attributes) {
+    bindAll(prefix, namespaceURI, included, attributes);
+}
+
+void Axes::orderAttributesByName() {
+    std::stable_sort(attributes_.begin(), attributes_.end(),
+                     [](const Attribute& x, const Attribute& y) {
+                         const XMLCh *a = x.name, *b = y.name;
+                         while (*a && *a == *b) ++a, ++b;
+                         return *a < *b;
+                     });
+}
+
+inline void Axes::pushAttribute(DOMAttr* node, const XMLCh* name, const XMLCh* localName,
+                                const XMLCh* prefix, const XMLCh* namespaceURI, const XMLCh* value,
+                                bool stableValue) {
+    Attribute a;
+    a.node = node;
+    a.name = name;
+    a.localName = localName;
+    a.namespaceURI = namespaceURI;
+    a.value = value;
+    a.id = declarationId(prefix, &a.prefix);
+    a.defaultDeclaration = a.prefix == NO_PREFIX && a.name[0] == u'x' && equals(a.name, u"xmlns");
+    a.stableValue = stableValue;
+    a.accepted = -1;
+    attributes_.push_back(a);
+}
+
+inline void Axes::bindAll(const XMLCh* prefix, const XMLCh* namespaceURI, bool included,
+                          const Selection& attributes) {
+    ++stamp_;
+    selection_ = attributes;
     if (namespaceExpanded_) return;
 
     for (Attribute& a : attributes_) {
         switch (a.prefix) {
             case NO_PREFIX:
                 if (a.defaultDeclaration && (!exclusive_ || unsuppressed_[kXmlnsId])) {
-                    bind(kXmlnsId, *a.value ? a.value : kOmittedMarker);
+                    bind(kXmlnsId, *a.value ? a.value : kOmittedMarker, a.stableValue);
                 }
                 break;
             case XMLNS_PREFIX: {
                 // A declaration "xmlns:p" binds the name of prefix p.
                 PrefixKind kind;
                 std::uint32_t declared = declarationId(a.localName, &kind);
-                if (!exclusive_ || unsuppressed_[declared]) bind(declared, a.value);
+                if (!exclusive_ || unsuppressed_[declared]) bind(declared, a.value, a.stableValue);
                 break;
             }
             case XML_PREFIX:
                 if (!exclusive_) {
-                    bind(xmlAttributeId(a.name), a.value);
+                    bind(xmlAttributeId(a.name), a.value, a.stableValue);
                     break;
                 }
                 // In exclusive mode the xml prefix is an ordinary one.
@@ -299,22 +400,26 @@ void Axes::scope(DOMElement* e, bool included, const Selection& attributes) {
         }
     }
     PrefixKind kind;
-    std::uint32_t id = declarationId(e->getPrefix(), &kind);
+    std::uint32_t id = declarationId(prefix, &kind);
     if (!exclusive_ || included || unsuppressed_[id]) {
-        const XMLCh* uri = e->getNamespaceURI();
         if (id == kXmlnsId) {
-            bind(kXmlnsId, uri && *uri ? uri : kOmittedMarker);
+            bind(kXmlnsId, namespaceURI && *namespaceURI ? namespaceURI : kOmittedMarker);
         } else {
-            bind(id, uri);
+            bind(id, namespaceURI);
         }
     }
 }
 
 // Entries are kept sorted as they come (a start tag holds a handful); an entry whose key equals
-// an earlier one's replaces it.
+// an earlier one's replaces it. A start tag with many attributes is sorted once at its end.
 void Axes::add(const XMLCh* keyHead, XMLCh keySeparator, const XMLCh* keyTail, const XMLCh* name,
                const XMLCh* value) {
     Entry entry = {keyHead, keySeparator, keyTail, name, value};
+    if (unsorted_ || entries_.size() >= kInsertionSortLimit) {
+        unsorted_ = true;
+        entries_.push_back(entry);
+        return;
+    }
     std::size_t j = entries_.size();
     int c = 1;
     while (j > 0 && (c = compareKeys(entry, entries_[j - 1])) < 0) --j;
@@ -327,6 +432,22 @@ void Axes::add(const XMLCh* keyHead, XMLCh keySeparator, const XMLCh* keyTail, c
         for (std::size_t k = entries_.size() - 2; k > j; --k) entries_[k] = entries_[k - 1];
         entries_[j] = entry;
     }
+}
+
+// Of entries with equal keys the one added last stays, as add() keeps it.
+void Axes::sortEntries() {
+    std::stable_sort(entries_.begin(), entries_.end(),
+                     [](const Entry& x, const Entry& y) { return compareKeys(x, y) < 0; });
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        if (kept && compareKeys(entries_[kept - 1], entries_[i]) == 0) {
+            entries_[kept - 1] = entries_[i];
+        } else {
+            entries_[kept++] = entries_[i];
+        }
+    }
+    entries_.resize(kept);
+    unsorted_ = false;
 }
 
 void Axes::startTag(bool included, bool parentOutput) {
@@ -377,6 +498,68 @@ void Axes::startTag(bool included, bool parentOutput) {
         add(a.namespaceURI ? a.namespaceURI : kEmpty, 0x02, a.localName ? a.localName : a.name,
             a.name, a.value);
     }
+    if (unsorted_) sortEntries();
+}
+
+// Keeps the names bound in either scope (all are in the logs), the fixed and the unsuppressed
+// ones, numbered anew in their old order.
+void Axes::compact() {
+    const std::uint32_t kDropped = ~std::uint32_t(0);
+    std::vector<std::uint32_t> renumbered(names_.size(), kDropped);
+    for (std::uint32_t id = 0; id < names_.size(); ++id) {
+        if (id <= kXmlnsXmlnsId || unsuppressed_[id]) renumbered[id] = 0;
+    }
+    for (const Change& c : inheritedLog_) renumbered[c.id] = 0;
+    for (const Change& c : renderedLog_) renumbered[c.id] = 0;
+
+    std::deque<std::u16string> names;
+    std::vector<Kind> kinds;
+    std::vector<bool> unsuppressed;
+    std::vector<const XMLCh*> inherited, rendered;
+    std::vector<Equal> equal;
+    for (std::uint32_t id = 0; id < names_.size(); ++id) {
+        if (renumbered[id] == kDropped) continue;
+        renumbered[id] = static_cast<std::uint32_t>(names.size());
+        names.push_back(std::move(names_[id]));
+        kinds.push_back(kinds_[id]);
+        unsuppressed.push_back(unsuppressed_[id]);
+        inherited.push_back(inherited_[id]);
+        rendered.push_back(rendered_[id]);
+        equal.push_back(equal_[id]);
+    }
+    for (Change& c : inheritedLog_) c.id = renumbered[c.id];
+    for (Change& c : renderedLog_) c.id = renumbered[c.id];
+    std::vector<std::uint32_t> xmlAttributes;
+    for (std::uint32_t id : xmlAttributes_) {
+        if (renumbered[id] != kDropped) xmlAttributes.push_back(renumbered[id]);
+    }
+
+    names_.swap(names);
+    kinds_.swap(kinds);
+    unsuppressed_.swap(unsuppressed);
+    inherited_.swap(inherited);
+    rendered_.swap(rendered);
+    equal_.swap(equal);
+    xmlAttributes_.swap(xmlAttributes);
+    const std::size_t n = names_.size();
+    boundAt_.assign(n, 0);
+    parentValue_.assign(n, nullptr);
+    seenAt_.assign(n, 0);
+    declarationIds_.clear();
+    xmlAttributeIds_.clear();
+    for (std::uint32_t id = 0; id < n; ++id) {
+        const std::u16string& name = names_[id];
+        if (kinds_[id] == DECLARATION) {
+            std::u16string_view prefix(name);
+            prefix.remove_prefix(name.size() > 5 ? 6 : 5);
+            declarationIds_.emplace(prefix, id);
+        } else {
+            xmlAttributeIds_.emplace(std::u16string_view(name), id);
+        }
+    }
+    std::memset(prefixCache_, 0, sizeof prefixCache_);
+    std::memset(shortPrefixCache_, 0, sizeof shortPrefixCache_);
+    compactAt_ = 2 * n > kCompactAtLeast ? 2 * n : kCompactAtLeast;
 }
 
 }  // namespace internal

@@ -17,7 +17,6 @@ namespace C14n {
 using internal::AttrFilter;
 using internal::Axes;
 using internal::Escapes;
-using internal::kNoEscapes;
 
 namespace {
 
@@ -65,7 +64,6 @@ private:
     void visitElement(Walk& walk, DOMElement* e, bool inTree, bool excluded, bool included);
     void replace(DOMNode* e, const NodeSet* replacement);
     void inheritAncestorScopes();
-    void lineFeed() { out_.markup("\n"); }
 
     Out& out_;
     DOMCanonicalizer::Mode mode_;
@@ -83,6 +81,7 @@ private:
     AttrFilter inTreeAttributes_;
     AttrFilter outOfTreeAttributes_;
     Axes axes_;
+    internal::CanonicalOutput<Out, true, Text, Attribute> output_;
 
     bool parentOutput_;
     DOMNode* apex_;
@@ -112,6 +111,7 @@ Run<Out, Text, Attribute>::Run(const NodeSet* nodeSet, Out& out, DOMCanonicalize
           mode == DOMCanonicalizer::EXCLUSIVE || mode == DOMCanonicalizer::EXCLUSIVE_WITH_COMMENTS,
           nodeSet->namespaceExpanded(), parameters && parameters->emitNullApexXMLNS(),
           parameters ? &parameters->unsuppressedNamespacePrefixes() : nullptr),
+      output_(out, axes_, comments_),
       parentOutput_(false),
       apex_(nullptr),
       level_(root_) {}
@@ -142,7 +142,7 @@ void Run<Out, Text, Attribute>::execute() {
         } else {
             const Frame& f = walk.data();
             if (f.element) {
-                if (f.included) out_.name("</", node->getNodeName(), ">");
+                if (f.included) output_.endTag(node->getNodeName());
                 parentOutput_ = f.parentOutput;
                 axes_.restore(f.scopes);
             }
@@ -167,39 +167,24 @@ void Run<Out, Text, Attribute>::visit(Walk& walk) {
             visitElement(walk, static_cast<DOMElement*>(node), inTree, excluded, included);
             return;
         case DOMNode::ATTRIBUTE_NODE:
-            if (included) {
-                out_.name(" ", node->getNodeName(), "=\"");
-                out_.template put<Attribute>(node->getNodeValue());
-                out_.markup("\"");
-            }
+            if (included) output_.attribute(node->getNodeName(), node->getNodeValue());
             return;
         case DOMNode::TEXT_NODE:
         case DOMNode::CDATA_SECTION_NODE:
             if (included) {
                 xercesc::DOMCharacterData* text = static_cast<xercesc::DOMCharacterData*>(node);
-                out_.template put<Text>(text->getData(), text->getLength());
+                output_.text(text->getData(), text->getLength());
             }
             return;
         case DOMNode::PROCESSING_INSTRUCTION_NODE:
             if (included) {
-                if (level_.lineBefore()) lineFeed();
-                out_.name("<?", node->getNodeName(), "");
-                const XMLCh* data = node->getNodeValue();
-                if (data && *data) {
-                    out_.markup(" ");
-                    out_.template put<kNoEscapes>(data);
-                }
-                out_.markup("?>");
-                if (level_.lineAfter()) lineFeed();
+                output_.processingInstruction(node->getNodeName(), node->getNodeValue(),
+                                              level_.lineBefore(), level_.lineAfter());
             }
             return;
         case DOMNode::COMMENT_NODE:
-            if (included && comments_) {
-                if (level_.lineBefore()) lineFeed();
-                out_.markup("<!--");
-                out_.template put<kNoEscapes>(node->getNodeValue());
-                out_.markup("-->");
-                if (level_.lineAfter()) lineFeed();
+            if (included) {
+                output_.comment(node->getNodeValue(), level_.lineBefore(), level_.lineAfter());
             }
             return;
         case DOMNode::DOCUMENT_NODE:
@@ -244,24 +229,19 @@ void Run<Out, Text, Attribute>::visitElement(Walk& walk, DOMElement* e, bool inT
     const XMLCh* name = nullptr;
     if (included) {
         name = e->getNodeName();
-        out_.name("<", name, "");
+        output_.startTag(name);
     }
     Axes::Mark scopes = axes_.mark();
     axes_.scope(e, included, attributes);
-    axes_.startTag(included, parentOutput_);
-    for (const Axes::Entry* a = axes_.begin(); a != axes_.end(); ++a) {
-        out_.name(" ", a->name, "=\"");
-        out_.template put<Attribute>(a->value);
-        out_.markup("\"");
-    }
+    output_.startTagContent(included, parentOutput_);
 
     if (excluded || !walk.descend(Frame{true, included, parentOutput_, scopes})) {
-        if (included) out_.name("></", name, ">");
+        if (included) output_.endEmptyElement(name);
         axes_.restore(scopes);
         return;
     }
     parentOutput_ = included;
-    if (included) out_.markup(">");
+    if (included) output_.endStartTag();
 }
 
 template <class Out, const Escapes& Text, const Escapes& Attribute>

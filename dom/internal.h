@@ -7,6 +7,9 @@
 
 #include <climits>
 #include <cstddef>
+#include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 #include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/dom/DOMDocument.hpp>
@@ -19,6 +22,14 @@
 
 XERCES_CPP_NAMESPACE_BEGIN
 class DOMImplementation;
+class MemoryManager;
+class SecurityManager;
+class XMLAttr;
+class XMLElementDecl;
+class XMLEntityDecl;
+class XMLScanner;
+template <class T>
+class RefVectorOf;
 XERCES_CPP_NAMESPACE_END
 
 namespace Ambrite {
@@ -73,6 +84,179 @@ constexpr unsigned long long kParseMemoryTurnover = 32;
 
 /// Blocks that parsers and their documents hold through the library's Xerces-C memory manager.
 std::size_t parseMemoryBlocks();
+
+/// The bounds and checks of every parse, shared by the DOM parser and the streaming one. A parser
+/// derives from it and from its Xerces-C parser, runs each parse inside a Run, and calls the
+/// hooks below from its overrides of the scanner's callbacks, before passing them on (after,
+/// for the ends of elements and entity references). Besides the configuration it bounds what a
+/// document can make the parse produce or hold, since the scanner itself only counts entity
+/// expansions:
+/// - text beyond the input: entity replacement text, DTD default attribute values and attribute
+///   values longer than the bytes read (entity references inside them), kExpansionTextLimit
+///   units in all;
+/// - nesting: DOMUtil::Limits::maxDepth() elements and entity references, and the time the
+///   scanner's namespace lookup takes, which for every element and prefixed attribute is in
+///   proportion to the depth and the declarations in scope;
+/// - attributes: kAttributeLimit per element (also while the scanner collects them), namespace
+///   declarations in scope, attributes made from DTD defaults, entity and notation
+///   declarations;
+/// - memory: everything the parse allocates (scanner buffers, DTD, the document), which also
+///   covers what is built inside the scanner before any callback sees it (an attribute default
+///   made of entity references, parameter entities replayed in the internal subset), never more
+///   than DOMUtil::Limits::maxMemory(); and what it requests in all, which bounds the
+///   expansions the scanner does not count.
+/// Each ends the parse with Exception 9 in the shape of the parser's own fatal errors. It also
+/// refuses what the scanner lets through: UTF-7, input that ends inside a character, unpaired
+/// surrogates, DTD defaults that declare what no document may write or give a name another
+/// namespace, and references to entities only the external subset could declare.
+class ParseBounds {
+public:
+    /// A parser that holds nothing of what it reads (a streaming one) is charged for the
+    /// replacement text of every entity expansion as if it held it, as a DOM holds what the
+    /// expansion builds: otherwise a DTD that replays a long parameter entity would cost work
+    /// in proportion to the square of its size.
+    ParseBounds(const DOMUtil::Limits& limits, bool holdsDocument);
+    ParseBounds(const ParseBounds&) = delete;
+    ParseBounds& operator=(const ParseBounds&) = delete;
+
+    /// The parse running on this thread, if any.
+    static ParseBounds* active();
+    /// Input handed to the running parse: `count` bytes ending at `bytes`, 0 at its end.
+    void delivered(const unsigned char* bytes, std::size_t count);
+    /// Charges an allocation of the running parse, which has just made `previous` (a block of
+    /// `previousSize` bytes, still live) unless that is null; large ones fail beyond the
+    /// allowance.
+    void allocating(std::size_t bytes, void* previous, std::size_t previousSize);
+    /// Credits a block that was charged to this parse and is given back during it.
+    void released(std::size_t bytes) { allocated_ -= bytes < allocated_ ? bytes : allocated_; }
+    /// Tells the parses apart, so that blocks of an earlier parse are not credited to a later.
+    unsigned long long serial() const { return serial_; }
+
+protected:
+    virtual ~ParseBounds();
+
+    /// One parse: counts from zero and charges the thread's allocations to this parser while it
+    /// lives. check() throws a failure the scanner swallowed.
+    class Run {
+    public:
+        explicit Run(ParseBounds& bounds);
+        ~Run();
+        Run(const Run&) = delete;
+        Run& operator=(const Run&) = delete;
+        void check() const;
+
+    private:
+        ParseBounds& bounds_;
+        ParseBounds* outer_;
+    };
+
+    // Hooks, called before the parser passes the callback of the same name on (endElement and
+    // endEntityReference after).
+    void startDocument();
+    void XMLDecl(const XMLCh* version, const XMLCh* encoding, const XMLCh* actualEncoding);
+    void endDocument();
+    void startEntityReference(const xercesc::XMLEntityDecl& entity);
+    void endEntityReference();
+    void startElement(const xercesc::XMLElementDecl& element, const XMLCh* prefix,
+                      const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes, std::size_t count);
+    void endElement();
+    void docPI(const XMLCh* data);
+    void doctypeDecl(bool hasExtSubset);
+    /// An entity or notation declaration.
+    void declaration();
+
+    /// The scanner of the parse.
+    virtual xercesc::XMLScanner* boundedScanner() const = 0;
+
+private:
+    struct State;
+
+    void enter();
+    void checkEncoding(const XMLCh* name, const XMLCh* written);
+    void checkDeclaration(const xercesc::XMLAttr& declaration);
+    void rebinding(const XMLCh* prefix, const XMLCh* value);
+    void checkDefaultedNames(const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
+                             std::size_t count);
+    void checkRebound(const XMLCh* prefix, const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
+                      std::size_t count);
+    unsigned long long memoryAllowance() const;
+    [[noreturn]] void failMemory();
+    void checkMemory();
+    void expanded(unsigned long long units);
+    [[noreturn]] void fail(const std::string& message);
+    [[noreturn]] void fail(const std::u16string& message);
+
+    const DOMUtil::Limits limits_;
+    const bool holdsDocument_;
+    unsigned long long serial_ = 0;
+    unsigned long long bytesRead_ = 0;
+    unsigned long long allocated_ = 0;  // live bytes of this parse
+    bool accounting_ = false;
+    // The rest of what one parse keeps, made anew for each.
+    std::unique_ptr<State> state_;
+};
+
+/// The Xerces-C memory manager of every parse, which charges its allocations to it.
+xercesc::MemoryManager* parseMemoryManager();
+/// Bounds the entity expansions of every parse.
+xercesc::SecurityManager* entityExpansionLimit();
+/// The failure a parser diagnostic ends the parse with: Exception 9, "SEVERITY: Line L, column
+/// C, offset O: MESSAGE"; unknown locations (all bits set) as -1.
+Exception parseFailure(const char* severity, XMLUInt64 line, XMLUInt64 column, XMLUInt64 offset,
+                       const XMLCh* message);
+/// A parse reads no external entity: Exception 13050 naming the entity's system or public id.
+[[noreturn]] void refuseEntity(const XMLCh* publicId, const XMLCh* systemId);
+
+/// One attribute of a start tag of a streaming parse, with the fields the DOM parser makes an
+/// attribute node of.
+struct StreamAttribute {
+    const XMLCh* name;  // qualified
+    const XMLCh* localName;
+    const XMLCh* prefix;        // null when none
+    const XMLCh* namespaceURI;  // null for none; "xmlns" and "xmlns:p" in that of declarations
+    const XMLCh* value;
+    bool pooledValue;  // the value (a declared namespace name) keeps its address for the parse
+    bool isId;         // the DTD types it ID
+};
+
+/// The attributes of a start tag of a streaming parse: those written and those defaulted from
+/// the DTD. Valid during the call that receives them; namespace names keep their addresses for
+/// the whole parse.
+class StreamAttributes {
+public:
+    StreamAttributes(const xercesc::RefVectorOf<xercesc::XMLAttr>& list, std::size_t count,
+                     const xercesc::XMLScanner* scanner)
+        : list_(list), count_(count), scanner_(scanner) {}
+    std::size_t size() const { return count_; }
+    void get(std::size_t i, StreamAttribute& attribute) const;
+
+private:
+    const xercesc::RefVectorOf<xercesc::XMLAttr>& list_;
+    std::size_t count_;
+    const xercesc::XMLScanner* scanner_;
+};
+
+/// Receives the content of a document from streamParse() in document order: what the DOM
+/// parser would make nodes of, entity references expanded in place.
+class StreamHandler {
+public:
+    virtual ~StreamHandler() {}
+    /// `name` (the qualified name) and the namespace name keep their addresses and their text
+    /// for the whole parse; the other strings are valid during the call only. Null prefix and
+    /// namespace name when none.
+    virtual void startElement(const XMLCh* name, const XMLCh* localName, const XMLCh* prefix,
+                              const XMLCh* namespaceURI, const StreamAttributes& attributes) = 0;
+    virtual void endElement(const XMLCh* name) = 0;
+    /// Character data of element content, CDATA sections included, possibly in several pieces.
+    virtual void characters(const XMLCh* text, std::size_t length) = 0;
+    virtual void comment(const XMLCh* text) = 0;
+    virtual void processingInstruction(const XMLCh* target, const XMLCh* data) = 0;
+};
+
+/// Parses source as DOMUtil::parse does, with the same configuration, bounds and failures,
+/// handing the content to handler instead of building a document. The handler's exceptions pass
+/// through; the source stays with the caller, read to wherever the parser stopped.
+void streamParse(OctetSource* source, StreamHandler& handler, const DOMUtil::Limits& limits);
 
 // ---------------------------------------------------------------------------------------------
 // Escaping

@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 #include <xercesc/dom/DOMAttr.hpp>
@@ -33,21 +31,13 @@
 #include <xercesc/framework/MemoryManager.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/framework/XMLEntityDecl.hpp>
-#include <xercesc/framework/XMLErrorCodes.hpp>
 #include <xercesc/framework/XMLNotationDecl.hpp>
-#include <xercesc/framework/XMLRecognizer.hpp>
 #include <xercesc/internal/ElemStack.hpp>
-#include <xercesc/internal/ReaderMgr.hpp>
-#include <xercesc/internal/XMLReader.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/parsers/DOMLSParserImpl.hpp>
-#include <xercesc/sax/Locator.hpp>
-#include <xercesc/util/BinMemInputStream.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
-#include <xercesc/util/QName.hpp>
 #include <xercesc/util/SecurityManager.hpp>
-#include <xercesc/util/TransService.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
 #include <xercesc/util/XMLUniDefs.hpp>
@@ -112,22 +102,21 @@ bool RecordingErrorHandler::handleError(const xercesc::DOMError& error) {
             severity = "Fatal DOM error";
             break;
     }
-    int line = -1, column = -1, offset = -1;
+    XMLUInt64 unknown = ~XMLUInt64(0), line = unknown, column = unknown, offset = unknown;
     if (const xercesc::DOMLocator* location = error.getLocation()) {
-        line = locationValue(location->getLineNumber());
-        column = locationValue(location->getColumnNumber());
-        offset = locationValue(location->getByteOffset());
+        line = location->getLineNumber();
+        column = location->getColumnNumber();
+        offset = location->getByteOffset();
     }
-    failure_.reset(new Exception(9, Format("%s: Line %d, column %d, offset %d: %S", severity, line,
-                                           column, offset, error.getMessage())));
+    failure_.reset(
+        new Exception(internal::parseFailure(severity, line, column, offset, error.getMessage())));
     return false;
 }
 
 xercesc::DOMLSInput* NullEntityResolver::resolveResource(const XMLCh*, const XMLCh*,
                                                          const XMLCh* publicId,
                                                          const XMLCh* systemId, const XMLCh*) {
-    if (!systemId && !publicId) throw Exception(13050, "Entity without public or system ID");
-    throw Exception(13050, Format("Unable to resolve entity: %S", systemId ? systemId : publicId));
+    internal::refuseEntity(publicId, systemId);
 }
 
 FailureErrorHandler failureErrorHandler;
@@ -139,43 +128,18 @@ public:
     EntityExpansionLimit() { fEntityExpansionLimit = internal::kEntityExpansionLimit; }
 };
 
-EntityExpansionLimit entityExpansionLimit;
+EntityExpansionLimit expansionLimit;
 
-// The parser of every parse. Besides the configuration it bounds what a document can make the
-// parse produce or hold, since the scanner itself only counts entity expansions:
-// - text beyond the input: entity replacement text, DTD default attribute values and attribute
-//   values longer than the bytes read (entity references inside them), kExpansionTextLimit
-//   units in all;
-// - nesting: Limits::maxDepth() elements and entity references, and the time the scanner's
-//   namespace lookup takes, which for every element and prefixed attribute is in proportion to
-//   the depth and the declarations in scope;
-// - attributes: kAttributeLimit per element and namespace declarations in scope;
-// - memory: everything the parse allocates (scanner buffers, DTD, the document), which also
-//   covers what is built inside the scanner before any callback sees it (an attribute default
-//   made of entity references, parameter entities replayed in the internal subset), never more
-//   than Limits::maxMemory(); and what it requests in all, which bounds the expansions the
-//   scanner does not count.
-// Each ends the parse with Exception 9 in the shape of the parser's own fatal errors. It also
-// refuses what the scanner lets through: UTF-7, input that ends inside a character, and DTD
-// defaults that would declare what no document may write.
-class BoundedParser : public xercesc::DOMLSParserImpl {
+// The DOM parser of every parse, with the bounds of every parse (internal::ParseBounds). What
+// it adds concerns the document it builds: Xerces-C's way of adding attributes and DTD defaults
+// to elements and of pooling names costs the square of their number, so the parser builds
+// elements itself and enlarges the document's pool of names as it fills.
+class BoundedParser : public xercesc::DOMLSParserImpl, public internal::ParseBounds {
 public:
     BoundedParser(xercesc::MemoryManager* memory, const DOMUtil::Limits& limits)
-        : DOMLSParserImpl(nullptr, memory, nullptr), limits_(limits) {}
+        : DOMLSParserImpl(nullptr, memory, nullptr), ParseBounds(limits, true) {}
 
     xercesc::DOMDocument* parse(const xercesc::DOMLSInput* source) override;
-
-    /// The parse running on this thread, if any.
-    static BoundedParser* active();
-    /// Input handed to the running parse: `count` bytes ending at `bytes`, 0 at its end.
-    void delivered(const unsigned char* bytes, XMLSize_t count);
-    /// Charges an allocation of the running parse, which has just made `previous` (a block of
-    /// `previousSize` bytes, still live) unless that is null.
-    void allocating(XMLSize_t bytes, void* previous, XMLSize_t previousSize);
-    /// Credits a block that was charged to this parse and is given back during it.
-    void released(XMLSize_t bytes) { allocated_ -= bytes < allocated_ ? bytes : allocated_; }
-    /// Tells the parses apart, so that blocks of an earlier parse are not credited to a later.
-    unsigned long long serial() const { return serial_; }
 
     void startDocument() override;
     void XMLDecl(const XMLCh* version, const XMLCh* encoding, const XMLCh* standalone,
@@ -198,69 +162,15 @@ public:
                      const XMLCh* systemId, bool hasIntSubset, bool hasExtSubset) override;
 
 private:
-    void enter();
-    void checkEncoding(const XMLCh* name, const XMLCh* written);
-    void checkDeclaration(const xercesc::XMLAttr& declaration);
-    void rebinding(const XMLCh* prefix, const XMLCh* value);
-    void checkDefaultedNames(const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
-                             XMLSize_t count);
-    void checkRebound(const XMLCh* prefix, const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
-                      XMLSize_t count);
+    xercesc::XMLScanner* boundedScanner() const override { return getScanner(); }
     void addAttributes(const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes, XMLSize_t count);
     const xercesc::XMLElementDecl& withoutDefaults(const xercesc::XMLElementDecl& element);
     void addDefaults(const xercesc::XMLElementDecl& element);
-    unsigned long long memoryAllowance() const;
-    [[noreturn]] void failMemory();
-    void checkMemory();
-    void expanded(unsigned long long units);
     void pooled(std::size_t names);
     void growNamePool();
-    [[noreturn]] void fail(const std::string& message);
-    [[noreturn]] void fail(const std::u16string& message);
 
-    const DOMUtil::Limits limits_;
-    unsigned long long serial_ = 0;
-    unsigned long long bytesRead_ = 0;
-    unsigned long long allocated_ = 0;   // live bytes of this parse
-    unsigned long long requested_ = 0;   // all bytes it asked for
-    unsigned long long expansion_ = 0;   // units produced by expansion and defaults
-    unsigned long long attributes_ = 0;  // units of attribute values given outside entities
-    unsigned long long nestingCost_ = 0;
-    unsigned long long declarations_ = 0;      // namespace declarations written in scope
-    unsigned long long attributeObjects_ = 0;  // attributes the scanner has made room for
-    std::size_t namesPooled_ = 0;  // names the DOM may have pooled since its table was sized
-    unsigned int entityDeclarations_ = 0;  // entity and notation declarations
-    unsigned long long defaultNodes_ = 0;  // attributes made from DTD defaults
-    unsigned int depth_ = 0;
-    unsigned int entityDepth_ = 0;
-    bool accounting_ = false;
-    bool overLimit_ = false;  // found over the memory limit where failing was not safe
-    // How the input ends: its last bytes (tail_[0] the very last), how many there are, and
-    // whether the end was seen.
-    unsigned char tail_[4] = {};
-    unsigned int tailLength_ = 0;
-    bool ended_ = false;
-    // The encoding of the document entity, upper case, and whether it writes markup as ASCII.
-    std::u16string encoding_;
-    bool asciiMarkup_ = false;
-    std::unique_ptr<Exception> failure_;
-    // Per open element: the namespace declarations it writes, and how many of the prefixes in
-    // `declared_` were declared before it.
-    struct Open {
-        unsigned int written;
-        std::size_t declaredBefore;
-    };
-    std::vector<Open> open_;
-    // The namespaces bound in the open elements, by prefix ("" for the default namespace),
-    // innermost last, by written and defaulted declarations alike; and the prefixes in the order
-    // they were declared, to undo the bindings when their element ends.
-    std::unordered_map<std::u16string, std::vector<std::u16string>> bindings_;
-    std::vector<std::u16string> declared_;
-    // Prefixes ("" for the default namespace) that a namespace declaration defaulted from the
-    // DTD binds anew, with the depth of the element it belongs to; and how many times each is.
-    std::vector<std::pair<std::u16string, unsigned int>> rebound_;
-    std::unordered_map<std::u16string, unsigned int> reboundCount_;
-    std::vector<XMLSize_t> order_;                 // attributes in the order they go into the DOM
+    std::size_t namesPooled_ = 0;   // names the DOM may have pooled since its table was sized
+    std::vector<XMLSize_t> order_;  // attributes in the order they go into the DOM
     std::vector<xercesc::DOMAttrImpl*> defaults_;  // an element's DTD defaults, likewise
     // For each element declaration with attribute definitions, one without them.
     std::unordered_map<const xercesc::XMLElementDecl*, std::unique_ptr<xercesc::DTDElementDecl>>
@@ -276,87 +186,6 @@ struct NamePool : xercesc::DOMDocumentImpl {
     static constexpr auto kTable = &NamePool::fNameTable;
     static constexpr auto kSize = &NamePool::fNameTableSize;
 };
-
-thread_local BoundedParser* activeParser = nullptr;
-// Numbers the parses of all threads; a document may be released on another thread.
-std::atomic<unsigned long long> parseSerial(0);
-
-BoundedParser* BoundedParser::active() { return activeParser; }
-
-// Allocations below this size never fail the parse: they may come from the middle of a Xerces-C
-// constructor, which would leave the object half built and its members leaked. The large ones
-// (buffers, hash tables, document heap blocks, readers) are not made inside constructors.
-constexpr XMLSize_t kCheckedAllocation = 16384;
-
-// Xerces-C objects made with a memory manager come with a header holding it.
-std::size_t objectHeader() {
-    return xercesc::XMLPlatformUtils::alignPointerForNewBlockAllocation(sizeof(void*));
-}
-
-bool isObjectOf(XMLSize_t bytes, std::size_t size) { return bytes == objectHeader() + size; }
-
-// The scanner keeps the attributes of a start tag in a list of XMLAttr objects that it reuses
-// and extends as needed; each new one makes its QName as its very next allocation. So the pairs
-// seen count the attributes of the largest start tag so far, before the element is reported.
-// Once they are twice the bound, the tag being scanned is over the bound whatever comes next:
-// the next attribute fails where the scanner asks for its XMLAttr, before any constructor runs.
-void BoundedParser::allocating(XMLSize_t bytes, void* previous, XMLSize_t previousSize) {
-    if (!accounting_) return;
-    allocated_ += bytes;
-    requested_ += bytes;
-    if (isObjectOf(bytes, sizeof(xercesc::XMLAttr))) {
-        if (attributeObjects_ >= 2ull * internal::kAttributeLimit) {
-            fail("Attribute limit exceeded");
-        }
-    } else if (previous && isObjectOf(bytes, sizeof(xercesc::QName)) &&
-               isObjectOf(previousSize, sizeof(xercesc::XMLAttr))) {
-        ++attributeObjects_;
-    }
-    if (bytes < kCheckedAllocation) return;
-    const unsigned long long allowance = memoryAllowance();
-    if (allocated_ <= allowance && requested_ / internal::kParseMemoryTurnover <= allowance) return;
-    // Every entity expansion makes an input stream over the replacement text and, as the very
-    // next allocation, a reader that adopts it. A reader found over the limit fails; the stream
-    // made just before it would be lost with it, so it is destroyed here first. Any other reader
-    // over the limit (not following a stream) fails the parse at the next callback instead.
-    if (isObjectOf(bytes, sizeof(xercesc::XMLReader))) {
-        if (!previous || !isObjectOf(previousSize, sizeof(xercesc::BinMemInputStream))) {
-            overLimit_ = true;
-            return;
-        }
-        // The stream refers to the entity's text without owning it; deleting it gives its block
-        // back through this manager.
-        delete reinterpret_cast<xercesc::BinMemInputStream*>(static_cast<char*>(previous) +
-                                                             objectHeader());
-    }
-    failMemory();
-}
-
-unsigned long long BoundedParser::memoryAllowance() const {
-    const unsigned long long relative =
-        internal::kParseMemoryBase + internal::kParseMemoryPerByte * bytesRead_;
-    return relative < limits_.maxMemory() ? relative : limits_.maxMemory();
-}
-
-// The absolute bound is named with its size, so that the caller can tell it from the bound
-// relative to the input, which no setting raises.
-void BoundedParser::failMemory() {
-    if (memoryAllowance() < limits_.maxMemory()) fail("Parse memory limit exceeded");
-    fail("Parse memory limit exceeded: more than " + std::to_string(limits_.maxMemory()) +
-         " bytes");
-}
-
-void BoundedParser::checkMemory() {
-    if (overLimit_) failMemory();
-}
-
-void BoundedParser::expanded(unsigned long long units) {
-    expansion_ += units;
-    unsigned long long beyondInput = attributes_ > bytesRead_ ? attributes_ - bytesRead_ : 0;
-    if (expansion_ + beyondInput > internal::kExpansionTextLimit) {
-        fail("Entity expansion limit exceeded");
-    }
-}
 
 // Names go into the pool with each element, attribute and entity reference made; once they may
 // have filled it, the chains are counted, and the table is rebuilt with four chains per name
@@ -394,228 +223,45 @@ void BoundedParser::growNamePool() {
     fDocument->*NamePool::kSize = grown;
 }
 
-void BoundedParser::enter() {
-    if (++depth_ > limits_.maxDepth()) fail("Nesting depth limit exceeded");
-}
-
-void BoundedParser::delivered(const unsigned char* bytes, XMLSize_t count) {
-    if (!count) {
-        ended_ = true;
-        return;
-    }
-    bytesRead_ += count;
-    for (XMLSize_t i = count > 4 ? count - 4 : 0; i < count; ++i) {
-        for (unsigned int k = 3; k > 0; --k) tail_[k] = tail_[k - 1];
-        tail_[0] = bytes[i];
-    }
-    tailLength_ = tailLength_ + count > 4 ? 4 : static_cast<unsigned int>(tailLength_ + count);
-}
-
-// Records the failure and throws it; Xerces-C passes foreign exceptions through, and should it
-// swallow one, parse() throws the record. Nothing fails twice, so unwinding never throws.
-void BoundedParser::fail(const std::string& message) {
-    fail(std::u16string(message.begin(), message.end()));
-}
-
-void BoundedParser::fail(const std::u16string& message) {
-    if (!failure_) {
-        int line = -1, column = -1;
-        if (const xercesc::Locator* where = getScanner()->getLocator()) {
-            line = locationValue(where->getLineNumber());
-            column = locationValue(where->getColumnNumber());
-        }
-        accounting_ = false;
-        failure_.reset(new Exception(9, Format("Fatal DOM error: Line %d, column %d, offset %d: %S",
-                                               line, column, -1, message.c_str())));
-    }
-    throw Exception(*failure_);
-}
-
 xercesc::DOMDocument* BoundedParser::parse(const xercesc::DOMLSInput* source) {
-    serial_ = ++parseSerial;  // never 0, which marks blocks allocated outside a parse
-    bytesRead_ = allocated_ = requested_ = expansion_ = attributes_ = nestingCost_ = 0;
-    declarations_ = attributeObjects_ = 0;
     namesPooled_ = 0;
-    entityDeclarations_ = 0;
-    defaultNodes_ = 0;
-    depth_ = entityDepth_ = tailLength_ = 0;
-    overLimit_ = ended_ = asciiMarkup_ = false;
-    encoding_.clear();
-    failure_.reset();
-    open_.clear();
     bare_.clear();
     internalSubset_ = false;
-    bindings_.clear();
-    declared_.clear();
-    rebound_.clear();
-    reboundCount_.clear();
-    struct Activation {
-        BoundedParser* outer;
-        bool& accounting;
-        explicit Activation(BoundedParser* p) : outer(activeParser), accounting(p->accounting_) {
-            activeParser = p;
-            accounting = true;
-        }
-        ~Activation() {
-            activeParser = outer;
-            accounting = false;
-        }
-    } activation(this);
+    Run run(*this);
     std::unique_ptr<DOMDocument, DocumentRelease> document(DOMLSParserImpl::parse(source));
-    if (failure_) throw Exception(*failure_);
+    run.check();
     return document.release();
-}
-
-// Decodes `bytes` (ASCII text) with the transcoder of an encoding; empty when there is none.
-std::u16string decodeProbe(const XMLCh* encoding, const char* bytes,
-                           xercesc::MemoryManager* memory) {
-    xercesc::XMLTransService::Codes result;
-    std::unique_ptr<xercesc::XMLTranscoder> transcoder(
-        xercesc::XMLPlatformUtils::fgTransService->makeNewTranscoderFor(encoding, result, 64,
-                                                                        memory));
-    if (!transcoder) return std::u16string();
-    XMLCh units[32];
-    unsigned char sizes[32];
-    XMLSize_t eaten = 0;
-    const XMLSize_t n = transcoder->transcodeFrom(reinterpret_cast<const XMLByte*>(bytes),
-                                                  std::strlen(bytes), units, 32, eaten, sizes);
-    return std::u16string(units, n);
-}
-
-// In UTF-7 (and its variant for mail folder names) plain ASCII such as "+ADw-" decodes to
-// markup, which every other reader of the bytes sees as text: such a document says one thing
-// to filters and logs and another to this parser. An encoding is refused by what it does, not
-// by its name, since the transcoding service matches names loosely. The encodings the scanner
-// knows itself are none of these, and need no probe.
-void BoundedParser::checkEncoding(const XMLCh* name, const XMLCh* written) {
-    if (!name) return;
-    encoding_ = name;
-    for (char16_t& c : encoding_) {
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-    }
-    asciiMarkup_ = false;
-    if (xercesc::XMLRecognizer::encodingForName(encoding_.c_str()) !=
-        xercesc::XMLRecognizer::OtherEncoding) {
-        return;
-    }
-    xercesc::MemoryManager* memory = getMemoryManager();
-    if (decodeProbe(name, "+ADw-&ADw-", memory).find(u'<') != std::u16string::npos) {
-        fail(u"encoding '" + std::u16string(written ? written : name) +
-             u"' refused: plain text in it decodes to markup");
-    }
-    asciiMarkup_ = decodeProbe(name, "> \t\r\n", memory) == u"> \t\r\n";
 }
 
 void BoundedParser::startDocument() {
     DOMLSParserImpl::startDocument();
-    // The encoding sensed from the first bytes, or the one the input names.
-    checkEncoding(getScanner()->getReaderMgr()->getCurrentEncodingStr(), nullptr);
+    ParseBounds::startDocument();
 }
 
 void BoundedParser::XMLDecl(const XMLCh* version, const XMLCh* encoding, const XMLCh* standalone,
                             const XMLCh* actualEncoding) {
-    checkEncoding(actualEncoding, encoding && *encoding ? encoding : nullptr);
+    ParseBounds::XMLDecl(version, encoding, actualEncoding);
     DOMLSParserImpl::XMLDecl(version, encoding, standalone, actualEncoding);
 }
 
-// Whether input ending in `tail` (tail[0] the last byte) stops inside a UTF-8 sequence: the last
-// lead byte announces more bytes than follow it.
-bool endsInsideUtf8(const unsigned char* tail, unsigned int length) {
-    for (unsigned int i = 0; i < length && i < 4; ++i) {
-        const unsigned char b = tail[i];
-        if ((b & 0xC0) == 0x80) continue;  // a continuation byte
-        const unsigned int needed = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : b < 0xF8 ? 4 : 5;
-        return i + 1 < needed;
-    }
-    return length > 0;  // only continuation bytes
-}
-
-// The transcoders keep bytes that do not make a whole character until more input comes; at the
-// end of the input they are dropped without a word. So the input must end where a character
-// does: by the length of a UTF-8 sequence, by whole units of UTF-16 and UCS-4, and for other
-// encodings that write markup as ASCII by the last byte, since an XML 1.0 document ends with
-// ">" or white space. (XML 1.1 adds NEL and LINE SEPARATOR, which such encodings may write
-// with other bytes.)
 void BoundedParser::endDocument() {
-    if (ended_ && bytesRead_) {
-        bool inside = false;
-        switch (xercesc::XMLRecognizer::encodingForName(encoding_.c_str())) {
-            case xercesc::XMLRecognizer::UTF_8:
-                inside = endsInsideUtf8(tail_, tailLength_);
-                break;
-            case xercesc::XMLRecognizer::UTF_16B:
-            case xercesc::XMLRecognizer::UTF_16L:
-                inside = bytesRead_ % 2 != 0;
-                break;
-            case xercesc::XMLRecognizer::UCS_4B:
-            case xercesc::XMLRecognizer::UCS_4L:
-                inside = bytesRead_ % 4 != 0;
-                break;
-            case xercesc::XMLRecognizer::OtherEncoding: {
-                const XMLCh* version = fDocument ? fDocument->getXmlVersion() : nullptr;
-                const unsigned char last = tail_[0];
-                inside = asciiMarkup_ &&
-                         (!version || xercesc::XMLString::equals(version, u"1.0")) && last != '>' &&
-                         last != ' ' && last != '\t' && last != '\r' && last != '\n';
-                break;
-            }
-            default:
-                break;
-        }
-        if (inside) {
-            fail(u"incomplete character at the end of the input (" + encoding_ + u")");
-        }
-    }
+    ParseBounds::endDocument();
     DOMLSParserImpl::endDocument();
 }
 
 void BoundedParser::startEntityReference(const xercesc::XMLEntityDecl& entity) {
-    checkMemory();
-    // Everything an expansion produces stems from its replacement text, nested expansions
-    // being charged on their own.
-    expanded(entity.getValueLen());
-    ++entityDepth_;
-    enter();
+    ParseBounds::startEntityReference(entity);
     DOMLSParserImpl::startEntityReference(entity);
     pooled(1);
 }
 
 void BoundedParser::endEntityReference(const xercesc::XMLEntityDecl& entity) {
     DOMLSParserImpl::endEntityReference(entity);
-    if (entityDepth_) --entityDepth_;
-    if (depth_) --depth_;
-}
-
-// An attribute prefix bound by a declaration in scope: any but the two bound by name (xml and
-// xmlns), which the scanner needs not look up and no declaration can rebind.
-bool declaredPrefix(const XMLCh* p) {
-    return p && *p && !xercesc::XMLString::equals(p, XMLUni::fgXMLString) &&
-           !xercesc::XMLString::equals(p, XMLUni::fgXMLNSString);
-}
-
-// Whether an attribute is a namespace declaration: xmlns or xmlns:p.
-bool isDeclaration(const xercesc::XMLAttr& a) {
-    const XMLCh* p = a.getPrefix();
-    return p && *p ? xercesc::XMLString::equals(p, XMLUni::fgXMLNSString)
-                   : xercesc::XMLString::equals(a.getName(), XMLUni::fgXMLNSString);
-}
-
-// Xerces-C lets a high surrogate through when it ends an attribute value (written, from an entity
-// or defaulted) and in processing-instruction data; an unpaired surrogate is no XML character,
-// and written out it would not be UTF-8.
-bool hasUnpairedSurrogate(const XMLCh* s) {
-    for (; *s; ++s) {
-        if ((*s & 0xFC00) == 0xD800 && (s[1] & 0xFC00) == 0xDC00) {
-            ++s;
-        } else if ((*s & 0xF800) == 0xD800) {
-            return true;
-        }
-    }
-    return false;
+    ParseBounds::endEntityReference();
 }
 
 void BoundedParser::docPI(const XMLCh* target, const XMLCh* data) {
-    if (data && hasUnpairedSurrogate(data)) fail("unpaired surrogate character");
+    ParseBounds::docPI(data);
     DOMLSParserImpl::docPI(target, data);
 }
 
@@ -652,91 +298,12 @@ void BoundedParser::startElement(const xercesc::XMLElementDecl& element, unsigne
                                  const XMLCh* prefix,
                                  const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
                                  XMLSize_t count, bool isEmpty, bool isRoot) {
-    checkMemory();
-    // End tags follow empty elements too.
-    enter();
-    if (count > internal::kAttributeLimit) fail("Attribute limit exceeded");
-    unsigned long long defaulted = 0, lookups = 1;
-    unsigned int declarations = 0, bound = 0, defaultedCount = 0;
-    bool defaultedPrefixed = false;
-    for (XMLSize_t i = 0; i < count; ++i) {
-        const xercesc::XMLAttr* a = attributes.elementAt(i);
-        // Prefixed attributes are looked up too.
-        const XMLCh* p = a->getPrefix();
-        if (declaredPrefix(p)) ++lookups;
-        if (hasUnpairedSurrogate(a->getValue())) fail("unpaired surrogate character");
-        unsigned long long units = internal::length(a->getValue());
-        // A value written in the document cannot be longer than the bytes read so far unless
-        // entity references made it so; inside an expansion all of it is expansion output.
-        if (!a->getSpecified() || entityDepth_)
-            defaulted += units;
-        else
-            attributes_ += units;
-        if (!a->getSpecified()) ++defaultedCount;
-        const bool declaration = isDeclaration(*a);
-        if (declaration) {
-            const XMLCh* declared = p && *p ? a->getName() : u"";
-            if (a->getSpecified()) {
-                ++declarations;
-            } else {
-                checkDeclaration(*a);
-                rebinding(declared, a->getValue());
-            }
-            ++bound;
-        } else if (!a->getSpecified() && p && *p) {
-            defaultedPrefixed = true;
-        }
-    }
-    expanded(defaulted);
-    if (defaultedPrefixed) checkDefaultedNames(attributes, count);
-    if (!rebound_.empty()) checkRebound(prefix, attributes, count);
-    // The scanner walks the open elements and the declarations in scope for the element's name
-    // and each prefixed attribute, and it has done so before this callback: an element that
-    // declares many prefixes and uses them pays here, and fails the parse once over the bound.
-    declarations_ += declarations;
-    open_.push_back(Open{declarations, declared_.size()});
-    if (bound) {
-        // Bound after the loop: a defaulted declaration is compared with the parent's scope.
-        for (XMLSize_t i = 0; i < count; ++i) {
-            const xercesc::XMLAttr* a = attributes.elementAt(i);
-            if (!isDeclaration(*a)) continue;
-            const XMLCh* p = a->getPrefix();
-            declared_.emplace_back(p && *p ? a->getName() : u"");
-            bindings_[declared_.back()].emplace_back(a->getValue());
-        }
-    }
-    const unsigned long long depth = limits_.maxDepth();
-    if (declarations_ > std::max<unsigned long long>(internal::kDeclarationLimit, depth)) {
-        fail("Namespace declaration limit exceeded");
-    }
-    nestingCost_ += (depth_ + declarations_) * lookups;
-    // Fits 64 bits for any depth; the sum saturates.
-    const unsigned long long chain = depth * (depth + 1);
-    const unsigned long long rest =
-        internal::kNestingCostBase + internal::kNestingCostPerByte * bytesRead_;
-    if (nestingCost_ > (chain > ~0ull - rest ? ~0ull : chain + rest)) {
-        fail("Nesting cost limit exceeded");
-    }
-    const bool defaults = element.hasAttDefs();
-    if (defaults) {
-        // Each DTD default becomes an attribute of the element, unless given, and an entry of
-        // its map of defaults: a short element with many defaults would make the parse build
-        // far more than it reads.
-        unsigned long long made = defaultedCount;
-        xercesc::XMLAttDefList& definitions = element.getAttDefList();
-        for (XMLSize_t i = 0; i < definitions.getAttDefCount(); ++i) {
-            const xercesc::XMLAttDef::DefAttTypes type = definitions.getAttDef(i).getDefaultType();
-            if (type == xercesc::XMLAttDef::Default || type == xercesc::XMLAttDef::Fixed) ++made;
-        }
-        defaultNodes_ += made;
-        if (defaultNodes_ > internal::kDefaultAttributeBase + bytesRead_ / 2) {
-            fail("Attribute default limit exceeded");
-        }
-    }
+    ParseBounds::startElement(element, prefix, attributes, count);
     if (getFilter()) {
         DOMLSParserImpl::startElement(element, urlId, prefix, attributes, count, isEmpty, isRoot);
         return;
     }
+    const bool defaults = element.hasAttDefs();
     defaults_.clear();
     DOMLSParserImpl::startElement(defaults ? withoutDefaults(element) : element, urlId, prefix,
                                   attributes, 0, false, isRoot);
@@ -843,135 +410,26 @@ void BoundedParser::addAttributes(const xercesc::RefVectorOf<xercesc::XMLAttr>& 
     }
 }
 
-// A namespace declaration defaulted from the DTD must obey what a written one does: xml bound
-// to its own namespace only and that namespace to xml only, xmlns and its namespace never
-// declared, and in XML 1.0 no prefix undeclared. Failing as for a written one gives the same
-// message.
-void BoundedParser::checkDeclaration(const xercesc::XMLAttr& declaration) {
-    using xercesc::XMLErrs;
-    using xercesc::XMLString;
-    const XMLCh* p = declaration.getPrefix();
-    const XMLCh* declared = p && *p ? declaration.getName() : nullptr;
-    const XMLCh* value = declaration.getValue();
-    xercesc::XMLScanner* scanner = getScanner();
-    if (declared) {
-        if (XMLString::equals(declared, XMLUni::fgXMLNSString)) {
-            scanner->emitError(XMLErrs::NoUseOfxmlnsAsPrefix);
-        } else if (XMLString::equals(declared, XMLUni::fgXMLString) &&
-                   !XMLString::equals(value, XMLUni::fgXMLURIName)) {
-            scanner->emitError(XMLErrs::PrefixXMLNotMatchXMLURI);
-        }
-        const XMLCh* version = fDocument ? fDocument->getXmlVersion() : nullptr;
-        if (!*value && (!version || XMLString::equals(version, u"1.0"))) {
-            scanner->emitError(XMLErrs::NoEmptyStrNamespace, declared);
-        }
-    }
-    if (XMLString::equals(value, XMLUni::fgXMLNSURIName)) {
-        scanner->emitError(XMLErrs::NoUseOfxmlnsURI);
-    } else if (XMLString::equals(value, XMLUni::fgXMLURIName) &&
-               !XMLString::equals(declared, XMLUni::fgXMLString)) {
-        scanner->emitError(XMLErrs::XMLURINotMatchXMLPrefix);
-    }
-}
-
-// The DTD-only scanner resolves names with the namespace declarations written in the
-// document, never with those a DTD default adds. Such a declaration is recorded when it binds
-// its prefix to another namespace than the one in force for the element (the bindings of the
-// open elements; the xml prefix is bound by name), and a name using that prefix in its scope
-// fails the parse: the document would get a namespace other parsers do not give it.
-void BoundedParser::rebinding(const XMLCh* prefix, const XMLCh* value) {
-    const std::u16string declared(prefix);
-    const std::u16string* inForce = nullptr;
-    auto b = bindings_.find(declared);
-    if (b != bindings_.end() && !b->second.empty()) inForce = &b->second.back();
-    const XMLCh* current = inForce                           ? inForce->c_str()
-                           : declared == XMLUni::fgXMLString ? XMLUni::fgXMLURIName
-                                                             : u"";
-    if (!xercesc::XMLString::equals(current, value)) {
-        rebound_.emplace_back(declared, depth_);
-        ++reboundCount_[declared];
-    }
-}
-
-// A DTD default applies when no attribute of its qualified name is given, but another prefix
-// can give the same namespace and local name: the DOM would keep one of the two (the default),
-// and the document breaks the rule that an element's attributes have distinct names.
-void BoundedParser::checkDefaultedNames(const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
-                                        XMLSize_t count) {
-    // Expanded names, the namespace's id in front; two written attributes cannot share one,
-    // the scanner has refused that.
-    std::unordered_set<std::u16string> names;
-    for (XMLSize_t i = 0; i < count; ++i) {
-        const xercesc::XMLAttr* a = attributes.elementAt(i);
-        const unsigned int id = a->getURIId();
-        std::u16string name{static_cast<char16_t>(id >> 16), static_cast<char16_t>(id & 0xFFFF)};
-        name += a->getName();
-        if (!names.insert(std::move(name)).second) {
-            fail("attribute defaulted from the DTD has the name of another attribute");
-        }
-    }
-}
-
-void BoundedParser::checkRebound(const XMLCh* prefix,
-                                 const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
-                                 XMLSize_t count) {
-    auto check = [this](const XMLCh* used) {
-        if (reboundCount_.count(std::u16string(used ? used : u""))) {
-            fail("namespace declaration defaulted from the DTD changes the namespace of a name");
-        }
-    };
-    check(prefix);
-    // Unprefixed attributes are in no namespace.
-    for (XMLSize_t i = 0; i < count; ++i) {
-        const XMLCh* p = attributes.elementAt(i)->getPrefix();
-        if (declaredPrefix(p)) check(p);
-    }
-}
-
 void BoundedParser::endElement(const xercesc::XMLElementDecl& element, unsigned int urlId,
                                bool isRoot, const XMLCh* prefix) {
     DOMLSParserImpl::endElement(element, urlId, isRoot, prefix);
-    if (depth_) --depth_;
-    if (!open_.empty()) {
-        declarations_ -= open_.back().written;
-        while (declared_.size() > open_.back().declaredBefore) {
-            bindings_[declared_.back()].pop_back();
-            declared_.pop_back();
-        }
-        open_.pop_back();
-    }
-    while (!rebound_.empty() && rebound_.back().second > depth_) {
-        auto c = reboundCount_.find(rebound_.back().first);
-        if (--c->second == 0) reboundCount_.erase(c);
-        rebound_.pop_back();
-    }
+    ParseBounds::endElement();
 }
 
-// The external subset is never read, and Xerces-C drops a reference to an entity that only it
-// could declare without a word, losing the entity's text. For undeclared entities the document
-// is taken as one without an external subset: the reference fails the parse, as other parsers
-// make it fail.
 void BoundedParser::doctypeDecl(const xercesc::DTDElementDecl& root, const XMLCh* publicId,
                                 const XMLCh* systemId, bool hasIntSubset, bool hasExtSubset) {
     DOMLSParserImpl::doctypeDecl(root, publicId, systemId, hasIntSubset, hasExtSubset);
-    if (hasExtSubset) getScanner()->setHasNoDTD(true);
+    ParseBounds::doctypeDecl(hasExtSubset);
 }
 
-// The document type keeps its entities and notations in hash tables of 193 chains that never
-// grow, and the DOM pools their names: declarations beyond the bound would cost their number
-// squared.
 void BoundedParser::entityDecl(const xercesc::DTDEntityDecl& entity, bool isPE, bool isIgnored) {
-    if (++entityDeclarations_ > internal::kEntityDeclarationLimit) {
-        fail("Entity declaration limit exceeded");
-    }
+    ParseBounds::declaration();
     DOMLSParserImpl::entityDecl(entity, isPE, isIgnored);
     pooled(1);
 }
 
 void BoundedParser::notationDecl(const xercesc::XMLNotationDecl& notation, bool isIgnored) {
-    if (++entityDeclarations_ > internal::kEntityDeclarationLimit) {
-        fail("Entity declaration limit exceeded");
-    }
+    ParseBounds::declaration();
     DOMLSParserImpl::notationDecl(notation, isIgnored);
     pooled(1);
 }
@@ -1006,7 +464,7 @@ public:
         return xercesc::XMLPlatformUtils::fgMemoryManager;
     }
     void* allocate(XMLSize_t size) override {
-        BoundedParser* parser = BoundedParser::active();
+        internal::ParseBounds* parser = internal::ParseBounds::active();
         if (parser) parser->allocating(size, lastBlock, lastSize);
         Header* h = static_cast<Header*>(
             xercesc::XMLPlatformUtils::fgMemoryManager->allocate(sizeof(Header) + size));
@@ -1020,7 +478,7 @@ public:
     void deallocate(void* p) override {
         if (!p) return;
         Header* h = static_cast<Header*>(p) - 1;
-        BoundedParser* parser = BoundedParser::active();
+        internal::ParseBounds* parser = internal::ParseBounds::active();
         if (parser && h->serial && h->serial == parser->serial()) parser->released(h->size);
         if (p == lastBlock) lastBlock = nullptr;
         --blocks;
@@ -1050,11 +508,23 @@ ParseMemory parseMemory;
 
 namespace internal {
 
-void delivered(const unsigned char* bytes, std::size_t count) {
-    if (BoundedParser* parser = BoundedParser::active()) parser->delivered(bytes, count);
+std::size_t parseMemoryBlocks() { return parseMemory.blocks; }
+
+xercesc::MemoryManager* parseMemoryManager() { return &parseMemory; }
+
+xercesc::SecurityManager* entityExpansionLimit() { return &expansionLimit; }
+
+Exception parseFailure(const char* severity, XMLUInt64 line, XMLUInt64 column, XMLUInt64 offset,
+                       const XMLCh* message) {
+    return Exception(9,
+                     Format("%s: Line %d, column %d, offset %d: %S", severity, locationValue(line),
+                            locationValue(column), locationValue(offset), message));
 }
 
-std::size_t parseMemoryBlocks() { return parseMemory.blocks; }
+void refuseEntity(const XMLCh* publicId, const XMLCh* systemId) {
+    if (!systemId && !publicId) throw Exception(13050, "Entity without public or system ID");
+    throw Exception(13050, Format("Unable to resolve entity: %S", systemId ? systemId : publicId));
+}
 
 }  // namespace internal
 
@@ -1082,7 +552,7 @@ xercesc::DOMLSParser* DOMUtil::wellFormedParser(const Limits& limits) {
         config->setParameter(XMLUni::fgXercesDisableDefaultEntityResolution, true);
         // Counted entity expansion stops "billion laughs" documents early.
         config->setParameter(XMLUni::fgXercesSecurityManager,
-                             static_cast<xercesc::SecurityManager*>(&entityExpansionLimit));
+                             static_cast<xercesc::SecurityManager*>(&expansionLimit));
         // Canonical output depends on these: entity references, CDATA sections, comments and
         // namespace declarations stay in the tree as written.
         config->setParameter(XMLUni::fgDOMEntities, true);

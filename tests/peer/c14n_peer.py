@@ -1,6 +1,9 @@
 #!/usr/bin/python3
 """Compares the canonical XML written by `amxml c14n` with libxml2's on generated documents.
 
+Every configuration runs amxml twice: streaming (its default, canonicalizing as the input is
+read) and with --dom (from a parsed document); both outputs are compared with the peers.
+
 Peers (all libxml2):
   - xmllint --c14n / --exc-c14n: whole documents, inclusive and exclusive, with comments;
   - lxml etree.tostring(method="c14n"): whole documents and element subtrees in all four
@@ -838,8 +841,9 @@ class Run:
     # ---- amxml -----------------------------------------------------------------------------
 
     def run_amxml(self, path, exclusive, comments, prefixes=None, apex=None, excludes=()):
-        """Starts amxml in the pool; returns the command and a future of its completed
-        process. The runs of one document proceed in parallel with the peers' work."""
+        """Starts amxml in the pool, streaming and with --dom; returns a list of (configuration
+        suffix, command, future of its completed process). The runs of one document proceed in
+        parallel with the peers' work."""
         cmd = [self.amxml, "c14n"]
         if comments:
             cmd.append("--comments")
@@ -851,10 +855,13 @@ class Run:
             cmd += ["--apex", apex]
         for x in excludes:
             cmd += ["--exclude", x]
-        cmd.append(path)
-        self.stats["amxml runs"] += 1
-        return cmd, self.pool.submit(subprocess.run, cmd, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, timeout=300)
+        runs = []
+        for suffix, extra in (("", []), (" --dom", ["--dom"])):
+            c = cmd + extra + [path]
+            self.stats["amxml runs"] += 1
+            runs.append((suffix, c, self.pool.submit(subprocess.run, c, stdout=subprocess.PIPE,
+                                                     stderr=subprocess.PIPE, timeout=300)))
+        return runs
 
     def compare(self, doc, config, cmd, actual, peers):
         """Compares amxml's output with each peer's; peers is a list of (name, bytes)."""
@@ -909,8 +916,8 @@ class Run:
         # Whole documents: xmllint (which always keeps comments) and lxml, all four modes.
         tasks = []  # (configuration, amxml command, its future, function computing the peers)
         for name, exclusive, comments in MODES:
-            tasks.append(("document/" + name,) + self.run_amxml(path, exclusive, comments) +
-                         (self.whole_peers(tree, path, exclusive, comments),))
+            tasks.append(("document/" + name, self.run_amxml(path, exclusive, comments),
+                          self.whole_peers(tree, path, exclusive, comments)))
         elements = [e for e in tree.getroot().iter() if is_element(e)]
         if doc.markup_entities:
             # Child sequences differ between the two parsers' trees (see MARKUP_ENTITIES).
@@ -982,25 +989,26 @@ class Run:
             else:
                 self.stats["lxml not applicable"] += 1
             return result
-        return (config,) + self.run_amxml(path, exclusive, comments, prefixes, apex,
-                                          excludes) + (peers,)
+        return (config, self.run_amxml(path, exclusive, comments, prefixes, apex, excludes),
+                peers)
 
     def check(self, doc, tasks):
-        for config, cmd, future, peers in tasks:
+        for config, runs, peers in tasks:
             expected = peers()
-            p = future.result()
-            if p.returncode != 0:
-                self.error(doc, "amxml failed on %s: %s" % (config, p.stderr.decode(
-                    "utf-8", "backslashreplace")))
-                continue
-            self.compare(doc, config, cmd, p.stdout, expected)
+            for suffix, cmd, future in runs:
+                p = future.result()
+                if p.returncode != 0:
+                    self.error(doc, "amxml failed on %s: %s" % (config + suffix, p.stderr.decode(
+                        "utf-8", "backslashreplace")))
+                    continue
+                self.compare(doc, config + suffix, cmd, p.stdout, expected)
 
     def relative(self, doc, path):
         """A relative namespace name makes the library's canonicalizer fail by design; such
         documents are not compared, only checked to fail in every mode."""
         self.stats["relative-URI documents"] += 1
-        runs = [(name,) + self.run_amxml(path, exclusive, comments)
-                for name, exclusive, comments in MODES]
+        runs = [(name + suffix, cmd, future) for name, exclusive, comments in MODES
+                for suffix, cmd, future in self.run_amxml(path, exclusive, comments)]
         for name, cmd, future in runs:
             p = future.result()
             err = p.stderr.decode("utf-8", "backslashreplace")
@@ -1039,7 +1047,7 @@ class Run:
                  s["peer disagreements"], s["lxml not applicable"], time.time() - start))
         for config in sorted(self.by_config):
             total, bad = self.by_config[config]
-            print("  %-36s %6d checked %6d failed" % (config, total, bad))
+            print("  %-42s %6d checked %6d failed" % (config, total, bad))
         if self.failed_docs:
             print("%d failing documents saved under %s" % (len(self.failed_docs), self.failures))
         return 0 if s["mismatches"] == 0 and s["errors"] == 0 else 1

@@ -61,7 +61,7 @@ TEST_F(AmxmlRefusal, ParseLimitsAreOptions) {
         {"c14n --max-depth 10001 " + deep, 0, ""},
         {"serialize --max-depth=10001 " + deep, 0, ""},
         {"c14n --max-depth 10000 " + deep, 1, kDepth},
-        {"c14n --max-memory 16M " + wide, 1, kMemory},
+        {"c14n --dom --max-memory 16M " + wide, 1, kMemory},
         {"serialize --max-memory=16384K " + wide, 1, kMemory},
         {"c14n --max-memory 1G " + wide, 0, ""},
         {"c14n " + wide, 0, ""},
@@ -75,8 +75,9 @@ TEST_F(AmxmlRefusal, ParseLimitsAreOptions) {
             EXPECT_EQ("", r.err);
         }
     }
-    // An endless input stops at the bound.
-    Outcome endless = run("c14n --max-memory 32M -", "(printf '<r>'; yes '<!---->') |");
+    // An endless input stops at the bound when the document is built in memory (streaming holds
+    // the same memory whatever the length: tools/stream_limits_test.cpp).
+    Outcome endless = run("c14n --dom --max-memory 32M -", "(printf '<r>'; yes '<!---->') |");
     EXPECT_EQ(1, endless.status);
     EXPECT_TRUE(endsWith(endless.err,
                          "Parse memory limit exceeded: more than 33554432 bytes "

@@ -184,10 +184,14 @@ std::unique_ptr<Ambrite::XML::DOMDocument, Ambrite::XML::DocumentRelease> parseI
         return std::unique_ptr<Ambrite::XML::DOMDocument, Ambrite::XML::DocumentRelease>(
             Ambrite::XML::DOMUtil::parse(source.get(), limits.limits));
     } catch (const Exception& e) {
-        const char* option = raisingOption(e);
-        if (!option) throw;
-        throw Exception(e.id(), Format("%S (amxml %s)", e.what().str(), option));
+        throwNamingOption(e);
     }
+}
+
+void throwNamingOption(const Exception& e) {
+    const char* option = raisingOption(e);
+    if (!option) throw e;
+    throw Exception(e.id(), Format("%S (amxml %s)", e.what().str(), option));
 }
 
 std::string printable(const std::string& text, bool latin1) {

@@ -105,6 +105,10 @@ struct ParseLimits {
     "  --max-memory SIZE  refuse documents whose parse would hold more than SIZE bytes\n" \
     "                     (K, M, G or T multiply by 1024 each; default 2G)\n"
 
+/// Throws `e`; a parse failure over one of the two settable limits with the option that raises
+/// the limit appended to its message (" (amxml --max-depth)").
+[[noreturn]] void throwNamingOption(const Ambrite::XML::Exception& e);
+
 /// Parses the input named on the command line (standard input for "-" or none). A document
 /// over one of the two settable limits fails with the library's message and the option that
 /// raises the limit.

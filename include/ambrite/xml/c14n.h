@@ -2,6 +2,7 @@
 #ifndef AMBRITE_XML_C14N_H
 #define AMBRITE_XML_C14N_H
 
+#include <ambrite/xml/dom.h>
 #include <ambrite/xml/foundation.h>
 #include <ambrite/xml/nodeset.h>
 #include <ambrite/xml/streams.h>
@@ -68,6 +69,76 @@ public:
     /// Writes UTF-16 into sink; nothing is flushed.
     static void canonicalize(const NodeSet* nodeSet, CharacterSink* sink, Mode mode,
                              const CanonicalizerParameters* parameters);
+};
+
+/// Elements of a document chosen before it is read, for canonicalizing a part of it: the apex
+/// (the element whose subtree is the part; the whole document when none is chosen) and elements
+/// whose subtrees are left out. An element is chosen by child sequence or by ID value: the
+/// attributes holding IDs are those the DTD types ID and those named with idAttribute().
+///
+/// Choices that find no element fail with Exception 13006 "No element at child sequence %S"
+/// (the sequence as /1/2/3) or "No element with ID %S"; an ID value sought that two elements
+/// carry fails with "More than one element with ID %S" wherever they stand, since a second
+/// element of the same ID is how signature-wrapping attacks hide a forgery.
+class AMXML_API DocumentSubset : public Allocated {
+public:
+    /// The whole document, nothing left out.
+    DocumentSubset();
+    virtual ~DocumentSubset();
+    DocumentSubset(const DocumentSubset&) = delete;
+    DocumentSubset& operator=(const DocumentSubset&) = delete;
+
+    /// The apex is the element at this child sequence: steps[0] is the position of the document
+    /// element among the document's element children (so 1), each further step the position of
+    /// an element among the element children of the one before (1 for the first); the children
+    /// of an entity reference count as children of its parent. Replaces an earlier apex; a
+    /// sequence of no steps (or a null one) means no apex.
+    void apex(const unsigned int* steps, unsigned int count);
+    /// The apex is the element with this ID (copied); null means no apex.
+    void apexId(const XMLCh* id);
+    /// Leaves out the subtree of the element at this child sequence (as for apex()).
+    void exclude(const unsigned int* steps, unsigned int count);
+    /// Leaves out the subtree of the element with this ID (copied).
+    void excludeId(const XMLCh* id);
+    /// Leaves out every Signature element of the XML-Signature namespace with its subtree (the
+    /// enveloped-signature transform); finding none is no failure.
+    void excludeSignatures(bool exclude);
+    bool excludeSignatures() const;
+    /// Attributes of this namespace name (null or empty: none) and local name hold IDs too.
+    void idAttribute(const XMLCh* namespaceURI, const XMLCh* localName);
+
+    /// The same part of a parsed document as a new node set over it (owned by the caller), for
+    /// DOMCanonicalizer: the document, restricted to the apex's subtree, minus the subtrees left
+    /// out. Fails as described above.
+    NodeSet* nodeSet(DOMDocument* document) const;
+
+    struct Choices;
+
+private:
+    friend class StreamCanonicalizer;
+    Choices* choices_;
+};
+
+/// Writes the canonical form of a document, or of a DocumentSubset of it, while the parser reads
+/// it, without building a DOM: its memory grows with the depth of the document, not its size.
+class AMXML_API StreamCanonicalizer {
+public:
+    /// Parses source as DOMUtil::parse does (the same configuration, bounds, refusals and
+    /// Exceptions) and writes, as UTF-8 into sink (flushed, not closed), the bytes that
+    /// DOMCanonicalizer writes for subset->nodeSet() of the parsed document, or for the whole
+    /// document when subset is null. Parameters may be null; their replacement node sets name
+    /// nodes of a DOM and fail with Exception 13006 "Replacement node sets need a DOM".
+    /// Parse failures come first, as in the DOM path: a failure of canonicalization or of the
+    /// subset's choices is thrown once the whole input has been read; the output stops where
+    /// it occurred, and what was written before stays in the sink.
+    static void canonicalize(OctetSource* source, OctetSink* sink, DOMCanonicalizer::Mode mode,
+                             const CanonicalizerParameters* parameters,
+                             const DocumentSubset* subset);
+    /// As canonicalize() above, parsing with the given limits as DOMUtil::parse(source, limits)
+    /// does.
+    static void canonicalize(OctetSource* source, OctetSink* sink, DOMCanonicalizer::Mode mode,
+                             const CanonicalizerParameters* parameters,
+                             const DocumentSubset* subset, const DOMUtil::Limits& limits);
 };
 
 }  // namespace C14n

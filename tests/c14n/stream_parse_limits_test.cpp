@@ -1,0 +1,330 @@
+// The bounds and refusals of the parser on the streaming path: every document the DOM path's
+// parse refuses is refused with the same Exception, and those within the bounds pass on both.
+// The memory bound counts what each path holds, so where it is the one hit, the two fail with
+// the same message at places of their own.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+#include "dom/internal.h"
+#include "support/test_support.h"
+
+using namespace amxml_test;
+
+namespace {
+
+const std::size_t kExpansions = 10000, kExpansionText = 10000000;
+const std::size_t kDepth = DOMUtil::Limits::kDefaultMaxDepth;
+
+const char kMemory[] = "Parse memory limit exceeded";
+
+// A DOCTYPE (left open) declaring entities 0 to 9, 0 as `text` and each other one as ten
+// references to the one below.
+std::string laughs(const std::string& declare, const std::string& ref, const std::string& text) {
+    std::string dtd = "<!DOCTYPE r [" + declare + "0 '" + text + "'>";
+    for (int i = 1; i <= 9; ++i) {
+        dtd += declare + std::to_string(i) + " '" + repeat(ref + std::to_string(i - 1) + ";", 10);
+        dtd += "'>";
+    }
+    return dtd;
+}
+
+// n namespace declarations xmlns:pFIRST='urn:FIRST' ..., and n attributes a0='0' ...
+std::string declarations(std::size_t n, std::size_t first = 0) {
+    std::string out;
+    for (std::size_t i = first; i < first + n; ++i) {
+        out += " xmlns:p" + std::to_string(i) + "='urn:" + std::to_string(i) + "'";
+    }
+    return out;
+}
+
+std::string attributes(std::size_t n) {
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i)
+        out += " a" + std::to_string(i) + "='" + std::to_string(i) + "'";
+    return out;
+}
+
+// The outcome of each path: the canonical form, or the failure.
+std::string domOutcome(const std::string& xml, const DOMUtil::Limits& limits = DOMUtil::Limits()) {
+    std::string out;
+    const std::string f = thrown([&] {
+        DocumentPtr d = parse(xml, limits);
+        out = canonical(d.get(), nullptr, C14n::DOMCanonicalizer::CANONICAL);
+    });
+    return f == "no exception" ? out : "failure " + f;
+}
+
+std::string streamOutcome(const std::string& xml,
+                          const DOMUtil::Limits& limits = DOMUtil::Limits()) {
+    BufferSink sink;
+    const std::string f = thrown([&] {
+        BlockSource source(
+            new Block(xml.data(), static_cast<unsigned int>(xml.size()), Block::Copy));
+        C14n::StreamCanonicalizer::canonicalize(&source, &sink, C14n::DOMCanonicalizer::CANONICAL,
+                                                nullptr, nullptr, limits);
+    });
+    return f == "no exception" ? bytes(sink) : "failure " + f;
+}
+
+std::string domFailure(const std::string& xml) {
+    return thrown([&] { parse(xml); });
+}
+
+std::string streamFailure(const std::string& xml) {
+    return thrown([&] {
+        BlockSource source(
+            new Block(xml.data(), static_cast<unsigned int>(xml.size()), Block::Copy));
+        BufferSink sink;
+        C14n::StreamCanonicalizer::canonicalize(&source, &sink, C14n::DOMCanonicalizer::CANONICAL,
+                                                nullptr, nullptr);
+    });
+}
+
+// The limit a failure names, after the location.
+std::string limit(const std::string& failure) {
+    const std::size_t at = failure.find(", offset -1: ");
+    return at == std::string::npos ? failure : failure.substr(at + 13);
+}
+
+DOMUtil::Limits memoryLimits(unsigned long long bytes) {
+    DOMUtil::Limits l;
+    l.maxMemory(bytes);
+    return l;
+}
+
+// A start tag whose attribute value never ends.
+struct EndlessAttribute : OctetSource {
+    unsigned int read(unsigned char* buffer, unsigned int max) override {
+        unsigned int n = 0;
+        if (!started && max >= 6) {
+            std::memcpy(buffer, "<r a='", 6);
+            n = 6;
+            started = true;
+        }
+        for (; n < max; ++n, ++position) buffer[n] = 'x';
+        return n;
+    }
+    void close() override {}
+    bool started = false;
+    std::size_t position = 0;
+};
+
+}  // namespace
+
+// Each document is made with a count n: at the bound n it passes on both paths, one past it
+// both fail alike.
+TEST(StreamParseLimits, EachBoundHoldsExactlyOnBothPaths) {
+    const std::string value(10000, 'x'), entity = "<!DOCTYPE a [<!ENTITY e '" + value + "'>]>";
+    const std::size_t fits = kExpansionText / value.size();
+    auto numbered = [](const std::string& before, const std::string& after, std::size_t n) {
+        std::string out;
+        for (std::size_t i = 0; i < n; ++i) out += before + std::to_string(i) + after;
+        return out;
+    };
+    const struct {
+        std::function<std::string(std::size_t)> doc;
+        std::size_t bound;
+    } cases[] = {
+        {[&](std::size_t n) { return entity + "<a>" + repeat("&e;", n) + "</a>"; }, fits},
+        {[&](std::size_t n) {
+             return "<!DOCTYPE a [<!ATTLIST b d CDATA '" + value + "'>]><a>" + repeat("<b/>", n) +
+                    "</a>";
+         },
+         fits},
+        {[&](std::size_t n) { return entity + "<a v='" + repeat("&e;", n) + "'/>"; }, fits + 1},
+        {[&](std::size_t n) {
+             return "<!DOCTYPE a [<!ENTITY e 'x'>]><a>&amp;&#65;&lt;" + repeat("&e;", n) + "</a>";
+         },
+         kExpansions},
+        {[&](std::size_t n) { return repeat("<a>", n) + "<b/><b/>" + repeat("</a>", n); },
+         kDepth - 1},
+        {[&](std::size_t n) { return "<a" + attributes(n) + "/>"; }, 10000},
+        {[&](std::size_t n) {
+             return "<a" + declarations(5000) + "><b" + declarations(n, 5000) + "/></a>";
+         },
+         5000},
+        {[&](std::size_t n) {
+             return "<!DOCTYPE a [" + numbered("<!ENTITY x", " 'x'>", n) + "]><a/>";
+         },
+         10000},
+        {[&](std::size_t n) {
+             return "<!DOCTYPE a [" + numbered("<!NOTATION n", " SYSTEM 'x'>", n - 1) +
+                    "<!ENTITY % p 'x'>]><a/>";
+         },
+         10000},
+    };
+    for (const auto& c : cases) {
+        const std::string fitting = c.doc(c.bound), over = c.doc(c.bound + 1);
+        SCOPED_TRACE(over.substr(0, 60));
+        EXPECT_EQ("no exception", domFailure(fitting));
+        EXPECT_EQ("no exception", streamFailure(fitting));
+        const std::string dom = domFailure(over);
+        EXPECT_NE("no exception", dom);
+        EXPECT_EQ(dom, streamFailure(over));
+    }
+}
+
+// What a hostile corpus found: each document fails both paths with the same Exception.
+TEST(StreamParseLimits, HostileDocumentsFailAlike) {
+    std::string ucs4;
+    for (char c : std::string("<?xml version='1.0' encoding='UCS-4LE'?><a/>")) {
+        ucs4 += std::string(1, c) + std::string(3, '\0');
+    }
+    std::string uses;
+    for (std::size_t i = 0; i < 100000; ++i) uses += " p" + std::to_string(i) + ":a=''";
+    std::string manyDefaults = "<!DOCTYPE r [<!ATTLIST e";
+    for (int i = 0; i < 5000; ++i) manyDefaults += " a" + std::to_string(i) + " CDATA 'v'";
+    manyDefaults += ">]>";
+    const std::string kCases[] = {
+        laughs("<!ENTITY l", "&l", "lol") + "]><r>&l9;</r>",
+        laughs("<!ENTITY l", "&l", "lol") + "]><r a='&l9;'/>",
+        laughs("<!ENTITY e", "&e", "xxxxxxxxxx") + "<!ATTLIST r a CDATA '&e9;'>]><r/>",
+        laughs("<!ENTITY e", "&e", "") + "<!ATTLIST r a CDATA '&e9;'>]><r/>",
+        laughs("<!ENTITY % p", "&#37;p", "") + "%p9;]><r/>",
+        "<!DOCTYPE r [<!ENTITY % p \"<!ENTITY x '" + std::string(20000, 'x') + "'>\">" +
+            repeat("%p;", 9000) + "]><r/>",
+        // Nesting and its cost.
+        repeat("<a>", kDepth + 1) + repeat("</a>", kDepth + 1),
+        "<r" + declarations(9000) + ">" + repeat("<x/>", 40000) + "</r>",
+        "<r" + declarations(9000) + ">" + repeat("<x p8999:a='' p8998:a=''/>", 14000) + "</r>",
+        // Attributes and declarations.
+        "<r" + attributes(10001) + "/>",
+        "<!DOCTYPE r [<!ATTLIST r d CDATA 'v'>]><r" + attributes(10000) + "/>",
+        "<r" + declarations(5000) + attributes(5001) + "/>",
+        "<r" + declarations(6000) + "><c" + declarations(4001, 6000) + "/></r>",
+        "<r" + declarations(100000) + uses + "/>",
+        manyDefaults + "<r>" + repeat("<e/>", 30) + "</r>",
+        // Encodings that hide markup, input that ends inside a character.
+        "<?xml version='1.0' encoding='UTF-7'?><a>+ADw-b+AD4-x+ADw-/b+AD4-</a>",
+        "<?xml version='1.0' encoding='unicode-2-0-utf-7'?><a>+ADw-b/+AD4-</a>",
+        "<?xml version='1.0' encoding='U.T.F.7'?><a/>",
+        "<a>x</a>\xE2\x82",
+        "<a>x</a>\n\xC3",
+        "\xEF\xBB\xBF<a/>\xE2",
+        "<a>x</a>\xFF",
+        std::string("\xFF\xFE<\0a\0/\0>\0\n", 11),
+        std::string("\xFE\xFF\0<\0a\0/\0>\0", 11),
+        ucs4 + std::string(2, '\0'),
+        "<?xml version='1.0' encoding='Shift_JIS'?><a>x</a>\x82",
+        "<?xml version='1.0' encoding='GB18030'?><a/>\x81\x30",
+        // DTD defaults that declare what no document may write, or rebind a prefix.
+        "<!DOCTYPE r [<!ATTLIST r xmlns:xml CDATA 'http://evil.example/ns'>]><r/>",
+        "<!DOCTYPE r [<!ATTLIST q xmlns:xml CDATA #FIXED 'http://evil.example/ns'>]><r><q/></r>",
+        "<!DOCTYPE r [<!ATTLIST r xmlns:xmlns CDATA 'urn:x'>]><r/>",
+        "<!DOCTYPE r [<!ATTLIST r xmlns:p CDATA 'http://www.w3.org/2000/xmlns/'>]><r/>",
+        "<!DOCTYPE r [<!ATTLIST r xmlns CDATA 'http://www.w3.org/2000/xmlns/'>]><r/>",
+        "<!DOCTYPE r [<!ATTLIST r xmlns:p CDATA 'http://www.w3.org/XML/1998/namespace'>]><r/>",
+        "<!DOCTYPE r [<!ATTLIST r xmlns CDATA 'http://www.w3.org/XML/1998/namespace'>]><r/>",
+        "<!DOCTYPE r [<!ATTLIST q xmlns:p CDATA ''>]><r xmlns:p='urn:p'><q/></r>",
+        "<!DOCTYPE a [<!ATTLIST b xmlns:p CDATA 'urn:other'>]><a xmlns:p='urn:p'><b p:c='1'/></a>",
+        "<!DOCTYPE a [<!ATTLIST b xmlns CDATA 'urn:other'>]><a xmlns='urn:d'><b/></a>",
+        "<!DOCTYPE a [<!ATTLIST b q:c CDATA 'x'>]><a xmlns:p='urn:p' xmlns:q='urn:p'>"
+        "<b p:c='y'/></a>",
+        "<!DOCTYPE r [<!ATTLIST r z: CDATA 'dv'>]><r/>",
+        "<!DOCTYPE r [<!ATTLIST r a:b:c CDATA 'dv'>]><r/>",
+        // What the scanner lets through and the bounds refuse.
+        "<a b='\xED\xA0\x80'/>",
+        "<!DOCTYPE a [<!ENTITY e '&#xD800;'>]><a b='&e;'/>",
+        "<?p \xED\xA0\x80?><a/>",
+        "<!DOCTYPE a SYSTEM 'a.dtd'><a>&undeclared;</a>",
+        "<!DOCTYPE a [<!ENTITY e SYSTEM 'e.xml'>]><a>&e;</a>",
+        "<a><b></a>",
+        "<a>\xFF</a>",
+        // Canonical XML cannot write the controls an XML 1.1 document holds as references.
+        "<?xml version='1.1'?><a>&#x1;</a>",
+        "<?xml version='1.1'?><a b='&#x1F;'/>",
+        // An XML 1.1 document may undeclare a prefix, even by a default; canonical XML fails.
+        "<?xml version='1.1'?><!DOCTYPE r [<!ATTLIST q xmlns:p CDATA ''>]>"
+        "<r xmlns:p='urn:p'><q/></r>",
+    };
+    for (const std::string& xml : kCases) {
+        SCOPED_TRACE(xml.substr(0, 80));
+        const std::string dom = domOutcome(xml), stream = streamOutcome(xml);
+        EXPECT_EQ(0u, dom.rfind("failure ", 0)) << dom;
+        if (limit(dom) == kMemory) {
+            EXPECT_EQ(kMemory, limit(stream));
+        } else {
+            EXPECT_EQ(dom, stream);
+        }
+    }
+}
+
+// What looks hostile and is not passes both paths with the same output.
+TEST(StreamParseLimits, WhatIsAllowedPassesBoth) {
+    const std::string kCases[] = {
+        "<?xml version='1.0' encoding='ISO-8859-1'?><a>+ADw-\xE9</a>",
+        "<?xml version='1.0' encoding='IMAP-mailbox-name'?><a>x</a>",
+        "<a/><!--\xF0\x9F\x98\x80-->\n",
+        "<?xml version='1.1'?><a/>\xC2\x85",
+        "<?xml version='1.1' encoding='ISO-8859-1'?><a/>\x85",
+        "<?xml version='1.0' encoding='Shift_JIS'?><a>\x93\xFA</a>\r\n",
+        "<!DOCTYPE r [<!ATTLIST r xmlns:xml CDATA 'http://www.w3.org/XML/1998/namespace'>]><r/>",
+        "<?xml version='1.1'?><a>&#x85;&#x7F;</a>",
+        // A default for an element that never occurs makes nothing.
+        "<!DOCTYPE r [<!ATTLIST q z: CDATA 'dv'>]><r/>",
+        "<!DOCTYPE r [<!ATTLIST q z: CDATA #IMPLIED>]><r/>",
+        "<!DOCTYPE r [<!ATTLIST e a CDATA 'v'>]><r>" + repeat("<e>x</e>", 100000) + "</r>",
+    };
+    for (const std::string& xml : kCases) {
+        SCOPED_TRACE(xml.substr(0, 80));
+        const std::string dom = domOutcome(xml);
+        EXPECT_NE(0u, dom.rfind("failure ", 0)) << dom;
+        EXPECT_EQ(dom, streamOutcome(xml));
+    }
+}
+
+// The caller's limits hold on the streaming path as on the DOM path: depth both ways of the
+// bound, and an absolute memory bound that an endless input reaches.
+TEST(StreamParseLimits, CallerLimitsHoldOnBothPaths) {
+    auto nested = [](std::size_t depth) { return repeat("<a>", depth) + repeat("</a>", depth); };
+    const struct {
+        std::string xml;
+        DOMUtil::Limits limits;
+    } kCases[] = {
+        {nested(3), depthLimits(3)},
+        {nested(4), depthLimits(3)},
+        {nested(12000), depthLimits(12000)},
+        {nested(12001), depthLimits(12000)},
+        {"<!DOCTYPE a [<!ENTITY e '<b/>'>]><a>&e;</a>", depthLimits(2)},
+        {"<r>" + repeat("<c/>", 1000) + "</r>", memoryLimits(16 << 20)},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.xml.substr(0, 40) + " depth " + std::to_string(c.limits.maxDepth()));
+        EXPECT_EQ(domOutcome(c.xml, c.limits), streamOutcome(c.xml, c.limits));
+    }
+    // The absolute memory bound counts what each path holds: a long attribute value is held
+    // on both, a DOM of many elements only by the DOM path.
+    const std::string longValue = "<r a='" + std::string(20 << 20, 'x') + "'/>";
+    EXPECT_EQ("Parse memory limit exceeded: more than 16777216 bytes",
+              limit(domOutcome(longValue, memoryLimits(16 << 20))));
+    EXPECT_EQ("Parse memory limit exceeded: more than 16777216 bytes",
+              limit(streamOutcome(longValue, memoryLimits(16 << 20))));
+    const std::string wide = "<r>" + repeat("<c/>", 400000) + "</r>";
+    EXPECT_EQ("Parse memory limit exceeded: more than 16777216 bytes",
+              limit(domOutcome(wide, memoryLimits(16 << 20))));
+    EXPECT_EQ(canonical(parse(wide).get(), nullptr, 0),
+              streamOutcome(wide, memoryLimits(16 << 20)));
+    // An endless input held in memory fails at the bound.
+    EndlessAttribute endless;
+    BufferSink sink;
+    const std::size_t before = internal::parseMemoryBlocks();
+    const std::string f = thrown([&] {
+        C14n::StreamCanonicalizer::canonicalize(&endless, &sink, C14n::DOMCanonicalizer::CANONICAL,
+                                                nullptr, nullptr, memoryLimits(16 << 20));
+    });
+    EXPECT_EQ("Parse memory limit exceeded: more than 16777216 bytes", limit(f));
+    EXPECT_EQ(before, internal::parseMemoryBlocks());
+    EXPECT_LT(endless.position, std::size_t(16) << 20);
+}
+
+// A DOM takes memory for every node; one that entity expansion makes huge fails the DOM path's
+// memory bound, while the streaming path, charged only the replacement text of each expansion,
+// meets the expansion bound first.
+TEST(StreamParseLimits, ExpandedElementsFailTheExpansionBoundWhenStreamed) {
+    const std::string xml = "<!DOCTYPE r [<!ENTITY e '" + repeat("<a/>", 5000) + "'>]><r>" +
+                            repeat("&e;", 9000) + "</r>";
+    EXPECT_EQ(kMemory, limit(domFailure(xml)));
+    EXPECT_EQ("Entity expansion limit exceeded", limit(streamFailure(xml)));
+}
