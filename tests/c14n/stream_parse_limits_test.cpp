@@ -19,17 +19,6 @@ const std::size_t kDepth = DOMUtil::Limits::kDefaultMaxDepth;
 
 const char kMemory[] = "Parse memory limit exceeded";
 
-// A DOCTYPE (left open) declaring entities 0 to 9, 0 as `text` and each other one as ten
-// references to the one below.
-std::string laughs(const std::string& declare, const std::string& ref, const std::string& text) {
-    std::string dtd = "<!DOCTYPE r [" + declare + "0 '" + text + "'>";
-    for (int i = 1; i <= 9; ++i) {
-        dtd += declare + std::to_string(i) + " '" + repeat(ref + std::to_string(i - 1) + ";", 10);
-        dtd += "'>";
-    }
-    return dtd;
-}
-
 // n namespace declarations xmlns:pFIRST='urn:FIRST' ..., and n attributes a0='0' ...
 std::string declarations(std::size_t n, std::size_t first = 0) {
     std::string out;

@@ -20,17 +20,6 @@ const char* const kTooManyExpansions =
     "parser has encountered more than '10000' entity expansions in the document; this is the "
     "limit imposed by the application";
 
-// A DOCTYPE (left open) declaring entities 0 to 9, 0 as `text` and each other one as ten
-// references to the one below; `declare` and `ref` start a declaration and a reference.
-std::string laughs(const std::string& declare, const std::string& ref, const std::string& text) {
-    std::string dtd = "<!DOCTYPE r [" + declare + "0 '" + text + "'>";
-    for (int i = 1; i <= 9; ++i) {
-        dtd += declare + std::to_string(i) + " '" + repeat(ref + std::to_string(i - 1) + ";", 10);
-        dtd += "'>";
-    }
-    return dtd;
-}
-
 }  // namespace
 
 // Each document is head + n units + tail + n closing units: at the bound n it parses, one past

@@ -86,6 +86,19 @@ inline std::string repeat(const std::string& s, std::size_t n) {
     return out;
 }
 
+/// A DOCTYPE (left open) declaring entities 0 to 9, 0 as `text` and each other one as ten
+/// references to the one below; `declare` and `ref` start a declaration and a reference
+/// ("<!ENTITY l" and "&l", or "<!ENTITY % p" and "&#37;p").
+inline std::string laughs(const std::string& declare, const std::string& ref,
+                          const std::string& text) {
+    std::string dtd = "<!DOCTYPE r [" + declare + "0 '" + text + "'>";
+    for (int i = 1; i <= 9; ++i) {
+        dtd += declare + std::to_string(i) + " '" + repeat(ref + std::to_string(i - 1) + ";", 10);
+        dtd += "'>";
+    }
+    return dtd;
+}
+
 inline bool endsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
