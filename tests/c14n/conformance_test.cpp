@@ -56,23 +56,13 @@ TEST(Conformance, EveryManifestCaseMatchesByteForByte) {
         SCOPED_TRACE(c.id);
         ASSERT_FALSE(c.subset) << "subset cases are not in this manifest";
         const std::string input = readFile(c.input);
-        std::string streamed;
-        const std::string streamFailure = thrown([&] {
-            BlockSource source(
-                new Block(input.data(), static_cast<unsigned int>(input.size()), Block::Copy));
-            BufferSink sink;
-            C14n::StreamCanonicalizer::canonicalize(&source, &sink, c.mode, nullptr, nullptr);
-            streamed = bytes(sink);
-        });
+        const std::string actual = c14nOutcome(input, true, c.mode);
+        // The streaming path gives the same bytes, or the same failure.
+        EXPECT_EQ(failureOf(actual), failureOf(c14nOutcome(input, false, c.mode)));
         if (c.expectError) {
-            EXPECT_EQ(0u, thrown([&] { parse(input); }).rfind("13050: ", 0));
-            EXPECT_EQ(thrown([&] { parse(input); }), streamFailure);
+            EXPECT_EQ(0u, actual.rfind(" | failure 13050: ", 0)) << actual;
             continue;
         }
-        const std::string actual = canonical(parse(input).get(), nullptr, c.mode);
-        // The streaming path gives the same bytes.
-        EXPECT_EQ("no exception", streamFailure);
-        EXPECT_EQ(actual, streamed);
         // Where Xerces normalizes an attribute value otherwise than the recommendation's parser
         // did (see the README there), its own expected output is accepted.
         const std::string expected = readFile(c.expected), xerces = readFile(c.expectedXerces);

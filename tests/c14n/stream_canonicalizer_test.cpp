@@ -16,38 +16,6 @@ namespace {
 
 const char kDSig[] = "http://www.w3.org/2000/09/xmldsig#";
 
-// The bytes written, followed by " | failure ID: MESSAGE" when the run failed.
-std::string streamed(const std::string& xml, int mode, const DocumentSubset* subset,
-                     const CanonicalizerParameters* parameters = nullptr) {
-    BlockSource source(new Block(xml.data(), static_cast<unsigned int>(xml.size()), Block::Copy));
-    BufferSink sink;
-    const std::string failure = thrown([&] {
-        StreamCanonicalizer::canonicalize(&source, &sink, DOMCanonicalizer::Mode(mode), parameters,
-                                          subset);
-    });
-    return bytes(sink) + (failure == "no exception" ? "" : " | failure " + failure);
-}
-
-std::string viaDom(const std::string& xml, int mode, const DocumentSubset* subset,
-                   const CanonicalizerParameters* parameters = nullptr) {
-    BufferSink sink;
-    const std::string failure = thrown([&] {
-        DocumentPtr document = parse(xml);
-        std::unique_ptr<NodeSet> nodes(subset
-                                           ? subset->nodeSet(document.get())
-                                           : new NodeSet(document.get(), nullptr, nullptr, false));
-        DOMCanonicalizer::canonicalize(nodes.get(), &sink, DOMCanonicalizer::Mode(mode),
-                                       parameters);
-    });
-    return bytes(sink) + (failure == "no exception" ? "" : " | failure " + failure);
-}
-
-// The failure of an outcome, or the whole outcome when it did not fail.
-std::string failureOf(const std::string& outcome) {
-    const std::size_t at = outcome.find(" | failure ");
-    return at == std::string::npos ? outcome : outcome.substr(at);
-}
-
 // Both paths in all four modes, which must give the same bytes or the same failure (the
 // streaming path may have written more before it); gives one mode's outcome on the DOM path
 // (inclusive without comments by default).
@@ -56,8 +24,8 @@ std::string agree(const std::string& xml, const DocumentSubset* subset = nullptr
     std::string result;
     for (int mode = 0; mode < 4; ++mode) {
         SCOPED_TRACE("mode " + std::to_string(mode));
-        const std::string dom = viaDom(xml, mode, subset, parameters);
-        EXPECT_EQ(failureOf(dom), failureOf(streamed(xml, mode, subset, parameters)));
+        const std::string dom = c14nOutcome(xml, true, mode, subset, parameters);
+        EXPECT_EQ(failureOf(dom), failureOf(c14nOutcome(xml, false, mode, subset, parameters)));
         if (mode == shown) result = dom;
     }
     return result;
@@ -67,22 +35,16 @@ std::string agree(const std::string& xml, const DocumentSubset* subset = nullptr
 
 TEST(StreamCanonicalizer, WholeDocumentsAsTheDomPath) {
     const std::string longText = repeat("x&amp;\xF0\x9F\x98\x80\xC3\xA9", 30000);
-    const std::string longOut = repeat("x&amp;\xF0\x9F\x98\x80\xC3\xA9", 30000);
     std::string manyAttributes, manyOut;
     for (char c = 'z'; c >= 'a'; --c) manyAttributes += std::string(" ") + c + "='" + c + "'";
     for (char c = 'a'; c <= 'z'; ++c) manyOut += std::string(" ") + c + "=\"" + c + "\"";
     const struct {
         std::string xml, expected;  // inclusive, without comments
     } kCases[] = {
-        {"<?pi x?><!--c--><a/><!--d--><?pi?>", "<?pi x?>\n<a></a>\n<?pi?>"},
         {"<!DOCTYPE a [<?inside?><!--inside-->]><!--c--><?p?><a/>", "<?p?>\n<a></a>"},
         {"<a xmlns='urn:d' xmlns:p='urn:p' p:x='1' y='2'><b xmlns=''><p:c/></b></a>",
          "<a xmlns=\"urn:d\" xmlns:p=\"urn:p\" y=\"2\" p:x=\"1\"><b xmlns=\"\"><p:c></p:c></b>"
          "</a>"},
-        {"<a xml:lang='en'><b xml:space='preserve'>t&amp;&lt;&gt;&#13;\"</b></a>",
-         "<a xml:lang=\"en\"><b xml:space=\"preserve\">t&amp;&lt;&gt;&#xD;\"</b></a>"},
-        {"<a b='&#9;&#10;&#13;\"&lt;&gt;'><![CDATA[<x>&]]></a>",
-         "<a b=\"&#x9;&#xA;&#xD;&quot;&lt;>\">&lt;x&gt;&amp;</a>"},
         // Entity references expanded in place, DTD defaults, normalized tokens.
         {"<!DOCTYPE r [<!ENTITY e '<b>x</b>'><!ENTITY f '&e;y'>"
          "<!ATTLIST a d CDATA 'def' n NMTOKEN ' t ' xmlns:q CDATA 'urn:q' q:z CDATA 'v'>]>"
@@ -90,10 +52,8 @@ TEST(StreamCanonicalizer, WholeDocumentsAsTheDomPath) {
          "<r xmlns:q=\"urn:q\"><a d=\"def\" n=\"u\" q:z=\"v\"><b>x</b>y<b>x</b></a></r>"},
         {"<a>\xF0\x9F\x98\x80&#x1F600;\xC3\xA9&#xE000;</a>",
          "<a>\xF0\x9F\x98\x80\xF0\x9F\x98\x80\xC3\xA9\xEE\x80\x80</a>"},
-        {"<a xmlns:p='urn:p'><p:b xmlns:p='urn:p'/><b xmlns:p='urn:q'/></a>",
-         "<a xmlns:p=\"urn:p\"><p:b></p:b><b xmlns:p=\"urn:q\"></b></a>"},
         // Text the parser hands over in many pieces, surrogate pairs split between them.
-        {"<a>" + longText + "</a>", "<a>" + longOut + "</a>"},
+        {"<a>" + longText + "</a>", "<a>" + longText + "</a>"},
         {"<a" + manyAttributes + "/>", "<a" + manyOut + "></a>"},
         {"<a xmlns='urn:a'><b xmlns='urn:b'/><c/><d xmlns=''><e xmlns='urn:a'/></d></a>",
          "<a xmlns=\"urn:a\"><b xmlns=\"urn:b\"></b><c></c><d xmlns=\"\"><e xmlns=\"urn:a\"></e>"
@@ -125,7 +85,7 @@ TEST(StreamCanonicalizer, ParametersAsTheDomPath) {
     DocumentPtr other = parse("<y/>");
     replacing.replacementNodeSet(other.get(), new NodeSet(other.get(), nullptr, nullptr, false));
     EXPECT_EQ(" | failure 13006: Replacement node sets need a DOM",
-              streamed(xml, 0, nullptr, &replacing));
+              c14nOutcome(xml, false, 0, nullptr, &replacing));
 }
 
 TEST(StreamCanonicalizer, SubsetsAsTheDomPath) {
@@ -222,9 +182,9 @@ TEST(StreamCanonicalizer, ChoicesFailAsOnTheDomPath) {
     for (const Case& c : kCases) {
         DocumentSubset subset;
         c.choose(subset);
-        const std::string dom = viaDom(xml, 0, &subset);
+        const std::string dom = c14nOutcome(xml, true, 0, &subset);
         SCOPED_TRACE(dom);
-        EXPECT_EQ(failureOf(dom), failureOf(streamed(xml, 0, &subset)));
+        EXPECT_EQ(failureOf(dom), failureOf(c14nOutcome(xml, false, 0, &subset)));
         const std::size_t at = dom.find(" | failure 13006: ");
         EXPECT_EQ(c.failure, at == std::string::npos ? "" : dom.substr(at + 18));
     }
@@ -245,7 +205,7 @@ TEST(StreamCanonicalizer, FailuresComeInTheDomPathsOrder) {
     const std::string relative = "<r><a xmlns='rel'/><b xmlns:p='urn:p'/></r>";
     EXPECT_EQ("<r><a | failure 13006: Invalid relative namespace URI: xmlns=\"rel\"",
               agree(relative));
-    EXPECT_EQ(viaDom(relative, 1, nullptr), streamed(relative, 1, nullptr));
+    EXPECT_EQ(c14nOutcome(relative, true, 1), c14nOutcome(relative, false, 1));
     // Of two relative names the DOM meets first the one of the attribute whose qualified name
     // comes first.
     EXPECT_EQ("<p:a | failure 13006: Invalid relative namespace URI: xmlns=\"urnx\"",

@@ -199,6 +199,36 @@ inline std::string canonical(DOMNode* root, NodeSet::Filter* filter, int mode,
     return bytes(sink);
 }
 
+/// What canonicalizing `xml` writes on the streaming path, or (`dom`) through a parsed document
+/// and the subset's node set, followed by " | failure ID: MESSAGE" when the run fails.
+inline std::string c14nOutcome(const std::string& xml, bool dom, int mode = 0,
+                               const C14n::DocumentSubset* subset = nullptr,
+                               const C14n::CanonicalizerParameters* parameters = nullptr,
+                               const DOMUtil::Limits& limits = DOMUtil::Limits()) {
+    const C14n::DOMCanonicalizer::Mode m = C14n::DOMCanonicalizer::Mode(mode);
+    BufferSink sink;
+    const std::string failure = thrown([&] {
+        if (!dom) {
+            BlockSource source(
+                new Block(xml.data(), static_cast<unsigned int>(xml.size()), Block::Copy));
+            C14n::StreamCanonicalizer::canonicalize(&source, &sink, m, parameters, subset, limits);
+            return;
+        }
+        DocumentPtr document = parse(xml, limits);
+        std::unique_ptr<NodeSet> nodes(subset
+                                           ? subset->nodeSet(document.get())
+                                           : new NodeSet(document.get(), nullptr, nullptr, false));
+        C14n::DOMCanonicalizer::canonicalize(nodes.get(), &sink, m, parameters);
+    });
+    return bytes(sink) + (failure == "no exception" ? "" : " | failure " + failure);
+}
+
+/// The failure of a c14nOutcome(), or the whole outcome when the run did not fail.
+inline std::string failureOf(const std::string& outcome) {
+    const std::size_t at = outcome.find(" | failure ");
+    return at == std::string::npos ? outcome : outcome.substr(at);
+}
+
 /// Transform data of the octet kind: fixed bytes served through the source form only.
 class OctetData : public Data {
 public:
