@@ -116,19 +116,9 @@ TEST(DOMCanonicalizer, ReplacementsUseTheirOwnContextAndMustNotRecurse) {
     EXPECT_EQ("<r xmlns:p=\"urn:p\"><r xmlns:p=\"urn:p\">", bytes(sink));
 }
 
+// Relative namespace URIs in whole documents fail alike on both paths
+// (StreamCanonicalizer.FailuresComeInTheDomPathsOrder); what only a DOM node set can choose:
 TEST(DOMCanonicalizer, Failures) {
-    const std::tuple<const char*, DOMCanonicalizer::Mode, std::string> kCases[] = {
-        {"<r xmlns='rel'/>", kIncl, "13006: Invalid relative namespace URI: xmlns=\"rel\""},
-        {"<p:r xmlns:p='rel'/>", kExcl, "13006: Invalid relative namespace URI: xmlns:p=\"rel\""},
-        {"<r xmlns:p='rel'/>", kIncl, "13006: Invalid relative namespace URI: xmlns:p=\"rel\""},
-        {"<r><e xmlns='a/b'/></r>", kExcl, "13006: Invalid relative namespace URI: xmlns=\"a/b\""},
-        {"<r xmlns:p='rel'/>", kExcl, "no exception"},  // unused, so never bound
-        {"<r xmlns=''/>", kIncl, "no exception"},       // no default namespace is not relative
-    };
-    for (const auto& [input, mode, expected] : kCases) {
-        DocumentPtr doc = parse(input);
-        EXPECT_EQ(expected, thrown([&, m = mode] { canonical(doc.get(), nullptr, m); })) << input;
-    }
     // Ancestors of the root bind in inclusive mode.
     DocumentPtr doc = parse("<!DOCTYPE r [<!ENTITY e 'x'>]><r xmlns:q='rel'><e/></r>");
     DOMNode *e = element(doc, u"e"), *entity = doc->getDoctype()->getEntities()->item(0);

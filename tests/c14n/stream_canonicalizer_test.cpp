@@ -198,75 +198,77 @@ TEST(StreamCanonicalizer, ChoicesFailAsOnTheDomPath) {
 
 // Canonicalization failures (a relative namespace URI) are held back until the input has been
 // read, so that a failure of the parse comes first as on the DOM path; the output stops where
-// the DOM canonicalizer's stops.
+// the DOM canonicalizer's stops. The DOM parser makes nodes of the document type and of the
+// DTD's attribute defaults of each element that starts, which the DOM refuses for names that
+// are not qualified names; the streaming path refuses them alike.
 TEST(StreamCanonicalizer, FailuresComeInTheDomPathsOrder) {
+    const std::string kNamespaceError =
+        " | failure 1014: NAMESPACE_ERR: attempt is made to create or change an object in a way "
+        "which is incorrect with respect to namespaces";
+    const std::string kNotSupported =
+        " | failure 1009: NOT_SUPPORTED_ERR: implementation does not support the requested type "
+        "of object or operation";
+    const std::string kRelative = " | failure 13006: Invalid relative namespace URI: ";
     const std::string relative = "<r><a xmlns='rel'/><b xmlns:p='urn:p'/></r>";
-    EXPECT_EQ("<r><a | failure 13006: Invalid relative namespace URI: xmlns=\"rel\"",
-              agree(relative));
+    const struct {
+        std::string xml;
+        int mode;  // whose output on the DOM path is expected
+        std::string expected;
+    } kCases[] = {
+        {relative, 0, "<r><a" + kRelative + "xmlns=\"rel\""},
+        {"<r xmlns:p='rel'/>", 0, "<r" + kRelative + "xmlns:p=\"rel\""},
+        {"<p:r xmlns:p='rel'/>", 2, "<p:r" + kRelative + "xmlns:p=\"rel\""},
+        {"<r><e xmlns='a/b'/></r>", 2, "<r><e" + kRelative + "xmlns=\"a/b\""},
+        {"<r xmlns:p='rel'/>", 2, "<r></r>"},  // unused, so never bound
+        {"<r xmlns=''/>", 0, "<r></r>"},       // no default namespace is not relative
+        // Of two relative names the DOM meets first the one of the attribute whose qualified
+        // name comes first.
+        {"<p:a xmlns:p='urnzp' xmlns='urnx'/>", 0, "<p:a" + kRelative + "xmlns=\"urnx\""},
+        {"<r><a xmlns='rel'/><b xmlns:p='urn:p'></r>", 0,
+         " | failure 9: Fatal DOM error: Line 1, column 41, offset -1: expected end of tag 'b'"},
+        // A failure the scanner reports while it handles one of its own exceptions (a first
+        // line that cannot be decoded, before the document starts) ends the parse on both paths.
+        {std::string("\xFF\xFE\0\0\x02<?pi data?><a/>", 21), 0,
+         " | failure 9: Fatal DOM error: Line 0, column 0, offset -1: unable to decode first "
+         "line in entity '{null}'"},
+        // A version the scanner reads as 1.0 and the DOM does not take.
+        {"<?xml version='1.\x11'?><!DOCTYPE r [<!ATTLIST q xmlns:p CDATA ''>]>"
+         "<r xmlns:p='urn:p'><q/></r>",
+         0, kNotSupported},
+        {"<?xml version='1.5'?><r/>", 0, kNotSupported},
+        // An external entity is refused as by the DOM parser.
+        {"<!DOCTYPE r [<!ENTITY e SYSTEM 'x.ent'>]><r>&e;</r>", 0,
+         " | failure 13050: Unable to resolve entity: x.ent"},
+        {"<!DOCTYPE r [<!ATTLIST q z: CDATA 'dv'>]><r xmlns:z='urn:z'><q/></r>", 0,
+         kNamespaceError},
+        {"<!DOCTYPE r [<!ATTLIST r a:b:c CDATA 'dv'>]><r xmlns:a='urn:a'/>", 0, kNamespaceError},
+        {"<!DOCTYPE r [<!ATTLIST r :a CDATA #FIXED 'dv'>]><r/>", 0,
+         " | failure 9: Fatal DOM error: Line 1, column 53, offset -1: prefix ':a' can not be "
+         "resolved to namespace URI"},
+        // Tried once per declaration, refused at its first element; neither path refuses
+        // defaults no element takes, nor makes a node of one without a default value.
+        {"<!DOCTYPE r [<!ATTLIST q z: CDATA 'dv'>]><r xmlns:z='urn:z'><q/><q/></r>", 0,
+         kNamespaceError},
+        {"<!DOCTYPE r [<!ATTLIST q z: CDATA 'dv'>]><r/>", 0, "<r></r>"},
+        {"<!DOCTYPE r [<!ATTLIST r z: CDATA #IMPLIED>]><r/>", 0, "<r></r>"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.xml);
+        EXPECT_EQ(c.expected, agree(c.xml, nullptr, nullptr, c.mode));
+    }
     EXPECT_EQ(c14nOutcome(relative, true, 1), c14nOutcome(relative, false, 1));
-    // Of two relative names the DOM meets first the one of the attribute whose qualified name
-    // comes first.
-    EXPECT_EQ("<p:a | failure 13006: Invalid relative namespace URI: xmlns=\"urnx\"",
-              agree("<p:a xmlns:p='urnzp' xmlns='urnx'/>"));
-    EXPECT_EQ(
-        " | failure 9: Fatal DOM error: Line 1, column 41, offset -1: expected end of tag 'b'",
-        agree("<r><a xmlns='rel'/><b xmlns:p='urn:p'></r>"));
     // Outside the apex, the scopes of elements are still computed: before it, after it, and
     // on excluded elements themselves (not inside them).
     const unsigned int b[] = {1, 2}, a[] = {1, 1};
     DocumentSubset apex, excludedRelative;
     apex.apex(b, 2);
     excludedRelative.exclude(a, 2);
-    EXPECT_EQ(" | failure 13006: Invalid relative namespace URI: xmlns=\"rel\"",
-              agree(relative, &apex));
-    EXPECT_EQ("<r> | failure 13006: Invalid relative namespace URI: xmlns=\"rel\"",
-              agree(relative, &excludedRelative));
+    EXPECT_EQ(kRelative + "xmlns=\"rel\"", agree(relative, &apex));
+    EXPECT_EQ("<r>" + kRelative + "xmlns=\"rel\"", agree(relative, &excludedRelative));
     EXPECT_EQ("<r><b xmlns:p=\"urn:p\"></b></r>",
               agree("<r><a><i xmlns='rel'/></a><b xmlns:p='urn:p'/></r>", &excludedRelative));
     // Exclusive mode binds only what it writes: the relative name outside the apex is unused.
     EXPECT_EQ("<b></b>", agree(relative, &apex, nullptr, 2));
-    // A failure the scanner reports while it handles one of its own exceptions (a first line
-    // that cannot be decoded, before the document starts) ends the parse on both paths.
-    EXPECT_EQ(
-        " | failure 9: Fatal DOM error: Line 0, column 0, offset -1: unable to decode first line "
-        "in entity '{null}'",
-        agree(std::string("\xFF\xFE\0\0\x02<?pi data?><a/>", 21)));
-    // A version the scanner reads as 1.0 and the DOM does not take.
-    EXPECT_EQ(
-        " | failure 1009: NOT_SUPPORTED_ERR: implementation does not support the requested type "
-        "of object or operation",
-        agree("<?xml version='1.\x11'?><!DOCTYPE r [<!ATTLIST q xmlns:p CDATA ''>]>"
-              "<r xmlns:p='urn:p'><q/></r>"));
-    EXPECT_EQ(
-        " | failure 1009: NOT_SUPPORTED_ERR: implementation does not support the requested "
-        "type of object or operation",
-        agree("<?xml version='1.5'?><r/>"));
-    // An external entity is refused as by the DOM parser.
-    EXPECT_EQ(" | failure 13050: Unable to resolve entity: x.ent",
-              agree("<!DOCTYPE r [<!ENTITY e SYSTEM 'x.ent'>]><r>&e;</r>"));
-}
-
-// The DOM parser makes nodes of the document type and of the DTD's attribute defaults of each
-// element that starts, which the DOM refuses for names that are not qualified names; the
-// streaming path refuses them alike, and neither refuses defaults no element takes.
-TEST(StreamCanonicalizer, RefusesWhatTheDomRefusesInTheDtd) {
-    const std::string kNamespaceError =
-        " | failure 1014: NAMESPACE_ERR: attempt is made to create or change an object in a way "
-        "which is incorrect with respect to namespaces";
-    EXPECT_EQ(kNamespaceError,
-              agree("<!DOCTYPE r [<!ATTLIST q z: CDATA 'dv'>]><r xmlns:z='urn:z'><q/></r>"));
-    EXPECT_EQ(kNamespaceError,
-              agree("<!DOCTYPE r [<!ATTLIST r a:b:c CDATA 'dv'>]><r xmlns:a='urn:a'/>"));
-    EXPECT_EQ(
-        " | failure 9: Fatal DOM error: Line 1, column 53, offset -1: prefix ':a' can not be "
-        "resolved to namespace URI",
-        agree("<!DOCTYPE r [<!ATTLIST r :a CDATA #FIXED 'dv'>]><r/>"));
-    // Tried once per declaration, refused at its first element.
-    EXPECT_EQ(kNamespaceError, agree("<!DOCTYPE r [<!ATTLIST q z: CDATA 'dv'>]>"
-                                     "<r xmlns:z='urn:z'><q/><q/></r>"));
-    EXPECT_EQ("<r></r>", agree("<!DOCTYPE r [<!ATTLIST q z: CDATA 'dv'>]><r/>"));
-    // Without a default value the DOM makes no node of it.
-    EXPECT_EQ("<r></r>", agree("<!DOCTYPE r [<!ATTLIST r z: CDATA #IMPLIED>]><r/>"));
 }
 
 // The axes of a streaming run copy what they bind from reused buffers and forget names that no
