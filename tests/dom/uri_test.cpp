@@ -11,10 +11,17 @@ std::string text(XMLCh* s) { return utf8(std::unique_ptr<XMLCh, AMXMLDelete>(s).
 std::string text(char* s) { return std::unique_ptr<char, AMXMLDelete>(s).get(); }
 
 // The result as bytes (XMLCh strings in UTF-8), or "!" and the id and message of the failure.
+// Every call is also swept: run with its first, second... allocation failing, it ends in its
+// own outcome or Exception 18 and leaves nothing behind.
 template <class F>
 std::string outcome(F f) {
     std::string result, failure = thrown([&] { result = text(f()); });
-    return failure == "no exception" ? result : "!" + failure;
+    if (failure != "no exception") {
+        EXPECT_EQ(failure, sweepFailing(std::stoi(failure), [&] { text(f()); }));
+        return "!" + failure;
+    }
+    EXPECT_GT(sweep([&] { text(f()); }), 0u);
+    return result;
 }
 
 std::string call(XMLCh* (*f)(const XMLCh*), const std::string& uri) {
@@ -94,9 +101,11 @@ TEST(URIUtil, CwdIsTheWorkingDirectoryAsFileURI) {
     std::string latin = testing::TempDir() + "amxml-\xC3\xA9 100%41%-XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(&latin[0]));
     auto cwd = [](bool unescaped) {
-        std::unique_ptr<XMLCh, AMXMLDelete> uri(URIUtil::cwd());
-        if (unescaped) uri.reset(URIUtil::unescape(uri.get()));
-        return outcome([&] { return URIUtil::transcode(uri.get()); });
+        return outcome([&] {
+            std::unique_ptr<XMLCh, AMXMLDelete> uri(URIUtil::cwd());
+            if (unescaped) uri.reset(URIUtil::unescape(uri.get()));
+            return URIUtil::transcode(uri.get());
+        });
     };
     for (const std::string& d : {std::string(home), latin}) {
         ASSERT_EQ(0, chdir(d.c_str()));
