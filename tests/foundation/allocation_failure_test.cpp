@@ -6,19 +6,44 @@
 
 using namespace amxml_test;
 
-TEST(AllocationFailure, Strings) {
-    EXPECT_GT(sweep([] {
-                  Owned(StringUtil::dup(u"abc"));
-                  StringBuffer b(2);
-                  b.append(u"abc").append(u'd').append(b);
-                  Owned(b.release());
-              }),
-              0u);
-}
-
-// Messages, exceptions and the sorted containers take their memory from the C heap, not through
-// the allocator; they must not leave library blocks behind either.
-TEST(AllocationFailure, MessagesAndContainers) {
+TEST(AllocationFailure, Foundation) {
+    const std::function<void()> kOperations[] = {
+        [] {  // strings
+            Owned(StringUtil::dup(u"abc"));
+            StringBuffer b(2);
+            b.append(u"abc").append(u'd').append(b);
+            Owned(b.release());
+        },
+        [] {  // values
+            const unsigned char bytes[] = {0xFF, 0x80, 1, 2};
+            std::unique_ptr<Block> b(new Block(bytes, 4, Block::Copy));
+            std::unique_ptr<Block>(b->clone());
+            std::istringstream in(std::string(3000, 'x'));
+            Block* read = nullptr;
+            in >> read;
+            delete read;
+            BigInteger i(bytes, 4);
+            std::unique_ptr<BigDecimal> copy(i.clone());
+            std::ostringstream out;
+            out << i << *copy;
+            b.reset(new Block(bytes, 4, Block::Copy));
+            BigDecimal d(b.release(), 2);
+            std::unique_ptr<BigDecimal>(d.clone());
+            QualifiedName q(u"urn:a", u"b", true);
+            std::unique_ptr<QualifiedName>(q.clone());
+            delete new RefCount(1);
+        },
+        [] {  // a stream copied with copyfmt while memory runs out loses its copy of the phrase
+            PassPhrase p("secret"), w(u"wide");
+            std::istringstream in("x"), to("");
+            in >> p >> w;
+            to.copyfmt(in);
+            Owned(PassPhrase::extract(in));
+        },
+    };
+    for (const auto& operation : kOperations) EXPECT_GT(sweep(operation), 0u);
+    // Messages, exceptions and the sorted containers take their memory from the C heap, not
+    // through the allocator; they must not leave library blocks behind either.
     sweep([] {
         Exception e("f", 1, 12,
                     Format("%S %s %d %X", u"w", "n", 5, static_cast<DOMNode*>(nullptr)));
@@ -28,39 +53,4 @@ TEST(AllocationFailure, MessagesAndContainers) {
         MyMap<const XMLCh*, int, StringComparator> copy(m);
         assigned = m;
     });
-}
-
-TEST(AllocationFailure, Values) {
-    EXPECT_GT(sweep([] {
-                  const unsigned char bytes[] = {0xFF, 0x80, 1, 2};
-                  std::unique_ptr<Block> b(new Block(bytes, 4, Block::Copy));
-                  std::unique_ptr<Block>(b->clone());
-                  std::istringstream in(std::string(3000, 'x'));
-                  Block* read = nullptr;
-                  in >> read;
-                  delete read;
-                  BigInteger i(bytes, 4);
-                  std::unique_ptr<BigDecimal> copy(i.clone());
-                  std::ostringstream out;
-                  out << i << *copy;
-                  b.reset(new Block(bytes, 4, Block::Copy));
-                  BigDecimal d(b.release(), 2);
-                  std::unique_ptr<BigDecimal>(d.clone());
-                  QualifiedName q(u"urn:a", u"b", true);
-                  std::unique_ptr<QualifiedName>(q.clone());
-                  delete new RefCount(1);
-              }),
-              0u);
-}
-
-// A stream copied with copyfmt while memory runs out loses its copy of the pass phrase.
-TEST(AllocationFailure, PassPhrase) {
-    EXPECT_GT(sweep([] {
-                  PassPhrase p("secret"), w(u"wide");
-                  std::istringstream in("x"), to("");
-                  in >> p >> w;
-                  to.copyfmt(in);
-                  Owned(PassPhrase::extract(in));
-              }),
-              0u);
 }
