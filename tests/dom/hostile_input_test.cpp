@@ -37,6 +37,13 @@ std::string attributes(std::size_t n, unsigned seed = 7) {
     return out;
 }
 
+// before + "0" + after + before + "1" + after ... for n numbers.
+std::string numbered(const std::string& before, const std::string& after, std::size_t n) {
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) out += before + std::to_string(i) + after;
+    return out;
+}
+
 // n namespace declarations xmlns:pFIRST='urn:FIRST' ...
 std::string declarations(std::size_t n, std::size_t first = 0) {
     std::string out;
@@ -94,25 +101,6 @@ DocumentPtr parseFiltered(const std::string& xml) {
         [](xercesc::DOMLSInput* i) { i->release(); });
     return DocumentPtr(parser->parse(input.get()));
 }
-
-// Comments without end.
-struct EndlessComments : OctetSource {
-    unsigned int read(unsigned char* buffer, unsigned int max) override {
-        static const char kText[] = "<!---->";
-        unsigned int n = 0;
-        if (!started && max >= 3) {
-            std::memcpy(buffer, "<r>", 3);
-            n = 3;
-            started = true;
-        }
-        for (; n < max; ++n, ++position)
-            buffer[n] = static_cast<unsigned char>(kText[position % 7]);
-        return n;
-    }
-    void close() override {}
-    bool started = false;
-    std::size_t position = 0;
-};
 
 }  // namespace
 
@@ -329,7 +317,8 @@ TEST(HostileInput, ParseMemoryHasAnAbsoluteBound) {
     EXPECT_EQ("no exception", parseFailure(wide));
     EXPECT_EQ("no exception", parseFailure("<r>" + repeat("<c/>", 1000) + "</r>", small));
 
-    EndlessComments endless;
+    // Comments that go on beyond where the bound is met (an endless input).
+    StringSource endless("<r>" + repeat("<!---->", 3 << 20));
     const std::size_t before = internal::parseMemoryBlocks();
     const std::string f = thrown([&] { DocumentRelease()(DOMUtil::parse(&endless, small)); });
     EXPECT_TRUE(endsWith(f, ": " + kOver)) << f;
@@ -420,19 +409,12 @@ TEST(DOMUtilParseLimits, HostileDocumentsFailFast) {
         1024;
     // Entities and notations go into tables of fixed size: at most 10,000 declarations in all.
     auto dtd = [](std::size_t entities, std::size_t parameters, std::size_t notations) {
-        std::string out = "<!DOCTYPE r [";
-        for (std::size_t i = 0; i < entities; ++i)
-            out += "<!ENTITY e" + std::to_string(i) + " 'x'>";
-        for (std::size_t i = 0; i < parameters; ++i)
-            out += "<!ENTITY % p" + std::to_string(i) + " 'x'>";
-        for (std::size_t i = 0; i < notations; ++i)
-            out += "<!NOTATION n" + std::to_string(i) + " SYSTEM 'x'>";
-        return out + "]><r>&e0;</r>";
-    };
-    // Every DTD default becomes an attribute of each element of its name.
-    std::string defaults = "<!DOCTYPE r [<!ATTLIST e";
-    for (int i = 0; i < 5000; ++i) defaults += " a" + std::to_string(i) + " CDATA 'v'";
-    defaults += ">]>";
+        return "<!DOCTYPE r [" + numbered("<!ENTITY e", " 'x'>", entities) +
+               numbered("<!ENTITY % p", " 'x'>", parameters) +
+               numbered("<!NOTATION n", " SYSTEM 'x'>", notations) + "]><r>&e0;</r>";
+    };  // Every DTD default becomes an attribute of each element of its name.
+    const std::string defaults =
+        "<!DOCTYPE r [<!ATTLIST e" + numbered(" a", " CDATA 'v'", 5000) + ">]>";
     // Every element and prefixed attribute costs the scanner a walk through the declarations in
     // scope too.
     const std::string scope = "<r" + declarations(9000) + ">";
