@@ -281,17 +281,10 @@ TEST(HostileInput, AttributesAreBuiltAsXercesBuildsThem) {
 // declaration in scope before the element is reported, so a start tag far over the bound fails
 // while it is being scanned, leaving nothing behind.
 TEST(HostileInput, AttributesAndDeclarationsAreBounded) {
-    const std::size_t limit = internal::kAttributeLimit;
-    ASSERT_EQ(limit, internal::kDeclarationLimit);
-    DocumentPtr d = parse("<r" + attributes(limit) + "/>");
-    const xercesc::DOMNamedNodeMap* map = d->getDocumentElement()->getAttributes();
-    ASSERT_EQ(limit, map->getLength());
-    EXPECT_EQ(u"a0", u16(map->item(0)->getNodeName()));
-    EXPECT_EQ(u"a9999", u16(map->item(limit - 1)->getNodeName()));
-    EXPECT_EQ(u"1234", u16(d->getDocumentElement()->getAttribute(u"a1234")));
-
-    // One over the bound: HostileDocumentsFailFast.
-
+    // All at the bound (one over: HostileDocumentsFailFast; their order and values as Xerces-C
+    // gives them: AttributesAreBuiltAsXercesBuildsThem).
+    DocumentPtr d = parse("<r" + attributes(internal::kAttributeLimit) + "/>");
+    EXPECT_EQ(internal::kAttributeLimit, d->getDocumentElement()->getAttributes()->getLength());
     // Each of 100,000 prefixed attributes would look through 100,000 declarations.
     std::string uses;
     for (std::size_t i = 0; i < 100000; ++i) uses += " p" + std::to_string(i) + ":a=''";
