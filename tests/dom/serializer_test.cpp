@@ -35,7 +35,6 @@ TEST(DOMSerializer, DocumentsByteForByte) {
          "<a b=\"&#x9;&#xA;&#xD;&quot;&amp;&lt;>'\" />"},
         {"<!DOCTYPE a [<!ENTITY e \"<b>t</b>\">]><a>&e;&amp;</a>",
          "<!DOCTYPE a [<!ENTITY e \"<b>t</b>\">]>\n<a><b>t</b>&amp;</a>"},
-        {"<!DOCTYPE a SYSTEM 'q\"s'><a/>", "<!DOCTYPE a SYSTEM 'q\"s'>\n<a />"},
         {"<!DOCTYPE a SYSTEM \"s\"><a/>", "<!DOCTYPE a SYSTEM \"s\">\n<a />"},
         {"<!DOCTYPE a PUBLIC \"-//p\" \"s\"><a/>", "<!DOCTYPE a PUBLIC \"-//p\" \"s\">\n<a />"},
         {"<!DOCTYPE a []><a/>", "<!DOCTYPE a []>\n<a />"},
