@@ -351,29 +351,18 @@ TEST(DOMUtilParseLimits, EachBoundHoldsExactly) {
         std::string head, unit, tail, closing;
         std::size_t bound;
         std::string message;
-        DOMUtil::Limits limits;
+        DOMUtil::Limits limits = {};
     } cases[] = {
-        {entity + "<a>", "&e;", "</a>", "", fits, text, {}},
-        {"<!DOCTYPE a [<!ATTLIST b d CDATA '" + value + "'>]><a>",
-         "<b/>",
-         "</a>",
-         "",
-         fits,
-         text,
-         {}},
+        {entity + "<a>", "&e;", "</a>", "", fits, text},
+        {"<!DOCTYPE a [<!ATTLIST b d CDATA '" + value + "'>]><a>", "<b/>", "</a>", "", fits, text},
         // As many units as the input has bytes (some 13,000 here) could be written out, so they
         // are not charged: one reference more than the budget still passes.
-        {entity + "<a v='", "&e;", "'/>", "", fits + 1, text, {}},
+        {entity + "<a v='", "&e;", "'/>", "", fits + 1, text},
         // Character references and the predefined entities are not counted.
-        {"<!DOCTYPE a [<!ENTITY e 'x'>]><a>&amp;&#65;&lt;",
-         "&e;",
-         "</a>",
-         "",
-         kExpansions,
-         kTooManyExpansions,
-         {}},
+        {"<!DOCTYPE a [<!ENTITY e 'x'>]><a>&amp;&#65;&lt;", "&e;", "</a>", "", kExpansions,
+         kTooManyExpansions},
         // Empty elements at the deepest level close again: they must not make room for more.
-        {"", "<a>", "<b/><b/>", "</a>", kDepth - 1, depth, {}},
+        {"", "<a>", "<b/><b/>", "</a>", kDepth - 1, depth},
         // The depth bound is the caller's, lower or higher than the default.
         {"", "<a>", "", "</a>", 3, depth, depthLimits(3)},
         {"", "<a>", "", "</a>", 12000, depth, depthLimits(12000)},
@@ -405,7 +394,8 @@ TEST(DOMUtilParseLimits, HostileDocumentsFailFast) {
         return "<!DOCTYPE r [" + numbered("<!ENTITY e", " 'x'>", entities) +
                numbered("<!ENTITY % p", " 'x'>", parameters) +
                numbered("<!NOTATION n", " SYSTEM 'x'>", notations) + "]><r>&e0;</r>";
-    };  // Every DTD default becomes an attribute of each element of its name.
+    };
+    // Every DTD default becomes an attribute of each element of its name.
     const std::string defaults =
         "<!DOCTYPE r [<!ATTLIST e" + numbered(" a", " CDATA 'v'", 5000) + ">]>";
     // Every element and prefixed attribute costs the scanner a walk through the declarations in
