@@ -186,6 +186,11 @@ TEST_F(Verify, ChecksOnlySameDocumentReferencesItUnderstands) {
             "FAILED: Evaluation limit exceeded: more than 5 node visits (--max-visits)"},
         {"--max-transforms 2 ", reference(" URI=''", enveloped + enveloped + enveloped, sha256),
             "FAILED: more than 2 transforms (--max-transforms)"},
+        // The default limit of transforms, on both sides.
+        {"", reference(" URI=''", enveloped + enveloped + enveloped + enveloped + enveloped, sha256),
+         "FAILED: digest mismatch"},
+        {"", reference(" URI=''", enveloped + enveloped + enveloped + enveloped + enveloped + enveloped, sha256),
+         "FAILED: more than 5 transforms (--max-transforms)"},
         {"--id-attr Id ", reference(" URI='#x'", xpath, sha256),
             "NOT CHECKED: unsupported transform http://www.w3.org/TR/1999/REC-xpath-19991116"},
     };
@@ -200,6 +205,33 @@ TEST_F(Verify, ChecksOnlySameDocumentReferencesItUnderstands) {
         const std::string line = r.out.substr(0, r.out.find('\n'));
         EXPECT_EQ(c.line, line.substr(line.find("): ") + 3));
         EXPECT_NE(std::string::npos, r.out.find("\nsignature /1/2: INVALID (reference 1 "));
+    }
+}
+
+TEST_F(Verify, BoundsTheReferencesOfASignature) {
+    // 30 references are checked by default; 31 or 10,000 are not looked at.
+    const std::string reference =
+        "<Reference URI=''><DigestMethod Algorithm='http://www.w3.org/2001/04/xmlenc#sha256'/>"
+        "<DigestValue>47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=</DigestValue></Reference>";
+    for (int count : {30, 31, 10000}) {
+        SCOPED_TRACE(count);
+        std::string document = "<Signature xmlns='http://www.w3.org/2000/09/xmldsig#'><SignedInfo>";
+        for (int k = 0; k < count; ++k) document += reference;
+        document += "</SignedInfo></Signature>";
+        Outcome r = run("verify --references-only " + write("in.xml", document));
+        EXPECT_EQ(1, r.status);
+        std::string expected;
+        if (count <= 30) {
+            for (int k = 1; k <= count; ++k) {
+                expected += "reference " + std::to_string(k) +
+                            " of signature /1 (URI \"\"): FAILED: digest mismatch\n";
+            }
+            expected +=
+                "signature /1: INVALID (reference 1 FAILED: digest mismatch; references only)\n";
+        } else {
+            expected = "signature /1: INVALID (more than 30 references (--max-references))\n";
+        }
+        EXPECT_EQ(expected, r.out);
     }
 }
 

@@ -3,7 +3,8 @@
 # altered copies that must fail, and checks that xmlsec1 accepts every good fixture and rejects
 # every altered one. The keys are made once and kept; run from anywhere:
 #   tests/data/verify/make.sh            (needs the Debian packages xmlsec1 and openssl)
-# The outputs are committed, so the tests need neither program.
+# The outputs are committed, so the tests need neither program. With --check, the committed
+# fixtures are only checked with xmlsec1.
 set -euo pipefail
 cd "$(dirname "$0")"
 mkdir -p keys
@@ -71,6 +72,8 @@ sign() {
     xmlsec1 --sign "${key[@]}" "$@" --output "$out" "$out.tmpl"
     rm -f "$out.tmpl"
 }
+
+if [ "${1:-}" != "--check" ]; then
 
 # Enveloped, exclusive, with an inclusive prefix; namespaces and xml: attributes on ancestors,
 # a character above U+FFFF, comments (dropped by the "" reference).
@@ -184,6 +187,8 @@ sed -e 's|<Item Id="signed" xml:space="preserve"><u:n>one</u:n>  two  </Item>|<I
     id-attr.xml >bad-wrapped.xml
 cmp -s id-attr.xml bad-wrapped.xml && { echo "wrapping changed nothing" >&2; exit 1; }
 
+fi
+
 # xmlsec1 must agree: every good fixture verifies, every altered one does not.
 check() {  # check EXPECTED FILE XMLSEC-OPTIONS...
     local expected=$1 file=$2
@@ -212,4 +217,4 @@ check bad bad-second-ref.xml --id-attr:id item
 check bad bad-signature-value.xml
 check bad bad-duplicate-id.xml
 check bad bad-wrapped.xml --id-attr:Id Item
-echo "fixtures made; xmlsec1 agrees"
+echo "xmlsec1 agrees with every fixture"
