@@ -63,6 +63,8 @@ TEST_F(Verify, AcceptsWhatThePeerSigned) {
         {kKeys + " --id-attr id", "multi-sig.xml", 0,
             "reference 1 of signature /1/3 (URI \"#a\"): OK\nsignature /1/3: VALID\n"
             "reference 1 of signature /1/4 (URI \"#b\"): OK\nsignature /1/4: VALID\n"},
+        {kKeys, "comment-in-signedinfo.xml", 0,
+         "reference 1 of signature /1/3 (URI \"#p1\"): OK\nsignature /1/3: VALID\n"},
         // A certificate holds the key as well as a PEM public key does.
         {"--key " + data("keys/rsa.crt"), "id-dtd.xml", 0,
             "reference 1 of signature /1/3 (URI \"#p1\"): OK\nsignature /1/3: VALID\n"},
@@ -107,6 +109,9 @@ TEST_F(Verify, RejectsAlteredCopiesAndWrongKeys) {
         {kKeys, "bad-signature-value.xml", 1,
             "reference 1 of signature /1/3 (URI \"#p1\"): OK\n"
             "signature /1/3: INVALID (signature value does not match the keys)\n"},
+        {kKeys, "bad-signedinfo-namespace.xml", 1,
+         "reference 1 of signature /1/3 (URI \"#p1\"): OK\n"
+         "signature /1/3: INVALID (signature value does not match the keys)\n"},
         // The signature value is what a wrong key, or none of the right type, fails on.
         {other, "id-dtd.xml", 1,
             "reference 1 of signature /1/3 (URI \"#p1\"): OK\n"

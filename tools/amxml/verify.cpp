@@ -376,7 +376,8 @@ NodeSet::Filter* withoutComments() {
 // The prefixes of an InclusiveNamespaces child of a canonicalization method element.
 void inclusivePrefixes(const DOMElement* method, CanonicalizerParameters& parameters) {
     for (DOMElement* c = method->getFirstElementChild(); c; c = c->getNextElementSibling()) {
-        if (!c->getNamespaceURI() || std::u16string(c->getNamespaceURI()) != kExcC14n ||
+        if (!c->getNamespaceURI() || !c->getLocalName() ||
+            std::u16string(c->getNamespaceURI()) != kExcC14n ||
             std::u16string(c->getLocalName()) != u"InclusiveNamespaces") {
             continue;
         }

@@ -179,6 +179,9 @@ alter enveloped-exc.xml bad-namespace.xml 's/xmlns:x="urn:example:extra"/xmlns:x
 alter id-attr.xml bad-digest.xml 's|<DigestValue>.|<DigestValue>A|'
 alter multi-ref.xml bad-second-ref.xml 's|>B</item>|>b</item>|'
 alter id-dtd.xml bad-signature-value.xml '/<SignatureValue>/{n;s/^./A/;}'
+# A comment in SignedInfo is no part of its canonical form; a namespace declaration is.
+alter id-dtd.xml comment-in-signedinfo.xml 's|<SignedInfo>|<SignedInfo><!-- c -->|'
+alter id-dtd.xml bad-signedinfo-namespace.xml 's|<SignedInfo>|<SignedInfo xmlns:q="urn:q">|'
 # A duplicated ID: a forged element with the signed one's ID before it.
 alter id-dtd.xml bad-duplicate-id.xml 's|<part ref="p1"|<part ref="p1">forged</part><part ref="p1"|'
 # Wrapping: the signed element moved into an Object of the signature, a forged one in its place.
@@ -210,11 +213,13 @@ check good xpointer-id.xml
 check good multi-ref.xml --id-attr:id item
 check good multi-sig.xml --id-attr:id item --node-xpath "/list/*[local-name()='Signature'][1]"
 check good multi-sig.xml --id-attr:id item --node-xpath "/list/*[local-name()='Signature'][2]"
+check good comment-in-signedinfo.xml
 check good ../../../samples/signed-order-real.xml --id-attr:Id Signed
 for f in bad-text bad-attribute bad-namespace; do check bad $f.xml; done
 check bad bad-digest.xml --id-attr:Id Item
 check bad bad-second-ref.xml --id-attr:id item
 check bad bad-signature-value.xml
+check bad bad-signedinfo-namespace.xml
 check bad bad-duplicate-id.xml
 check bad bad-wrapped.xml --id-attr:Id Item
 echo "xmlsec1 agrees with every fixture"
