@@ -253,6 +253,8 @@ TEST_F(Verify, RefusesKeysAndCommandLines) {
         {"--bogus " + doc, 2, "amxml verify: unknown option '--bogus'"},
         {kKeys + " " + doc + " " + doc, 2, "only one input may be given"},
         {"--references-only " + data("keys/rsa.crt"), 1, "Exception 9"},
+        {"--references-only --max-depth 1 " + doc, 1,
+         "Nesting depth limit exceeded (amxml --max-depth)"},
     };
     for (const Expected& c : cases) {
         SCOPED_TRACE(c.args);
@@ -261,6 +263,10 @@ TEST_F(Verify, RefusesKeysAndCommandLines) {
         EXPECT_NE(std::string::npos, r.err.find(c.err)) << r.err;
         EXPECT_EQ("", r.out);
     }
+    // Standard input as FILE, and options given as --NAME=VALUE.
+    Outcome in = run("verify --key=" + data("keys/rsa.pub.pem") + " -", doc);
+    EXPECT_EQ(0, in.status);
+    EXPECT_EQ("reference 1 of signature /1/3 (URI \"#p1\"): OK\nsignature /1/3: VALID\n", in.out);
     // A document without signatures is no success.
     Outcome r = run("verify --references-only -", write("plain.xml", "<d/>"));
     EXPECT_EQ(1, r.status);
