@@ -63,6 +63,9 @@ TEST_F(Verify, AcceptsWhatThePeerSigned) {
         {kKeys + " --id-attr id", "multi-sig.xml", 0,
             "reference 1 of signature /1/3 (URI \"#a\"): OK\nsignature /1/3: VALID\n"
             "reference 1 of signature /1/4 (URI \"#b\"): OK\nsignature /1/4: VALID\n"},
+        // The second canonicalization reads the octets of the first.
+        {kKeys + " --id-attr id", "c14n-twice.xml", 0,
+         "reference 1 of signature /1/2 (URI \"#x\"): OK\nsignature /1/2: VALID\n"},
         {kKeys, "comment-in-signedinfo.xml", 0,
          "reference 1 of signature /1/3 (URI \"#p1\"): OK\nsignature /1/3: VALID\n"},
         // A certificate holds the key as well as a PEM public key does.
@@ -171,6 +174,8 @@ TEST_F(Verify, ChecksOnlySameDocumentReferencesItUnderstands) {
         "<ds:XPath>1</ds:XPath></ds:Transform>";
     // clang-format off
     const std::string visits = "'#xpointer(//*[//*[//*]])'";
+    const std::string exclusive =
+        "<ds:Transform Algorithm='http://www.w3.org/2001/10/xml-exc-c14n#'/>";
     const std::string enveloped =
         "<ds:Transform Algorithm='http://www.w3.org/2000/09/xmldsig#enveloped-signature'/>";
     const struct { std::string options, reference, line; } cases[] = {
@@ -191,6 +196,10 @@ TEST_F(Verify, ChecksOnlySameDocumentReferencesItUnderstands) {
             "FAILED: Evaluation limit exceeded: more than 5 node visits (--max-visits)"},
         {"--max-transforms 2 ", reference(" URI=''", enveloped + enveloped + enveloped, sha256),
             "FAILED: more than 2 transforms (--max-transforms)"},
+        {"", reference(" URI=''", exclusive + enveloped, sha256),
+         "NOT CHECKED: enveloped signature transform after a canonicalization"},
+        {"", reference(" URI=''", exclusive + exclusive + exclusive, sha256),
+         "FAILED: digest mismatch"},
         // The default limit of transforms, on both sides.
         {"", reference(" URI=''", enveloped + enveloped + enveloped + enveloped + enveloped, sha256),
          "FAILED: digest mismatch"},

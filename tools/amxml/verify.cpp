@@ -294,13 +294,12 @@ void registerIds(DOMDocument* document, const Options& options) {
     }
 }
 
-// What a transform step holds: a node set of the signed document (with the canonicalization
-// still to be made, once one has been asked for), or octets.
+// What a transform step holds: a node set, of the signed document or of one parsed from the
+// octets of a canonicalization, and the canonicalization asked for last, which is made only
+// when the octets are needed (so the last one writes straight into the digest).
 struct Value {
     DOMDocument* document = nullptr;
     std::unique_ptr<NodeSet::Filter> filter;  // null: every node of the document
-    bool octetData = false;
-    std::string octets;
     bool canonicalized = false;
     DOMCanonicalizer::Mode mode = DOMCanonicalizer::CANONICAL;
     CanonicalizerParameters parameters;
@@ -336,37 +335,28 @@ private:
     std::size_t position_ = 0;
 };
 
-// Writes the octets of `value`: a node set is canonicalized by the method asked for, or by
+// Writes the octets of `value`: its node set canonicalized by the method asked for, or by
 // inclusive canonicalization without comments when none was.
 void emit(Value& value, Ambrite::XML::OctetSink* sink) {
-    if (value.octetData) {
-        if (!value.octets.empty()) {
-            sink->write(reinterpret_cast<const unsigned char*>(value.octets.data()),
-                        static_cast<unsigned int>(value.octets.size()));
-        }
-        return;
-    }
     NodeSet nodes(value.document, value.filter ? value.filter->clone() : nullptr, nullptr, false);
     DOMCanonicalizer::canonicalize(&nodes, sink, value.mode,
                                    value.canonicalized ? &value.parameters : nullptr);
 }
 
-// Turns octets into a node set of a document parsed from them, comments included.
+// After a canonicalization, a transform that takes a node set gets the document parsed from
+// its octets, comments included.
 void toNodeSet(Value& value, const Options& options) {
-    if (!value.octetData && !value.canonicalized) return;
-    if (!value.octetData) {
-        std::string octets;
-        StringSink sink(octets);
-        emit(value, &sink);
-        value.octets.swap(octets);
-    }
-    StringSource source(value.octets);
-    value.parsed.reset(Ambrite::XML::DOMUtil::parse(&source, options.limits.limits));
-    value.document = value.parsed.get();
+    if (!value.canonicalized) return;
+    std::string octets;
+    StringSink sink(octets);
+    emit(value, &sink);
+    StringSource source(octets);
+    std::unique_ptr<DOMDocument, DocumentRelease> parsed(
+        Ambrite::XML::DOMUtil::parse(&source, options.limits.limits));
     value.filter.reset();
-    value.octetData = false;
+    value.parsed = std::move(parsed);
+    value.document = value.parsed.get();
     value.canonicalized = false;
-    value.octets.clear();
 }
 
 void restrict(Value& value, NodeSet::Filter* more) {
@@ -484,8 +474,9 @@ Check checkReference(const DOMElement* reference, const DOMElement* signature,
         for (const DOMElement* t : transforms) {
             const std::u16string algorithm = algorithmOf(t);
             if (algorithm == kEnveloped) {
-                if (value.octetData || value.canonicalized || value.parsed) {
-                    return {Check::NOT_CHECKED, "enveloped signature transform after octets"};
+                if (value.canonicalized || value.parsed) {
+                    return {Check::NOT_CHECKED,
+                            "enveloped signature transform after a canonicalization"};
                 }
                 restrict(value,
                          new NotFilter(new NodeTreeFilter(const_cast<DOMElement*>(signature))));

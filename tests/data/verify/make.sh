@@ -132,6 +132,15 @@ sign xpointer-id.xml "${rsa[@]}" -- <<EOF
 </doc>
 EOF
 
+# Canonical XML twice: the second parses the octets of the first, here an element whose
+# namespace context the first has fixed.
+sign c14n-twice.xml "${rsa[@]}" -- --id-attr:id item <<EOF
+<?xml version="1.0" encoding="UTF-8"?>
+<a:list xmlns:a="urn:a" xmlns:b="urn:b"><a:item id="x" b:c="1"><!-- c --><b:d/></a:item>
+  $(signature "" "$c14n" "${more}rsa-sha256" "#x|${exc}WithComments $c14n|${enc}sha256")
+</a:list>
+EOF
+
 # Several references in one signature, one per digest.
 sign multi-ref.xml "${rsa[@]}" -- --id-attr:id item <<EOF
 <?xml version="1.0" encoding="UTF-8"?>
@@ -211,6 +220,7 @@ check good id-dtd.xml
 check good xpointer-root.xml
 check good xpointer-id.xml
 check good multi-ref.xml --id-attr:id item
+check good c14n-twice.xml --id-attr:id item
 check good multi-sig.xml --id-attr:id item --node-xpath "/list/*[local-name()='Signature'][1]"
 check good multi-sig.xml --id-attr:id item --node-xpath "/list/*[local-name()='Signature'][2]"
 check good comment-in-signedinfo.xml
