@@ -63,6 +63,9 @@ TEST_F(Verify, AcceptsWhatThePeerSigned) {
         {kKeys + " --id-attr id", "multi-sig.xml", 0,
             "reference 1 of signature /1/3 (URI \"#a\"): OK\nsignature /1/3: VALID\n"
             "reference 1 of signature /1/4 (URI \"#b\"): OK\nsignature /1/4: VALID\n"},
+        // P-521: r and s of 66 octets; the key of the wrong curve is tried and passed over.
+        {kKeys + " --key " + data("keys/ec521.pub.pem"), "ecdsa-p521.xml", 0,
+         "reference 1 of signature /1/2 (URI \"\"): OK\nsignature /1/2: VALID\n"},
         // The second canonicalization reads the octets of the first.
         {kKeys + " --id-attr id", "c14n-twice.xml", 0,
          "reference 1 of signature /1/2 (URI \"#x\"): OK\nsignature /1/2: VALID\n"},

@@ -9,13 +9,14 @@ set -euo pipefail
 cd "$(dirname "$0")"
 mkdir -p keys
 
-# Test keys: RSA 2048 (with a self-signed certificate), EC P-256, a second RSA key that signed
+# Test keys: RSA 2048 (with a self-signed certificate), EC P-256 and P-521, a second RSA key that signed
 # nothing, and a 512-bit RSA key that verification must refuse.
 [ -f keys/rsa.pem ] || openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out keys/rsa.pem
 [ -f keys/ec.pem ] || openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out keys/ec.pem
+[ -f keys/ec521.pem ] || openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-521 -out keys/ec521.pem
 [ -f keys/other.pem ] || openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out keys/other.pem
 [ -f keys/small.pem ] || openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:512 -out keys/small.pem 2>/dev/null
-for k in rsa ec other small; do openssl pkey -in keys/$k.pem -pubout -out keys/$k.pub.pem; done
+for k in rsa ec ec521 other small; do openssl pkey -in keys/$k.pem -pubout -out keys/$k.pub.pem; done
 [ -f keys/rsa.crt ] || openssl req -x509 -new -key keys/rsa.pem -subj /CN=amxml-test -days 36500 -out keys/rsa.crt
 
 ds=http://www.w3.org/2000/09/xmldsig#
@@ -132,6 +133,12 @@ sign xpointer-id.xml "${rsa[@]}" -- <<EOF
 </doc>
 EOF
 
+# ECDSA on P-521, whose r and s take 66 octets each.
+sign ecdsa-p521.xml --privkey-pem keys/ec521.pem -- <<EOF
+<?xml version="1.0" encoding="UTF-8"?>
+<doc><v>521</v>$(signature "" "$exc" "${more}ecdsa-sha512" "|${ds}enveloped-signature|${enc}sha256")</doc>
+EOF
+
 # Canonical XML twice: the second parses the octets of the first, here an element whose
 # namespace context the first has fixed.
 sign c14n-twice.xml "${rsa[@]}" -- --id-attr:id item <<EOF
@@ -202,10 +209,12 @@ cmp -s id-attr.xml bad-wrapped.xml && { echo "wrapping changed nothing" >&2; exi
 fi
 
 # xmlsec1 must agree: every good fixture verifies, every altered one does not.
+# xmlsec1 tries only the first key of a type, so the P-521 key is given alone.
 check() {  # check EXPECTED FILE XMLSEC-OPTIONS...
-    local expected=$1 file=$2
+    local expected=$1 file=$2 keys=(--pubkey-pem keys/rsa.pub.pem --pubkey-pem keys/ec.pub.pem)
     shift 2
-    if xmlsec1 --verify --pubkey-pem keys/rsa.pub.pem --pubkey-pem keys/ec.pub.pem "$@" "$file" \
+    [ "$file" = ecdsa-p521.xml ] && keys=(--pubkey-pem keys/ec521.pub.pem)
+    if xmlsec1 --verify "${keys[@]}" "$@" "$file" \
         >/dev/null 2>&1; then
         got=good
     else
@@ -221,6 +230,7 @@ check good xpointer-root.xml
 check good xpointer-id.xml
 check good multi-ref.xml --id-attr:id item
 check good c14n-twice.xml --id-attr:id item
+check good ecdsa-p521.xml
 check good multi-sig.xml --id-attr:id item --node-xpath "/list/*[local-name()='Signature'][1]"
 check good multi-sig.xml --id-attr:id item --node-xpath "/list/*[local-name()='Signature'][2]"
 check good comment-in-signedinfo.xml
