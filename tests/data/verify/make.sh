@@ -9,8 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 mkdir -p keys
 
-# Test keys: RSA 2048 (with a self-signed certificate), EC P-256 and P-521, a second RSA key that signed
-# nothing, and a 512-bit RSA key that verification must refuse.
+# Test keys: RSA 2048 (with a self-signed certificate), EC P-256 and P-521, a second RSA key
+# that signed nothing, and a 512-bit RSA key that verification must refuse.
 [ -f keys/rsa.pem ] || openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out keys/rsa.pem
 [ -f keys/ec.pem ] || openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out keys/ec.pem
 [ -f keys/ec521.pem ] || openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-521 -out keys/ec521.pem
