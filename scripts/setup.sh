@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config libxerces-c-dev googletest libgtest-dev libbenchmark-dev
-          libxml2-utils libxml2-dev python3 python3-lxml)
+          libxml2-utils libxml2-dev python3 python3-lxml libssl-dev)
 for arg in "$@"; do
     case "$arg" in
         --fuzz) packages+=(clang libclang-rt-14-dev) ;;

@@ -17,6 +17,7 @@ const amxml::Command kCommands[] = {
     {"xpath", "evaluate an XPath 1.0 expression against a document", amxml::xpathCommand},
     {"xpointer", "list the nodes a same-document XPointer selects in a document",
      amxml::xpointerCommand},
+    {"verify", "check the XML signatures of a document with the keys given", amxml::verifyCommand},
 };
 
 void printUsage(std::FILE* to) {

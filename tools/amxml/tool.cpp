@@ -386,6 +386,8 @@ void writeNodeSet(Ambrite::XML::XPath::Iterator* nodes, Ambrite::XML::CharacterS
     }
 }
 
+std::u16string nodePath(Ambrite::XML::DOMNode* node) { return NodePaths().path(node); }
+
 int runCommand(const char* name, const char* usage, const std::function<int()>& body) {
     try {
         return body();

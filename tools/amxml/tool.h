@@ -30,6 +30,7 @@ int serializeCommand(int argc, char** argv);
 int c14nCommand(int argc, char** argv);
 int xpathCommand(int argc, char** argv);
 int xpointerCommand(int argc, char** argv);
+int verifyCommand(int argc, char** argv);
 
 /// Exit statuses shared by every subcommand.
 enum Status { SUCCESS = 0, FAILURE = 1, USAGE = 2 };
@@ -133,6 +134,9 @@ Ambrite::XML::DOMNode* locate(Ambrite::XML::DOMDocument* document, const std::st
 /// for the K-th child of that kind (CDATA sections count as text), children of entity
 /// references counted as children of the reference's parent. `nodes` is read, not deleted.
 void writeNodeSet(Ambrite::XML::XPath::Iterator* nodes, Ambrite::XML::CharacterSink& out);
+
+/// The path of one node, as writeNodeSet() writes it.
+std::u16string nodePath(Ambrite::XML::DOMNode* node);
 
 /// UTF-8 text as UTF-16; a usage error saying that `what` ('prefix', ...) is not UTF-8.
 std::u16string fromUtf8(const std::string& text, const char* what);

@@ -1,0 +1,299 @@
+// amxml verify, run as a subprocess on documents signed by a peer (tests/data/verify/make.sh,
+// which also checks that the peer agrees with every verdict below).
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/tool.h"
+
+using namespace amxml_test;
+
+namespace {
+
+const std::string kData = std::string(AMXML_SOURCE_DIR) + "/tests/data/verify/";
+
+std::string data(const std::string& name) { return "'" + kData + name + "'"; }
+
+const std::string kKeys = "--key " + data("keys/rsa.pub.pem") + " --key " + data("keys/ec.pub.pem");
+
+struct Case {
+    std::string args;  // before the file
+    std::string file;
+    int status;
+    std::string out;
+};
+
+class Verify : public ToolTest {
+protected:
+    void check(const Case& c) {
+        SCOPED_TRACE(c.file + " " + c.args);
+        Outcome r = run("verify " + c.args + " " + data(c.file));
+        EXPECT_EQ(c.status, r.status);
+        EXPECT_EQ(c.out, r.out);
+        EXPECT_EQ("", r.err);
+    }
+};
+
+}  // namespace
+
+TEST_F(Verify, AcceptsWhatThePeerSigned) {
+    const std::string id = "--id-attr id ";
+    // clang-format off
+    const Case cases[] = {
+        {kKeys, "enveloped-exc.xml", 0,
+            "reference 1 of signature /1/2 (URI \"\"): OK\nsignature /1/2: VALID\n"},
+        {kKeys, "enveloped-inc.xml", 0,
+            "reference 1 of signature /1/2 (URI \"\"): OK (warning: SHA-1)\n"
+            "signature /1/2: VALID (warning: SHA-1)\n"},
+        {kKeys + " --id-attr Id", "id-attr.xml", 0,
+            "reference 1 of signature /1/2 (URI \"#signed\"): OK\nsignature /1/2: VALID\n"},
+        {kKeys + " --id-attr {}Id", "id-attr.xml", 0,
+            "reference 1 of signature /1/2 (URI \"#signed\"): OK\nsignature /1/2: VALID\n"},
+        {kKeys, "id-dtd.xml", 0,
+            "reference 1 of signature /1/3 (URI \"#p1\"): OK\nsignature /1/3: VALID\n"},
+        {kKeys, "xpointer-root.xml", 0,
+            "reference 1 of signature /1/3 (URI \"#xpointer(/)\"): OK\nsignature /1/3: VALID\n"},
+        {kKeys, "xpointer-id.xml", 0,
+            "reference 1 of signature /1/2 (URI \"#xpointer(id('a'))\"): OK\nsignature /1/2: VALID\n"},
+        {"--key " + data("keys/rsa.pub.pem") + " --id-attr=id", "multi-ref.xml", 0,
+            "reference 1 of signature /1/4 (URI \"#a\"): OK (warning: SHA-1)\n"
+            "reference 2 of signature /1/4 (URI \"#b\"): OK\n"
+            "reference 3 of signature /1/4 (URI \"#c\"): OK\n"
+            "reference 4 of signature /1/4 (URI \"\"): OK\nsignature /1/4: VALID\n"},
+        {kKeys + " --id-attr id", "multi-sig.xml", 0,
+            "reference 1 of signature /1/3 (URI \"#a\"): OK\nsignature /1/3: VALID\n"
+            "reference 1 of signature /1/4 (URI \"#b\"): OK\nsignature /1/4: VALID\n"},
+        // P-521: r and s of 66 octets; the key of the wrong curve is tried and passed over.
+        {kKeys + " --key " + data("keys/ec521.pub.pem"), "ecdsa-p521.xml", 0,
+         "reference 1 of signature /1/2 (URI \"\"): OK\nsignature /1/2: VALID\n"},
+        // The second canonicalization reads the octets of the first.
+        {kKeys + " --id-attr id", "c14n-twice.xml", 0,
+         "reference 1 of signature /1/2 (URI \"#x\"): OK\nsignature /1/2: VALID\n"},
+        {kKeys, "comment-in-signedinfo.xml", 0,
+         "reference 1 of signature /1/3 (URI \"#p1\"): OK\nsignature /1/3: VALID\n"},
+        // A certificate holds the key as well as a PEM public key does.
+        {"--key " + data("keys/rsa.crt"), "id-dtd.xml", 0,
+            "reference 1 of signature /1/3 (URI \"#p1\"): OK\nsignature /1/3: VALID\n"},
+        {"--references-only", "xpointer-root.xml", 0,
+            "reference 1 of signature /1/3 (URI \"#xpointer(/)\"): OK\n"
+            "signature /1/3: VALID (references only, SignatureValue not checked)\n"},
+        // Limits at their edge.
+        {"--max-references 4 --max-transforms 1 " + id + kKeys, "multi-ref.xml", 0,
+            "reference 1 of signature /1/4 (URI \"#a\"): OK (warning: SHA-1)\n"
+            "reference 2 of signature /1/4 (URI \"#b\"): OK\n"
+            "reference 3 of signature /1/4 (URI \"#c\"): OK\n"
+            "reference 4 of signature /1/4 (URI \"\"): OK\nsignature /1/4: VALID\n"},
+        {"--max-transforms 2 " + kKeys, "xpointer-root.xml", 0,
+            "reference 1 of signature /1/3 (URI \"#xpointer(/)\"): OK\nsignature /1/3: VALID\n"},
+    };
+    // clang-format on
+    for (const Case& c : cases) check(c);
+}
+
+TEST_F(Verify, RejectsAlteredCopiesAndWrongKeys) {
+    const std::string other = "--key " + data("keys/other.pub.pem");
+    // clang-format off
+    const Case cases[] = {
+        {kKeys, "bad-text.xml", 1,
+            "reference 1 of signature /1/2 (URI \"\"): FAILED: digest mismatch\n"
+            "signature /1/2: INVALID (reference 1 FAILED: digest mismatch)\n"},
+        {kKeys, "bad-attribute.xml", 1,
+            "reference 1 of signature /1/2 (URI \"\"): FAILED: digest mismatch\n"
+            "signature /1/2: INVALID (reference 1 FAILED: digest mismatch)\n"},
+        {kKeys, "bad-namespace.xml", 1,
+            "reference 1 of signature /1/2 (URI \"\"): FAILED: digest mismatch\n"
+            "signature /1/2: INVALID (reference 1 FAILED: digest mismatch)\n"},
+        {kKeys + " --id-attr Id", "bad-digest.xml", 1,
+            "reference 1 of signature /1/2 (URI \"#signed\"): FAILED: digest mismatch\n"
+            "signature /1/2: INVALID (reference 1 FAILED: digest mismatch)\n"},
+        {"--references-only --id-attr id", "bad-second-ref.xml", 1,
+            "reference 1 of signature /1/4 (URI \"#a\"): OK (warning: SHA-1)\n"
+            "reference 2 of signature /1/4 (URI \"#b\"): FAILED: digest mismatch\n"
+            "reference 3 of signature /1/4 (URI \"#c\"): OK\n"
+            "reference 4 of signature /1/4 (URI \"\"): FAILED: digest mismatch\n"
+            "signature /1/4: INVALID (reference 2 FAILED: digest mismatch; references only)\n"},
+        {kKeys, "bad-signature-value.xml", 1,
+            "reference 1 of signature /1/3 (URI \"#p1\"): OK\n"
+            "signature /1/3: INVALID (signature value does not match the keys)\n"},
+        {kKeys, "bad-signedinfo-namespace.xml", 1,
+         "reference 1 of signature /1/3 (URI \"#p1\"): OK\n"
+         "signature /1/3: INVALID (signature value does not match the keys)\n"},
+        // The signature value is what a wrong key, or none of the right type, fails on.
+        {other, "id-dtd.xml", 1,
+            "reference 1 of signature /1/3 (URI \"#p1\"): OK\n"
+            "signature /1/3: INVALID (signature value does not match the keys)\n"},
+        {"--key " + data("keys/ec.pub.pem"), "id-dtd.xml", 1,
+            "reference 1 of signature /1/3 (URI \"#p1\"): OK\nsignature /1/3: INVALID (no RSA key)\n"},
+        {"--key " + data("keys/rsa.pub.pem") + " --id-attr id", "multi-sig.xml", 1,
+            "reference 1 of signature /1/3 (URI \"#a\"): OK\nsignature /1/3: VALID\n"
+            "reference 1 of signature /1/4 (URI \"#b\"): OK\nsignature /1/4: INVALID (no EC key)\n"},
+        // Without --id-attr the ID is unknown.
+        {kKeys, "id-attr.xml", 1,
+            "reference 1 of signature /1/2 (URI \"#signed\"): FAILED: no element with ID 'signed'\n"
+            "signature /1/2: INVALID (reference 1 FAILED: no element with ID 'signed')\n"},
+        // Limits just below what the documents need.
+        {"--max-references 3 --id-attr id " + kKeys, "multi-ref.xml", 1,
+            "signature /1/4: INVALID (more than 3 references (--max-references))\n"},
+        {"--max-transforms 1 " + kKeys, "xpointer-root.xml", 1,
+            "reference 1 of signature /1/3 (URI \"#xpointer(/)\"): FAILED: more than 1 transforms (--max-transforms)\n"
+            "signature /1/3: INVALID (reference 1 FAILED: more than 1 transforms (--max-transforms))\n"},
+    };
+    // clang-format on
+    for (const Case& c : cases) check(c);
+}
+
+TEST_F(Verify, FailsTheDocumentOnADuplicatedId) {
+    // The wrapping attack: the signed element moved into the signature, a forgery in its place.
+    const struct {
+        std::string args, file, value;
+    } cases[] = {{kKeys, "bad-duplicate-id.xml", "p1"},
+                 {kKeys + " --id-attr Id", "bad-wrapped.xml", "signed"}};
+    for (const auto& c : cases) {
+        Outcome r = run("verify " + c.args + " " + data(c.file));
+        EXPECT_EQ(1, r.status);
+        EXPECT_EQ("", r.out);
+        EXPECT_EQ("amxml verify: more than one element with ID '" + c.value + "'\n", r.err);
+    }
+}
+
+TEST_F(Verify, ChecksOnlySameDocumentReferencesItUnderstands) {
+    const std::string head =
+        "<d xmlns:ds='http://www.w3.org/2000/09/xmldsig#'><e Id='x'>1</e><ds:Signature>"
+        "<ds:SignedInfo><ds:CanonicalizationMethod Algorithm='http://www.w3.org/2001/10/"
+        "xml-exc-c14n#'/><ds:SignatureMethod Algorithm='http://www.w3.org/2001/04/"
+        "xmldsig-more#rsa-sha256'/>";
+    const std::string tail =
+        "</ds:SignedInfo><ds:SignatureValue>AA==</ds:SignatureValue>"
+        "</ds:Signature></d>";
+    auto reference = [](const std::string& uri, const std::string& transforms,
+                        const std::string& digest) {
+        return "<ds:Reference" + uri + "><ds:Transforms>" + transforms +
+               "</ds:Transforms><ds:DigestMethod Algorithm='" + digest +
+               "'/><ds:DigestValue>AA==</ds:DigestValue></ds:Reference>";
+    };
+    const std::string sha256 = "http://www.w3.org/2001/04/xmlenc#sha256";
+    const std::string xpath =
+        "<ds:Transform Algorithm='http://www.w3.org/TR/1999/REC-xpath-19991116'>"
+        "<ds:XPath>1</ds:XPath></ds:Transform>";
+    // clang-format off
+    const std::string visits = "'#xpointer(//*[//*[//*]])'";
+    const std::string exclusive =
+        "<ds:Transform Algorithm='http://www.w3.org/2001/10/xml-exc-c14n#'/>";
+    const std::string enveloped =
+        "<ds:Transform Algorithm='http://www.w3.org/2000/09/xmldsig#enveloped-signature'/>";
+    const struct { std::string options, reference, line; } cases[] = {
+        {"", reference(" URI='http://example.com/x'", "", sha256), "NOT CHECKED: external URI"},
+        {"", reference(" URI='file:///etc/passwd'", "", sha256), "NOT CHECKED: external URI"},
+        {"", reference("", "", sha256), "NOT CHECKED: no URI"},
+        {"", reference(" URI=''", xpath, sha256),
+            "NOT CHECKED: unsupported transform http://www.w3.org/TR/1999/REC-xpath-19991116"},
+        {"", reference(" URI=''", "", "http://www.w3.org/2001/04/xmldsig-more#md5"), "FAILED: MD5 refused"},
+        {"", reference(" URI=''", "", "urn:unknown"), "NOT CHECKED: unsupported digest method urn:unknown"},
+        {"", reference(" URI='#nothing'", "", sha256), "FAILED: no element with ID 'nothing'"},
+        {"", reference(" URI='#xpointer(id(\"nothing\"))'", "", sha256),
+            "FAILED: XPointer evaluated to empty set: Failed to resolve ID `nothing'"},
+        {"", reference(" URI='#xpointer(('", "", sha256), "FAILED: Unexpected token (expecting node test): Null"},
+        {"", reference(" URI=''", "", sha256), "FAILED: digest mismatch"},
+        {"", reference(" URI=" + visits, "", sha256), "FAILED: digest mismatch"},
+        {"--max-visits 5 ", reference(" URI=" + visits, "", sha256),
+            "FAILED: Evaluation limit exceeded: more than 5 node visits (--max-visits)"},
+        {"--max-transforms 2 ", reference(" URI=''", enveloped + enveloped + enveloped, sha256),
+            "FAILED: more than 2 transforms (--max-transforms)"},
+        {"", reference(" URI=''", exclusive + enveloped, sha256),
+         "NOT CHECKED: enveloped signature transform after a canonicalization"},
+        {"", reference(" URI=''", exclusive + exclusive + exclusive, sha256),
+         "FAILED: digest mismatch"},
+        // The default limit of transforms, on both sides.
+        {"", reference(" URI=''", enveloped + enveloped + enveloped + enveloped + enveloped, sha256),
+         "FAILED: digest mismatch"},
+        {"", reference(" URI=''", enveloped + enveloped + enveloped + enveloped + enveloped + enveloped, sha256),
+         "FAILED: more than 5 transforms (--max-transforms)"},
+        {"--id-attr Id ", reference(" URI='#x'", xpath, sha256),
+            "NOT CHECKED: unsupported transform http://www.w3.org/TR/1999/REC-xpath-19991116"},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reference);
+        const std::string file = write("in.xml", head + c.reference + tail);
+        Outcome r = run("verify --references-only " + c.options + file);
+        EXPECT_EQ(1, r.status);
+        const std::string first = "reference 1 of signature /1/2 (";
+        ASSERT_EQ(0u, r.out.find(first)) << r.out;
+        const std::string line = r.out.substr(0, r.out.find('\n'));
+        EXPECT_EQ(c.line, line.substr(line.find("): ") + 3));
+        EXPECT_NE(std::string::npos, r.out.find("\nsignature /1/2: INVALID (reference 1 "));
+    }
+}
+
+TEST_F(Verify, BoundsTheReferencesOfASignature) {
+    // 30 references are checked by default; 31 or 10,000 are not looked at.
+    const std::string reference =
+        "<Reference URI=''><DigestMethod Algorithm='http://www.w3.org/2001/04/xmlenc#sha256'/>"
+        "<DigestValue>47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=</DigestValue></Reference>";
+    for (int count : {30, 31, 10000}) {
+        SCOPED_TRACE(count);
+        std::string document = "<Signature xmlns='http://www.w3.org/2000/09/xmldsig#'><SignedInfo>";
+        for (int k = 0; k < count; ++k) document += reference;
+        document += "</SignedInfo></Signature>";
+        Outcome r = run("verify --references-only " + write("in.xml", document));
+        EXPECT_EQ(1, r.status);
+        std::string expected;
+        if (count <= 30) {
+            for (int k = 1; k <= count; ++k) {
+                expected += "reference " + std::to_string(k) +
+                            " of signature /1 (URI \"\"): FAILED: digest mismatch\n";
+            }
+            expected +=
+                "signature /1: INVALID (reference 1 FAILED: digest mismatch; references only)\n";
+        } else {
+            expected = "signature /1: INVALID (more than 30 references (--max-references))\n";
+        }
+        EXPECT_EQ(expected, r.out);
+    }
+}
+
+TEST_F(Verify, RefusesKeysAndCommandLines) {
+    const std::string doc = data("id-dtd.xml");
+    const Expected cases[] = {
+        {doc, 2, "amxml verify: no key given (--key PEM, or --references-only)\n"},
+        {"--key " + data("keys/small.pub.pem") + " " + doc, 1, "bits refused (at least 1024)"},
+        {"--key " + doc + " " + doc, 1, "amxml verify: no public key or certificate in "},
+        {"--key /nonexistent " + doc, 1, "amxml verify: cannot open /nonexistent: "},
+        {"--max-references 0 " + kKeys + " " + doc, 2, "invalid value '0' of --max-references"},
+        {"--max-visits x " + kKeys + " " + doc, 2, "invalid value 'x' of --max-visits"},
+        {"--id-attr {urn:x " + kKeys + " " + doc, 2, "invalid name '{urn:x'"},
+        {"--bogus " + doc, 2, "amxml verify: unknown option '--bogus'"},
+        {kKeys + " " + doc + " " + doc, 2, "only one input may be given"},
+        {"--references-only " + data("keys/rsa.crt"), 1, "Exception 9"},
+        {"--references-only --max-depth 1 " + doc, 1,
+         "Nesting depth limit exceeded (amxml --max-depth)"},
+    };
+    for (const Expected& c : cases) {
+        SCOPED_TRACE(c.args);
+        Outcome r = run("verify " + c.args);
+        EXPECT_EQ(c.status, r.status);
+        EXPECT_NE(std::string::npos, r.err.find(c.err)) << r.err;
+        EXPECT_EQ("", r.out);
+    }
+    // Standard input as FILE, and options given as --NAME=VALUE.
+    Outcome in = run("verify --key=" + data("keys/rsa.pub.pem") + " -", doc);
+    EXPECT_EQ(0, in.status);
+    EXPECT_EQ("reference 1 of signature /1/3 (URI \"#p1\"): OK\nsignature /1/3: VALID\n", in.out);
+    // A document without signatures is no success.
+    Outcome r = run("verify --references-only -", write("plain.xml", "<d/>"));
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ("amxml verify: no signature in the document\n", r.err);
+    r = run("verify --help");
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(0u, r.out.find("usage: amxml verify [--key PEM]..."));
+    EXPECT_NE(std::string::npos, run("--help").out.find("  verify      check the XML"));
+}
+
+TEST_F(Verify, AcceptsTheSignedSample) {
+    Outcome r = run("verify --key '" + std::string(AMXML_SOURCE_DIR) +
+                    "/samples/signed-order-real.pub.pem' --id-attr Id '" + AMXML_SOURCE_DIR +
+                    "/samples/signed-order-real.xml'");
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("reference 1 of signature /1/2/4 (URI \"#signed\"): OK\nsignature /1/2/4: VALID\n",
+              r.out);
+}
