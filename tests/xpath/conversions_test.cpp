@@ -67,8 +67,8 @@ TEST(XPathUtil, GivesStringValuesOfNodes) {
     EXPECT_EQ("c", text(XPathUtil::string(a->getChildNodes()->item(2))));
     EXPECT_EQ("d", text(XPathUtil::string(a->getChildNodes()->item(3))));
     EXPECT_EQ("", text(XPathUtil::string(static_cast<DOMNode*>(nullptr))));
-    EXPECT_EQ("14: Unhandled node: Type 10", failure([&] { text(XPathUtil::string(doctype)); }));
-    EXPECT_EQ("14: Unhandled node: Type 10", failure([&] { XPathUtil::number(doctype); }));
+    EXPECT_EQ("14: Unhandled node: Type 10", thrown([&] { text(XPathUtil::string(doctype)); }));
+    EXPECT_EQ("14: Unhandled node: Type 10", thrown([&] { XPathUtil::number(doctype); }));
     a->getAttributeNode(u"q")->appendChild(env.doc->createTextNode(u"3"));  // a value of two
     EXPECT_EQ("1 & 23", text(XPathUtil::string(a->getAttributeNode(u"q"))));
     EXPECT_EQ(123.0, XPathUtil::number(env.doc->createTextNode(u" 123 ")));

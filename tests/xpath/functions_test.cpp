@@ -150,8 +150,8 @@ TEST(BaseFunction, ChecksArgumentCountsBeforeEvaluatingArguments) {
     EXPECT_EQ(9, BaseFunction::idFunction()->id());
     // Asked for another type than their own, functions refuse.
     const BaseFunction *concat = BaseFunction::lookup(u"concat"), *id = BaseFunction::idFunction();
-    EXPECT_EQ("14: Not a number", failure([&] { concat->number({}, nullptr, 1, f.env.map); }));
-    EXPECT_EQ("14: Not a node set", failure([&] { concat->nodeSet({}, nullptr, 1, f.env.map); }));
-    EXPECT_EQ("14: Not a boolean", failure([&] { concat->boolean({}, nullptr, 1, f.env.map); }));
-    EXPECT_EQ("14: Not a string", failure([&] { id->string({}, nullptr, 1, f.env.map); }));
+    EXPECT_EQ("14: Not a number", thrown([&] { concat->number({}, nullptr, 1, f.env.map); }));
+    EXPECT_EQ("14: Not a node set", thrown([&] { concat->nodeSet({}, nullptr, 1, f.env.map); }));
+    EXPECT_EQ("14: Not a boolean", thrown([&] { concat->boolean({}, nullptr, 1, f.env.map); }));
+    EXPECT_EQ("14: Not a string", thrown([&] { id->string({}, nullptr, 1, f.env.map); }));
 }

@@ -4,10 +4,11 @@ namespace {
 
 std::string printedTree(const std::string& expr) {
     std::ostringstream out;
-    std::string thrown =
-        failure([&] { out << Tree(XPathParser::parse(widen(expr).c_str())).get(); });
-    return thrown.empty() ? out.str() : thrown;
+    std::string failure =
+        thrown([&] { out << Tree(XPathParser::parse(widen(expr).c_str())).get(); });
+    return failure == "no exception" ? out.str() : failure;
 }
+
 }  // namespace
 
 // The printed trees show grouping: "(l op r)" for binary operators, "/" between steps.

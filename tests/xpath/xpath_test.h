@@ -65,21 +65,11 @@ inline XPath* build(const std::string& text) {
     return e.release();
 }
 
-/// The id and message of the Exception `f` throws, "" if none.
-inline std::string failure(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return std::to_string(e.id()) + ": " + e.what().c_str();
-    }
-    return "";
-}
-
 /// Every node of `it`, then checks that it is exhausted.
 inline Nodes read(XPath::Iterator& it) {
     Nodes out;
     while (it.hasNext()) out.push_back(it.next());
-    EXPECT_EQ("14: No next node", failure([&] { it.next(); }));
+    EXPECT_EQ("14: No next node", thrown([&] { it.next(); }));
     return out;
 }
 
@@ -139,9 +129,8 @@ struct Env {
     }
     /// The value, or the id and message of the Exception evaluation throws.
     std::string eval(const std::string& expr, DOMNode* context = nullptr) {
-        std::string result;
-        std::string thrown = failure([&] { result = value(expr, context); });
-        return thrown.empty() ? result : thrown;
+        std::string result, failure = thrown([&] { result = value(expr, context); });
+        return failure == "no exception" ? result : failure;
     }
     Nodes nodes(const std::string& expr, DOMNode* context = nullptr) {
         Tree e(compile(expr));
@@ -153,11 +142,11 @@ struct Env {
     }
     /// The labels of the nodes in the order the expression yields them, or the failure.
     std::string select(const std::string& expr, DOMNode* context = nullptr) {
-        std::string out;
-        std::string thrown = failure([&] {
-            for (DOMNode* n : nodes(expr, context)) out += (out.empty() ? "" : " ") + label(n);
-        });
-        return thrown.empty() ? out : thrown;
+        std::string out, failure = thrown([&] {
+                             for (DOMNode* n : nodes(expr, context))
+                                 out += (out.empty() ? "" : " ") + label(n);
+                         });
+        return failure == "no exception" ? out : failure;
     }
     XPath* compile(const std::string& expr) {
         return xpath ? XPathParser::parse(widen(expr).c_str()) : build(expr);
@@ -175,29 +164,80 @@ inline void check(Env& env, std::initializer_list<Case> cases, DOMNode* context 
     for (const Case& c : cases) {
         EXPECT_EQ(c.expected, env.eval(c.expr, context)) << c.expr;
         sweep([&] {
-            std::string thrown = failure([&] { env.value(c.expr, context); });
-            if (thrown.compare(0, 4, "18: ") == 0) throw Exception(18, "Out of memory");
-            EXPECT_TRUE(thrown.empty() || thrown == c.expected) << c.expr;
+            std::string failure = thrown([&] { env.value(c.expr, context); });
+            if (failure.compare(0, 4, "18: ") == 0) throw Exception(18, "Out of memory");
+            EXPECT_TRUE(failure == "no exception" || failure == c.expected) << c.expr;
         });
     }
 }
 
-/// Every node a walk in document order meets from `n`: the node, its namespace declarations
-/// (xmlns='' aside), its other attributes, its children (document types aside).
-inline void documentOrder(DOMNode* n, Nodes& out) {
-    out.push_back(n);
-    for (int declarations = 1; declarations >= 0 && n->getAttributes(); --declarations) {
-        for (XMLSize_t i = 0; i < n->getAttributes()->getLength(); ++i) {
-            DOMNode* a = n->getAttributes()->item(i);
-            std::string name = utf8(a->getNodeName()) + (*a->getNodeValue() ? ":" : "");
-            if (name != "xmlns" && (name.compare(0, 6, "xmlns:") == 0) == declarations)
-                out.push_back(a);
+// The XPath view of a tree by plain recursion: entity references expanded in place, document
+// types left out, an element's declarations and then its other attributes before its children.
+struct View {
+    Nodes order;
+    std::map<DOMNode*, DOMNode*> parent;
+    std::map<DOMNode*, Nodes> children, attributes, declarations;
+    std::map<DOMNode*, std::size_t> first, end;  // index in `order`, and past the subtree
+
+    explicit View(DOMNode* document) { add(document, nullptr); }
+    void add(DOMNode* n, DOMNode* p) {
+        first[n] = order.size();
+        order.push_back(n);
+        parent[n] = p;
+        for (int declaration = 1; n->getAttributes() && declaration >= 0; --declaration) {
+            for (XMLSize_t i = 0; i < n->getAttributes()->getLength(); ++i) {
+                DOMNode* a = n->getAttributes()->item(i);
+                std::string name = utf8(a->getNodeName());
+                if (name == "xmlns" && !*a->getNodeValue()) continue;
+                if ((name == "xmlns" || name.compare(0, 6, "xmlns:") == 0) != bool(declaration))
+                    continue;
+                (declaration ? declarations : attributes)[n].push_back(a);
+                add(a, n);
+            }
         }
+        std::function<void(DOMNode*)> expand = [&](DOMNode* c) {
+            for (; c; c = c->getNextSibling()) {
+                if (c->getNodeType() == DOMNode::ENTITY_REFERENCE_NODE) {
+                    expand(c->getFirstChild());
+                } else if (c->getNodeType() != DOMNode::DOCUMENT_TYPE_NODE) {
+                    children[n].push_back(c);
+                }
+            }
+        };
+        if (n->getNodeType() != DOMNode::ATTRIBUTE_NODE) expand(n->getFirstChild());
+        for (DOMNode* c : children[n]) add(c, n);
+        end[n] = order.size();
     }
-    for (DOMNode* c = n->getFirstChild(); c; c = c->getNextSibling()) {
-        if (c->getNodeType() != DOMNode::DOCUMENT_TYPE_NODE) documentOrder(c, out);
+    // The nodes of an axis from n in axis order.
+    Nodes axis(const std::string& name, DOMNode* n) {
+        auto attribute = [](DOMNode* m) { return m->getNodeType() == DOMNode::ATTRIBUTE_NODE; };
+        DOMNode* r = attribute(n) ? parent[n] : n;  // an attribute's following and preceding
+        Nodes out, siblings = parent[n] && !attribute(n) ? children[parent[n]] : Nodes();
+        std::size_t at = std::find(siblings.begin(), siblings.end(), n) - siblings.begin();
+        if (name == "self" || name == "ancestor-or-self" || name == "descendant-or-self")
+            out.push_back(n);
+        if (name == "child") out = children[n];
+        if (name == "attribute") out = attributes[n];
+        if (name == "namespace") out = declarations[n];
+        if (name == "parent" && parent[n]) out.push_back(parent[n]);
+        for (DOMNode* a = parent[n]; name.compare(0, 8, "ancestor") == 0 && a; a = parent[a])
+            out.push_back(a);
+        if (name == "following-sibling" && at < siblings.size())
+            out.assign(siblings.begin() + at + 1, siblings.end());
+        if (name == "preceding-sibling") out.assign(siblings.rend() - at, siblings.rend());
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            DOMNode* m = order[i];
+            if (attribute(m)) continue;
+            if ((name.compare(0, 10, "descendant") == 0 && i > first[n] && i < end[n]) ||
+                (name == "following" && i >= end[r]) ||
+                (name == "preceding" && i < first[r] && end[m] <= first[r])) {
+                out.push_back(m);
+            }
+        }
+        if (name == "preceding") std::reverse(out.begin(), out.end());
+        return out;
     }
-}
+};
 
 }  // namespace xpath_test
 
