@@ -18,30 +18,21 @@ struct Log : XPath::Function {
 }  // namespace
 
 // Each expected value is libxml2's (xmllint) for the same expression in XPath syntax, with $x read
-// as //x.
+// as //x. Every pair of types under every comparison is compared with libxml2 on generated
+// expressions in tests/xpath/peer; these keep each operand order of a boolean against the other
+// types, empty node sets, NaN, negative zero and strings compared as numbers.
 TEST(Operator, ComparesEveryPairOfTypes) {
     Env env(kDocument);
     // clang-format off
-    check(env, {{"(= $a $b)", "true"}, {"(!= $a $b)", "true"}, {"(= $a $c)", "false"},
-        {"(!= $c $c)", "false"}, {"(< $a $b)", "true"}, {"(> $a $b)", "false"},
-        {"(>= $a $b)", "true"}, {"(= $none $none)", "false"}, {"(!= $none $a)", "false"},
-        {"(= $a $none)", "false"}, {"(= $a 2)", "true"}, {"(!= $a 1)", "true"},
-        {"(!= $a 2)", "true"}, {"(= $c 0)", "false"}, {"(!= $c 0)", "true"}, {"(< $a 1.5)", "true"},
-        {"(> $a 2)", "false"}, {"(< 2 $a)", "false"}, {"(= $none 0)", "false"},
-        {"(!= $none 0)", "false"}, {"(< $none 1)", "false"}, {"(= $b 'x')", "true"},
-        {"(!= $b 'x')", "true"}, {"(!= $c 'abc')", "false"}, {"(= 'abc' $c)", "true"},
-        {"(< $a '1.5')", "true"}, {"(= $none '')", "false"}, {"(!= $none '')", "false"},
-        {"(= $e '')", "true"}, {"(= $none (false))", "true"}, {"(!= $none (true))", "true"},
-        {"(= $a (true))", "true"}, {"(= $e (true))", "true"}, {"(< $none (true))", "true"},
-        {"(> (true) $a)", "false"}, {"(= (true) (true))", "true"}, {"(!= (true) (false))", "true"},
-        {"(> (true) (false))", "true"}, {"(>= (false) (true))", "false"}, {"(= 2 (true))", "true"},
-        {"(= (false) 0)", "true"}, {"(= 0 (true))", "false"}, {"(> (true) 0.5)", "true"},
-        {"(= 'x' (true))", "true"}, {"(= (false) '')", "true"}, {"(= '' (true))", "false"},
-        {"(< (true) '2')", "true"}, {"(= 1 1.0)", "true"}, {"(= (div 0 0) (div 0 0))", "false"},
-        {"(!= (div 0 0) (div 0 0))", "true"}, {"(> (div 1 0) 1)", "true"},
-        {"(< (div 0 0) 1)", "false"}, {"(= '1' 1)", "true"}, {"(= 'abc' 0)", "false"},
-        {"(!= 'abc' 0)", "true"}, {"(= 'abc' 'abc')", "true"}, {"(= 'abc' 'abd')", "false"},
-        {"(< '2' '10')", "true"}, {"(< 'a' 'b')", "false"}, {"(= 0 (neg 0))", "true"}});
+    check(env, {{"(= $none $none)", "false"}, {"(!= $none $a)", "false"}, {"(!= $none '')", "false"},
+        {"(= $none (false))", "true"}, {"(< $none (true))", "true"}, {"(> (true) $a)", "false"},
+        {"(= $e (true))", "true"}, {"(= 2 (true))", "true"}, {"(= (false) 0)", "true"},
+        {"(= 0 (true))", "false"}, {"(> (true) 0.5)", "true"}, {"(= 'x' (true))", "true"},
+        {"(= (false) '')", "true"}, {"(= '' (true))", "false"}, {"(< (true) '2')", "true"},
+        {"(< $a '1.5')", "true"}, {"(= $c 0)", "false"}, {"(!= $c 0)", "true"},
+        {"(= (div 0 0) (div 0 0))", "false"}, {"(!= (div 0 0) (div 0 0))", "true"},
+        {"(< (div 0 0) 1)", "false"}, {"(= 0 (neg 0))", "true"}, {"(< '2' '10')", "true"},
+        {"(< 'a' 'b')", "false"}});
     // clang-format on
 }
 
@@ -66,13 +57,11 @@ TEST(Operator, ComparesLargeNodeSetsLikePairs) {
 TEST(Operator, ComputesArithmeticAndUnions) {
     Env env(kDocument);
     // clang-format off
+    // clang-format off
     check(env, {{"(mod 5 (neg 2))", "1"}, {"(mod (neg 5) 2)", "-1"}, {"(mod 5.5 2)", "1.5"},
-        {"(mod 1 0)", "NaN"}, {"(div 1 0)", "Infinity"}, {"(div (neg 1) 0)", "-Infinity"},
-        {"(div 0 0)", "NaN"}, {"(neg 0)", "0"}, {"(div 1 (neg 0))", "-Infinity"}, {"(div 1 (neg (neg 0)))", "Infinity"}, {"(+ (* 2 3) 1)", "7"}, {"(- (- 1 2) 3)", "-4"},
-        {"(div 7 2)", "3.5"}, {"(neg (neg 2))", "2"}, {"(neg $a)", "-1"}, {"(+ $a 1)", "2"},
-        {"(+ 'x' 1)", "NaN"}, {"(+ (true) 1)", "2"}, {"(+ 0.1 0.2)", "0.30000000000000004"},
-        {"(| $b $a)", "1"}, {"(or $a $none)", "true"}, {"(and $none 1)", "false"},
-        {"(or '' 0)", "false"}, {"(| 's' $a)", "14: String cannot be converted to node set"},
+        {"(mod 1 0)", "NaN"}, {"(div 1 (neg 0))", "-Infinity"}, {"(div 1 (neg (neg 0)))", "Infinity"},
+        {"(+ 0.1 0.2)", "0.30000000000000004"}, {"(| $b $a)", "1"}, {"(or '' 0)", "false"},
+        {"(| 's' $a)", "14: String cannot be converted to node set"},
         {"(| $a (true))", "14: Boolean cannot be converted to node set"},
         {"(| 1 $a)", "14: Number cannot be converted to node set"},
         {"$v", "14: Unbound variable: v"}, {"(f)", "14: Unbound function: f"},
@@ -148,20 +137,10 @@ TEST(XPath, InitBindsHereAndTheNearestPrefixes) {
     });
 }
 
+// Operators and paths print as the parser tests show; numbers print in six significant digits.
 TEST(XPath, PrintsTrees) {
-    // clang-format off
-    const Case cases[] = {
-        {"(= (+ (neg 1) $a) (concat 'x' / .))", "((-1 + $a) = concat(\"x\", <root>, <relative>))"},
-        {"(or (true) (and (< 1 0.5) (| $b $c)))", "(true() or ((1 < 0.5) and ($b | $c)))"},
-        {"(!= (* (mod (div 1234567 0.0000001) 3) 2) (>= (- 1 (neg 2)) 0))", "((((1.23457e+06 div 1e-07) mod 3) * 2) != ((1 - -2) >= 0))"}};
-    // clang-format on
-    for (const Case& c : cases) {
-        std::ostringstream out;
-        out << Tree(build(c.expr)).get();
-        EXPECT_EQ(c.expected, out.str());
-    }
     std::ostringstream out;
     Primitive yes(true), no(false), none(static_cast<const XMLCh*>(nullptr));
-    out << &yes << &no << &none;
-    EXPECT_EQ("truefalse\"Null\"", out.str());
+    out << &yes << &no << &none << Tree(build("(mod (div 1234567 0.0000001) 3)")).get();
+    EXPECT_EQ("truefalse\"Null\"((1.23457e+06 div 1e-07) mod 3)", out.str());
 }

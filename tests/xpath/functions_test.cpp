@@ -28,18 +28,17 @@ struct Fixture {
 
 // Each expected value is libxml2's (xmllint) for the same expression in XPath syntax where the
 // rules do not differ: ours reject exponents, give the shortest round-trip digits, round -0.4 to
-// positive zero and round exactly where libxml2 adds 0.5.
+// positive zero and round exactly where libxml2 adds 0.5. The common cases of every function are
+// compared with libxml2 on generated expressions in tests/xpath/peer; these tables keep the
+// extremes the generator does not reach (non-integral, infinite and NaN arguments, tabs and
+// repeated characters), repeated nodes in variables, and namespace declarations, which libxml2
+// models differently.
 TEST(BaseFunction, ComputesNumbers) {
     Fixture f;
     // clang-format off
-    check(f.env, {{"(position)", "1"}, {"(count $e)", "3"}, {"(count (| (| $e $e) $k))", "4"},
-        {"(count $none)", "0"}, {"(sum $e)", "NaN"}, {"(sum $none)", "0"},
-        {"(string-length 'abc')", "3"}, {"(string-length '')", "0"}, {"(number '12')", "12"},
-        {"(number ' -1.5 ')", "-1.5"}, {"(number '1e3')", "NaN"}, {"(number (true))", "1"},
-        {"(number $e)", "1"}, {"(floor (neg 1.5))", "-2"}, {"(floor 2)", "2"},
-        {"(ceiling (neg 1.5))", "-1"}, {"(div 1 (ceiling (neg 0.5)))", "-Infinity"},
-        {"(round 2.5)", "3"}, {"(round (neg 2.5))", "-2"}, {"(round (neg 0.4))", "0"},
-        {"(round (div 0 0))", "NaN"}, {"(round (div 1 0))", "Infinity"},
+    check(f.env, {{"(position)", "1"}, {"(count (| (| $e $e) $k))", "4"}, {"(sum $e)", "NaN"},
+        {"(div 1 (ceiling (neg 0.5)))", "-Infinity"}, {"(round 2.5)", "3"}, {"(round (neg 2.5))", "-2"},
+        {"(round (neg 0.4))", "0"}, {"(round (div 0 0))", "NaN"}, {"(round (div 1 0))", "Infinity"},
         {"(round (div (neg 1) 0))", "-Infinity"}, {"(round (neg 1.5))", "-1"},
         {"(round 0.49999999999999994)", "0"}, {"(round 4503599627370497)", "4503599627370497"},
         {"(round (neg 0.6))", "-1"}, {"(div 1 (round (neg 0.4)))", "Infinity"},
@@ -56,21 +55,14 @@ TEST(BaseFunction, ComputesStrings) {
     check(f.env, {{"(substring '12345' 1.5 2.6)", "234"}, {"(substring '12345' 0 3)", "12"},
         {"(substring '12345' (div 0 0) 3)", ""}, {"(substring '12345' 1 (div 0 0))", ""},
         {"(substring '12345' (neg 42) (div 1 0))", "12345"},
-        {"(substring '12345' (div (neg 1) 0) (div 1 0))", ""}, {"(substring '12345' 2)", "2345"},
-        {"(substring '12345' 1.5)", "2345"}, {"(substring '12345' 6)", ""},
-        {"(substring '12345' 0)", "12345"}, {"(substring '12345' 5 (neg 1))", ""},
-        {"(substring '12345' 2 2)", "23"}, {"(substring '12345' (div 1 0))", ""},
+        {"(substring '12345' (div (neg 1) 0) (div 1 0))", ""}, {"(substring '12345' 1.5)", "2345"},
+        {"(substring '12345' 6)", ""}, {"(substring '12345' 0)", "12345"},
+        {"(substring '12345' 5 (neg 1))", ""}, {"(substring '12345' (div 1 0))", ""},
         {"(substring '12345' (div (neg 1) 0))", "12345"}, {"(substring '12345' 4 9)", "45"},
-        {"(substring '' 1)", ""}, {"(substring-before '1999/04/01' '/')", "1999"},
-        {"(substring-after '1999/04/01' '/')", "04/01"}, {"(substring-after 'abc' '')", "abc"},
-        {"(substring-before 'abc' '')", ""}, {"(substring-before 'abc' 'x')", ""},
-        {"(substring-after 'abc' 'c')", ""}, {"(substring-after 'abcbc' 'bc')", "bc"},
-        {"(translate 'bar' 'abc' 'ABC')", "BAr"}, {"(translate '--aaa--' 'abc-' 'ABC')", "AAA"},
-        {"(translate 'aba' 'aa' 'xy')", "xbx"}, {"(translate 'abc' '' 'x')", "abc"},
-        {"(normalize-space '  a \t b  ')", "a b"}, {"(normalize-space '')", ""},
-        {"(normalize-space ' \n ')", ""}, {"(normalize-space 'x')", "x"},
-        {"(concat 'a' 'b' 'c')", "abc"}, {"(concat 1 (true) $e '')", "1true1"},
-        {"(string (div 1 3))", "0.3333333333333333"}, {"(string $e)", "1"}, {"(string '')", ""}});
+        {"(substring-after 'abc' '')", "abc"}, {"(substring-before 'abc' '')", ""},
+        {"(substring-after 'abcbc' 'bc')", "bc"}, {"(translate 'aba' 'aa' 'xy')", "xbx"},
+        {"(translate 'abc' '' 'x')", "abc"}, {"(normalize-space '  a \t b  ')", "a b"},
+        {"(normalize-space ' \n ')", ""}});
     // clang-format on
     check(f.env, {{"(normalize-space)", "t u"}, {"(string .)", "  t  u "}},
           f.s->getChildNodes()->item(2));
@@ -79,17 +71,10 @@ TEST(BaseFunction, ComputesStrings) {
 TEST(BaseFunction, NamesNodes) {
     Fixture f;
     // clang-format off
-    check(f.env, {{"(name $ds:s)", "ds:s"}, {"(local-name $ds:s)", "s"},
-        {"(namespace-uri $ds:s)", "http://ds"}, {"(name $decl)", "ds"},
-        {"(local-name $decl)", "ds"}, {"(namespace-uri $decl)", ""}, {"(name $dflt)", ""},
-        {"(local-name $dflt)", ""}, {"(namespace-uri $dflt)", ""}, {"(name $att)", "ds:a"},
-        {"(local-name $att)", "a"}, {"(namespace-uri $att)", "http://ds"},
-        {"(name $lang)", "xml:lang"},
-        {"(namespace-uri $lang)", "http://www.w3.org/XML/1998/namespace"}, {"(name $pi)", "pi"},
-        {"(local-name $pi)", "pi"}, {"(namespace-uri $pi)", ""}, {"(name $com)", ""},
-        {"(local-name $text)", ""}, {"(name $none)", ""}, {"(local-name $none)", ""},
-        {"(name $k)", "k"}, {"(namespace-uri $k)", ""}, {"(namespace-uri $e)", ""}, {"(name)", "r"},
-        {"(name (| $ds:s $e))", "e"}, {"(name /)", ""}});
+    check(f.env, {{"(name $decl)", "ds"}, {"(local-name $decl)", "ds"}, {"(namespace-uri $decl)", ""},
+        {"(name $dflt)", ""}, {"(local-name $dflt)", ""}, {"(namespace-uri $dflt)", ""},
+        {"(namespace-uri $lang)", "http://www.w3.org/XML/1998/namespace"}, {"(name $k)", "k"},
+        {"(namespace-uri $k)", ""}, {"(name (| $ds:s $e))", "e"}, {"(name /)", ""}});
     // clang-format on
     check(f.env, {{"(name)", "pi"}, {"(local-name)", "pi"}}, f.s->getFirstChild());
 }
@@ -97,14 +82,8 @@ TEST(BaseFunction, NamesNodes) {
 TEST(BaseFunction, ComputesBooleans) {
     Fixture f;
     // clang-format off
-    check(f.env, {{"(contains 'abc' '')", "true"}, {"(contains 'abc' 'bd')", "false"},
-        {"(contains 'abc' 'bc')", "true"}, {"(starts-with 'abc' '')", "true"},
-        {"(starts-with 'abc' 'abcd')", "false"}, {"(starts-with 'abc' 'ab')", "true"},
-        {"(starts-with 'abc' 'b')", "false"}, {"(boolean '')", "false"},
-        {"(boolean $none)", "false"}, {"(boolean $e)", "true"}, {"(boolean (div 0 0))", "false"},
-        {"(boolean (neg 0))", "false"}, {"(boolean (div (neg 1) 0))", "true"},
-        {"(boolean 'false')", "true"}, {"(boolean 0.000001)", "true"}, {"(not 0)", "true"},
-        {"(not 'a')", "false"}, {"(true)", "true"}, {"(false)", "false"}, {"(lang 'en')", "true"},
+    check(f.env, {{"(boolean (div 0 0))", "false"}, {"(boolean (neg 0))", "false"},
+        {"(boolean (div (neg 1) 0))", "true"}, {"(boolean 0.000001)", "true"}, {"(lang 'en')", "true"},
         {"(lang 'EN')", "true"}, {"(lang 'en-gb')", "true"}, {"(lang 'e')", "false"},
         {"(lang 'en-')", "false"}, {"(lang '')", "false"}, {"(lang 'fr')", "false"}});
     // clang-format on
