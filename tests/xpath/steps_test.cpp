@@ -59,31 +59,25 @@ TEST(Step, CountsPositionsPerPredicateInAxisOrder) {
         "d?><?p2?><a>t3</a></r><!--c2-->");
     env.xpath = true;
     DOMNode* c = env.el("n:c");
+    // Positions and last() of plain steps and filter expressions, the reverse axes and node
+    // tests are compared with libxml2 in tests/xpath/peer; here what the peer cannot show: the
+    // order and repetitions in which node sets are yielded before any ordering, predicates that
+    // are not integers, string predicates, the namespace axis, and an unbound prefix.
     // clang-format off
-    const Case cases[] = {{"*", "a b b n:c a"}, {"node()", "a b #ec b #c1 n:c ?p1 ?p2 a"},
-        {"*[2]/text()", "'e1'"}, {"*[last()]/text()", "'t3'"}, {"*[position() = last() - 1]", "n:c"},
-        {"*[2][1]/node()", "'e1'"}, {"*[position() > 1][2]/node()", "'t2' 'c'"},
-        {"*[last()][1]/node()", "'t3'"}, {"*[position() < last()][last()]", "n:c"},
-        {"*[last() = 5][5]/node()", "'t3'"}, {"*[1.5] | *[0] | *[-1] | *[1 div 0]", ""},
-        {"*['']", ""}, {"*[true()][last()]/node()", "'t3'"}, {"*[node()][last()]/node()", "'t3'"},
+    const Case cases[] = {{"node()", "a b #ec b #c1 n:c ?p1 ?p2 a"},
+        {"*[position() < last()][last()]", "n:c"}, {"*[last() = 5][5]/node()", "'t3'"},
+        {"*[1.5] | *[0] | *[-1] | *[1 div 0]", ""}, {"*['']", ""}, {"*[not(*)][3]", "b"},
         {"*[text() = 't2' or position() = 1]/text()", "'t1' 't2' 'c'"},
-        {"*[count(node()[last()]) = 1][position() = last()]", "a"}, {"*[not(*)][3]", "b"},
-        {"processing-instruction('p1')", "?p1"}, {"processing-instruction()[last()]", "?p2"},
-        {"(//a)[1]/text() | (//text())[last()]", "'t1' 't3'"}, {"//a[1]/text()", "'t1'"}, {"//a[last()]/text()", "'t3'"},
-        {"(//b | //a)[2]/text()", "'e1'"}, {"(//*)[position() > 3][last()]", "a"},
-        {"(//*)[position() < 3][last()][1]/text()", "'t1'"}, {"(//node())[last()]", "#c2"}, {"/node()", "?p0 r #c2"},
-        {"//b/..", "r r"}, {"//b/@*", "@id @n:y"}, {"//@x", "@x"}, {"namespace::*", "@xmlns:n"},
-        {"n:*", "14: Unbound namespace prefix: n"}, {"c", ""}, {"//comment()[2]", "#c1"},
-        {"(//comment())[2]", "#c1"}, {"//node()[self::comment()][1]", "#c2 #ec"}};
+        {"*[count(node()[last()]) = 1][position() = last()]", "a"},
+        {"(//a)[1]/text() | (//text())[last()]", "'t1' 't3'"}, {"(//*)[position() > 3][last()]", "a"},
+        {"(//*)[position() < 3][last()][1]/text()", "'t1'"}, {"//b/..", "r r"}, {"//b/@*", "@id @n:y"},
+        {"namespace::*", "@xmlns:n"}, {"n:*", "14: Unbound namespace prefix: n"},
+        {"//comment()[2]", "#c1"}, {"//node()[self::comment()][1]", "#c2 #ec"}};
     // clang-format on
     for (const Case& k : cases) EXPECT_EQ(k.expected, env.select(k.expr)) << k.expr;
     // clang-format off
-    const Case reverse[] = {{"preceding-sibling::*[1]", "b"}, {"preceding-sibling::node()[2]", "b"}, {"preceding-sibling::node()[1]", "#c1"},
-        {"preceding::*[3]/text()", "'t1'"}, {"preceding::node()[last()]", "?p0"},
-        {"preceding-sibling::node()[last()]/text()", "'t1'"}, {"ancestor::node()[1]", "r"},
-        {"ancestor::node()[last()]", "/"}, {"ancestor-or-self::*[last()]", "r"},
-        {"(preceding-sibling::*)[1]/text()", "'t1'"}, {"following::node()[2]", "?p2"},
-        {"following-sibling::*[last()]/text()", "'t3'"}, {"../@*[1]", "@x"}};
+    const Case reverse[] = {{"preceding-sibling::node()[2]", "b"}, {"preceding::node()[last()]", "?p0"},
+        {"ancestor::node()[last()]", "/"}, {"(preceding-sibling::*)[1]/text()", "'t1'"}, {"../@*[1]", "@x"}};
     // clang-format on
     for (const Case& k : reverse) EXPECT_EQ(k.expected, env.select(k.expr, c)) << k.expr;
     env.bind("n", new XPath::Namespace(u"urn:n"));
@@ -92,22 +86,18 @@ TEST(Step, CountsPositionsPerPredicateInAxisOrder) {
     EXPECT_EQ("n:c", env.select("*[namespace-uri() = 'urn:n'][@* or true()]"));
 }
 
-// Entity references are transparent: their content belongs to their parent.
+// Entity references are transparent: their content belongs to their parent. The axes through
+// them are compared with the tree model above and with libxml2 in tests/xpath/peer; here the
+// string value of a whole document and IDs declared inside entity content.
 TEST(Step, SeesThroughEntityReferences) {
     Env env(
         "<!DOCTYPE d [<!ATTLIST b id ID #IMPLIED><!ENTITY e '<b id=\"x\">1</b><!--c-->2'>"
         "<!ENTITY f '<c>&e;</c>&e;'>]><d>0&e;<b id='y'>3</b>&f;<?p?></d>");
     env.xpath = true;
-    // clang-format off
-    check(env, {{"string(/)", "01231212"}, {"count(//b)", "4"}, {"name(/d/*[2])", "b"},
-        {"string(/d/*[2])", "3"}, {"count(/d/node())", "10"}, {"string(/d/text()[2])", "2"},
-        {"string(//b[1]/following-sibling::*[1])", "3"}, {"name(//c/b/..)", "c"},
-        {"name(//c/b/ancestor::*[2])", "d"}, {"string(//c/following-sibling::node()[1])", "1"},
-        {"string(//c/preceding-sibling::*[1]/@id)", "y"}, {"count(//c/preceding::node())", "7"},
-        {"count(//c/following::node())", "5"}, {"string(id('x y'))", "1"}, {"count(id('x'))", "1"},
-        {"name(//processing-instruction()/preceding-sibling::*[1])", "b"},
-        {"count(//b[. = '1'] | //c//b)", "3"}, {"local-name(//text()[. = '2'][last()]/..)", "d"}});
-    // clang-format on
+    check(env, {{"string(/)", "01231212"},
+                {"string(id('x y'))", "1"},
+                {"count(id('x'))", "1"},
+                {"name(id('x')/following-sibling::*[1])", "b"}});
 }
 
 // The budget counts every context node an axis starts from and every candidate it yields.
