@@ -1,5 +1,5 @@
-// Helpers of the XPath tests: expression trees built from text, a document whose elements are
-// bound as variables, evaluation to printable results, and the reference document order.
+// Helpers of the XPath tests: a document whose elements are bound as variables, evaluation of
+// XPath text to printable results, and a plain tree model of the XPath view (axes and order).
 #ifndef AMXML_TESTS_XPATH_XPATH_TEST_H
 #define AMXML_TESTS_XPATH_XPATH_TEST_H
 
@@ -30,40 +30,6 @@ typedef XPath::BindingMap Map;
 typedef std::unique_ptr<XPath> Tree;
 typedef std::vector<DOMNode*> Nodes;
 typedef std::unique_ptr<XMLCh, AMXMLDelete> String;
-
-/// Builds a tree from literals, numbers, $variables, "." and "/" (the context node and the
-/// root) and lists: "(op a b)" for an operator by its text, "(neg a)" for the unary minus,
-/// "(name args...)" for a call.
-inline XPath* build(XPathTokenizer& t) {
-    static const std::u16string ops[] = {u"+", u"-",  u"*", u"div", u"mod", u"or", u"and",
-                                         u"=", u"!=", u"<", u">",   u"<=",  u">=", u"|"};
-    const std::u16string token = u16(t.next()), head = token == u"(" ? u16(t.next()) : u"";
-    if (t.type() == XPathTokenizer::NUMBER) return new Primitive(std::stod(utf8(token)));
-    if (t.type() == XPathTokenizer::VARIABLE) return new VariableReference(token.c_str() + 1);
-    if (t.type() == XPathTokenizer::LITERAL)
-        return new Primitive(token.substr(1, token.size() - 2).c_str());
-    if (token != u"(") return new Primitive(token == u"." ? Primitive::CONTEXT : Primitive::ROOT);
-    std::vector<Tree> args;
-    while (t.peek() && u16(t.peek()) != u")") args.emplace_back(build(t));
-    EXPECT_EQ(u")", u16(t.next()));
-    const std::size_t op = std::find(ops, ops + 14, head) - ops;
-    // Operands are released in the new-initializer, after the allocation, so nothing leaks.
-    if (head == u"neg") return new Operator(Operator::MINUS, args.at(0).release());
-    if (op < 14)
-        return new Operator(args.at(0).release(), Operator::Kind(op), args.at(1).release());
-    return new FunctionCall(head.c_str(), [&] {
-        std::vector<XPath*> raw;
-        for (Tree& a : args) raw.push_back(a.release());
-        return raw;
-    }());
-}
-
-inline XPath* build(const std::string& text) {
-    XPathTokenizer t(widen(text).c_str());
-    Tree e(build(t));
-    EXPECT_EQ(nullptr, t.next()) << text;
-    return e.release();
-}
 
 /// Every node of `it`, then checks that it is exhausted.
 inline Nodes read(XPath::Iterator& it) {
@@ -96,10 +62,8 @@ inline std::string label(DOMNode* n) {
 
 /// A document whose elements are bound as "$" + tag name (in document order), plus "$none"
 /// (empty); bind() adds more. Evaluations have the document element as context by default.
-/// Expressions are s-expressions for build(), or with `xpath` set XPath text for XPathParser.
 struct Env {
     DocumentPtr doc;
-    bool xpath = false;
     Map map;
     std::deque<std::u16string> keys;
     std::vector<std::unique_ptr<XPath::Binding>> owned;
@@ -148,9 +112,7 @@ struct Env {
                          });
         return failure == "no exception" ? out : failure;
     }
-    XPath* compile(const std::string& expr) {
-        return xpath ? XPathParser::parse(widen(expr).c_str()) : build(expr);
-    }
+    XPath* compile(const std::string& expr) { return XPathParser::parse(widen(expr).c_str()); }
 };
 
 struct Case {
@@ -159,7 +121,7 @@ struct Case {
 };
 
 /// Evaluates every case as a string in `env`, then again with each of its allocations failing
-/// in turn (building the tree included), where only the expected failure may happen instead.
+/// in turn (parsing included), where only the expected failure may happen instead.
 inline void check(Env& env, std::initializer_list<Case> cases, DOMNode* context = nullptr) {
     for (const Case& c : cases) {
         EXPECT_EQ(c.expected, env.eval(c.expr, context)) << c.expr;
