@@ -10,16 +10,10 @@ const char* const kAxes[] = {"self", "child", "parent", "ancestor", "ancestor-or
 
 // Random documents with every kind of node, namespaces, and entity references nested two deep.
 std::string randomDocument(std::mt19937& random, int depth) {
-    static const char* const kPieces[] = {"t",
-                                          "<!--c-->",
-                                          "<?p d?>",
-                                          "<![CDATA[x]]>",
-                                          "&e;",
-                                          "&f;",
-                                          "<a x='1'>",
-                                          "<b xmlns:m='u' m:y='2'>",
-                                          "<n:c xmlns:n='v' xmlns=''>",
-                                          "<a/>"};
+    // clang-format off
+    static const char* const kPieces[] = {"t", "<!--c-->", "<?p d?>", "<![CDATA[x]]>", "&e;", "&f;",
+        "<a x='1'>", "<b xmlns:m='u' m:y='2'>", "<n:c xmlns:n='v' xmlns=''>", "<a/>"};
+    // clang-format on
     std::string out;
     for (int i = random() % 4; i > 0; --i) {
         int k = random() % 10;

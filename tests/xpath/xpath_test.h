@@ -96,12 +96,12 @@ struct Env {
         std::string result, failure = thrown([&] { result = value(expr, context); });
         return failure == "no exception" ? result : failure;
     }
+    /// The nodes in the order the expression yields them.
     Nodes nodes(const std::string& expr, DOMNode* context = nullptr) {
         Tree e(compile(expr));
-        XPath::Iterator* it = e->nodeSet(context ? context : root(), 1, map);
+        std::unique_ptr<XPath::Iterator> it(e->nodeSet(context ? context : root(), 1, map));
         Nodes out;
         while (it->hasNext()) out.push_back(it->next());
-        delete it;
         return out;
     }
     /// The labels of the nodes in the order the expression yields them, or the failure.
