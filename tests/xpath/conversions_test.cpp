@@ -57,18 +57,17 @@ TEST(XPathUtil, NumbersRoundTripThroughText) {
     }
 }
 
+// The string values of the document, comments and processing instructions are compared with
+// libxml2's in tests/xpath/peer.
 TEST(XPathUtil, GivesStringValuesOfNodes) {
-    Env env("<!DOCTYPE a><a q='1 &amp; 2'>x<b>y<![CDATA[<c>]]></b><!--c--><?p  d?>z</a>");
+    Env env("<!DOCTYPE a><a q='1 &amp; 2'>x<b>y<![CDATA[<c>]]></b><!--c-->z</a>");
     DOMElement* a = env.el("a");
     DOMNode* doctype = env.doc->getFirstChild();
     EXPECT_EQ("xy<c>z", text(XPathUtil::string(a)));
-    EXPECT_EQ("xy<c>z", text(XPathUtil::string(env.doc.get())));
     EXPECT_EQ("1 & 2", text(XPathUtil::string(a->getAttributeNode(u"q"))));
-    EXPECT_EQ("c", text(XPathUtil::string(a->getChildNodes()->item(2))));
-    EXPECT_EQ("d", text(XPathUtil::string(a->getChildNodes()->item(3))));
     EXPECT_EQ("", text(XPathUtil::string(static_cast<DOMNode*>(nullptr))));
-    EXPECT_EQ("14: Unhandled node: Type 10", failure([&] { text(XPathUtil::string(doctype)); }));
-    EXPECT_EQ("14: Unhandled node: Type 10", failure([&] { XPathUtil::number(doctype); }));
+    EXPECT_EQ("14: Unhandled node: Type 10", thrown([&] { text(XPathUtil::string(doctype)); }));
+    EXPECT_EQ("14: Unhandled node: Type 10", thrown([&] { XPathUtil::number(doctype); }));
     a->getAttributeNode(u"q")->appendChild(env.doc->createTextNode(u"3"));  // a value of two
     EXPECT_EQ("1 & 23", text(XPathUtil::string(a->getAttributeNode(u"q"))));
     EXPECT_EQ(123.0, XPathUtil::number(env.doc->createTextNode(u" 123 ")));

@@ -18,34 +18,26 @@ struct Log : XPath::Function {
 }  // namespace
 
 // Each expected value is libxml2's (xmllint) for the same expression in XPath syntax, with $x read
-// as //x.
+// as //x. Every pair of types under every comparison is compared with libxml2 on generated
+// expressions in tests/xpath/peer; these keep each operand order of a boolean against the other
+// types, empty node sets, NaN, negative zero and strings compared as numbers.
 TEST(Operator, ComparesEveryPairOfTypes) {
     Env env(kDocument);
     // clang-format off
-    check(env, {{"(= $a $b)", "true"}, {"(!= $a $b)", "true"}, {"(= $a $c)", "false"},
-        {"(!= $c $c)", "false"}, {"(< $a $b)", "true"}, {"(> $a $b)", "false"},
-        {"(>= $a $b)", "true"}, {"(= $none $none)", "false"}, {"(!= $none $a)", "false"},
-        {"(= $a $none)", "false"}, {"(= $a 2)", "true"}, {"(!= $a 1)", "true"},
-        {"(!= $a 2)", "true"}, {"(= $c 0)", "false"}, {"(!= $c 0)", "true"}, {"(< $a 1.5)", "true"},
-        {"(> $a 2)", "false"}, {"(< 2 $a)", "false"}, {"(= $none 0)", "false"},
-        {"(!= $none 0)", "false"}, {"(< $none 1)", "false"}, {"(= $b 'x')", "true"},
-        {"(!= $b 'x')", "true"}, {"(!= $c 'abc')", "false"}, {"(= 'abc' $c)", "true"},
-        {"(< $a '1.5')", "true"}, {"(= $none '')", "false"}, {"(!= $none '')", "false"},
-        {"(= $e '')", "true"}, {"(= $none (false))", "true"}, {"(!= $none (true))", "true"},
-        {"(= $a (true))", "true"}, {"(= $e (true))", "true"}, {"(< $none (true))", "true"},
-        {"(> (true) $a)", "false"}, {"(= (true) (true))", "true"}, {"(!= (true) (false))", "true"},
-        {"(> (true) (false))", "true"}, {"(>= (false) (true))", "false"}, {"(= 2 (true))", "true"},
-        {"(= (false) 0)", "true"}, {"(= 0 (true))", "false"}, {"(> (true) 0.5)", "true"},
-        {"(= 'x' (true))", "true"}, {"(= (false) '')", "true"}, {"(= '' (true))", "false"},
-        {"(< (true) '2')", "true"}, {"(= 1 1.0)", "true"}, {"(= (div 0 0) (div 0 0))", "false"},
-        {"(!= (div 0 0) (div 0 0))", "true"}, {"(> (div 1 0) 1)", "true"},
-        {"(< (div 0 0) 1)", "false"}, {"(= '1' 1)", "true"}, {"(= 'abc' 0)", "false"},
-        {"(!= 'abc' 0)", "true"}, {"(= 'abc' 'abc')", "true"}, {"(= 'abc' 'abd')", "false"},
-        {"(< '2' '10')", "true"}, {"(< 'a' 'b')", "false"}, {"(= 0 (neg 0))", "true"}});
+    check(env, {{"$none = $none", "false"}, {"$none != $a", "false"}, {"$none != ''", "false"},
+        {"$none = false()", "true"}, {"$none < true()", "true"}, {"true() > $a", "false"},
+        {"$e = true()", "true"}, {"2 = true()", "true"}, {"false() = 0", "true"},
+        {"0 = true()", "false"}, {"true() > 0.5", "true"}, {"'x' = true()", "true"},
+        {"false() = ''", "true"}, {"'' = true()", "false"}, {"true() < '2'", "true"},
+        {"$a < '1.5'", "true"}, {"$c = 0", "false"}, {"$c != 0", "true"},
+        {"(0 div 0) = (0 div 0)", "false"}, {"(0 div 0) != (0 div 0)", "true"},
+        {"(0 div 0) < 1", "false"}, {"0 = -0", "true"}, {"'2' < '10'", "true"},
+        {"'a' < 'b'", "false"}});
     // clang-format on
 }
 
 // Long node sets are compared through sorted strings and extremes: the answers of all pairs.
+// The generated expressions of tests/xpath/peer reach this path too seldom to catch a fault in it.
 TEST(Operator, ComparesLargeNodeSetsLikePairs) {
     std::string xml = "<r><c>9</c>";
     for (int i = 0; i < 40; ++i) {
@@ -54,33 +46,31 @@ TEST(Operator, ComparesLargeNodeSetsLikePairs) {
     }
     Env env(xml + "</r>");
     // clang-format off
-    check(env, {{"(= $a $b)", "true"}, {"(= $a $c)", "false"}, {"(= $c $c)", "true"},
-        {"(!= $a $a)", "true"}, {"(!= $c $c)", "false"}, {"(!= $c $d)", "true"},
-        {"(< $a $b)", "true"}, {"(< $b $a)", "false"}, {"(< $c $b)", "true"},
-        {"(>= $a $b)", "true"}, {"(> $c $b)", "true"}, {"(> $c $c)", "false"},
-        {"(< $d $d)", "false"}, {"(!= $d $d)", "false"}, {"(= $d $d)", "true"},
-        {"(!= $d $c)", "true"}});
+    check(env, {{"$a = $b", "true"}, {"$a = $c", "false"}, {"$c = $c", "true"},
+        {"$a != $a", "true"}, {"$c != $c", "false"}, {"$c != $d", "true"},
+        {"$a < $b", "true"}, {"$b < $a", "false"}, {"$c < $b", "true"},
+        {"$a >= $b", "true"}, {"$c > $b", "true"}, {"$c > $c", "false"},
+        {"$d < $d", "false"}, {"$d != $d", "false"}, {"$d = $d", "true"},
+        {"$d != $c", "true"}});
     // clang-format on
 }
 
 TEST(Operator, ComputesArithmeticAndUnions) {
     Env env(kDocument);
     // clang-format off
-    check(env, {{"(mod 5 (neg 2))", "1"}, {"(mod (neg 5) 2)", "-1"}, {"(mod 5.5 2)", "1.5"},
-        {"(mod 1 0)", "NaN"}, {"(div 1 0)", "Infinity"}, {"(div (neg 1) 0)", "-Infinity"},
-        {"(div 0 0)", "NaN"}, {"(neg 0)", "0"}, {"(div 1 (neg 0))", "-Infinity"}, {"(div 1 (neg (neg 0)))", "Infinity"}, {"(+ (* 2 3) 1)", "7"}, {"(- (- 1 2) 3)", "-4"},
-        {"(div 7 2)", "3.5"}, {"(neg (neg 2))", "2"}, {"(neg $a)", "-1"}, {"(+ $a 1)", "2"},
-        {"(+ 'x' 1)", "NaN"}, {"(+ (true) 1)", "2"}, {"(+ 0.1 0.2)", "0.30000000000000004"},
-        {"(| $b $a)", "1"}, {"(or $a $none)", "true"}, {"(and $none 1)", "false"},
-        {"(or '' 0)", "false"}, {"(| 's' $a)", "14: String cannot be converted to node set"},
-        {"(| $a (true))", "14: Boolean cannot be converted to node set"},
-        {"(| 1 $a)", "14: Number cannot be converted to node set"},
-        {"$v", "14: Unbound variable: v"}, {"(f)", "14: Unbound function: f"},
-        {"(last)", "14: Unbound function: last"}, {"(= $a $v)", "14: Unbound variable: v"}});
+    // clang-format off
+    check(env, {{"5 mod -2", "1"}, {"-5 mod 2", "-1"}, {"5.5 mod 2", "1.5"},
+        {"1 mod 0", "NaN"}, {"1 div -0", "-Infinity"}, {"1 div -(-0)", "Infinity"},
+        {"0.1 + 0.2", "0.30000000000000004"}, {"$b | $a", "1"}, {"'' or 0", "false"},
+        {"'s' | $a", "14: String cannot be converted to node set"},
+        {"$a | true()", "14: Boolean cannot be converted to node set"},
+        {"1 | $a", "14: Number cannot be converted to node set"},
+        {"$v", "14: Unbound variable: v"}, {"f()", "14: Unbound function: f"},
+        {"last()", "14: Unbound function: last"}, {"$a = $v", "14: Unbound variable: v"}});
     // clang-format on
     DOMNode *a1 = env.el("a"), *a2 = env.el("a", 1), *b1 = env.el("b"), *b2 = env.el("b", 1);
-    EXPECT_EQ(Nodes({b1, b2, a1, a2, b1, b2}), env.nodes("(| (| $b $a) $b)"));
-    EXPECT_EQ(Nodes({a1, env.doc.get()}), env.nodes("(| . /)", a1));
+    EXPECT_EQ(Nodes({b1, b2, a1, a2, b1, b2}), env.nodes("($b | $a) | $b"));
+    EXPECT_EQ(Nodes({a1, env.doc.get()}), env.nodes(". | /", a1));
     EXPECT_EQ(Nodes({env.doc.get()}), env.nodes("/", env.doc.get()));
 }
 
@@ -89,10 +79,10 @@ TEST(Operator, EvaluatesLeftFirstAndShortCircuits) {
     std::string log;
     env.bind("&log", new Log(&log));
     // clang-format off
-    const Case cases[] = {{"(or (log 0) (log 1))", "01"}, {"(or (log 1) (log 2))", "1"},
-        {"(and (log 0) (log 1))", "0"}, {"(and (log 1) (log 0))", "10"},
-        {"(= (log 1) (log 0))", "10"}, {"(+ (log 1) (log 0))", "10"}, {"(< (log 2) (log 1))", "21"},
-        {"(concat (log 1) (log 2))", "12"}};
+    const Case cases[] = {{"log(0) or log(1)", "01"}, {"log(1) or log(2)", "1"},
+        {"log(0) and log(1)", "0"}, {"log(1) and log(0)", "10"},
+        {"log(1) = log(0)", "10"}, {"log(1) + log(0)", "10"}, {"log(2) < log(1)", "21"},
+        {"concat(log(1), log(2))", "12"}};
     // clang-format on
     for (const Case& c : cases) {
         log.clear();
@@ -110,10 +100,10 @@ TEST(FunctionCall, PrefersBindingsToCoreFunctions) {
     env.bind("$s", new XPath::Variable(u"7"));
     env.bind("$null", new XPath::Variable(static_cast<const XMLCh*>(nullptr)));
     // clang-format off
-    check(env, {{"(count 'abcd')", "4"}, {"(+ (true 'ab') 1)", "3"},
-        {"(boolean (true ''))", "false"}, {"(+ $t 1)", "2"}, {"(* $n 2)", "5"}, {"(+ $s 1)", "8"},
-        {"(string $t)", "true"}, {"$null", "<null>"}, {"(string-length $null)", "0"},
-        {"(= $null '')", "true"}, {"(| $s $a)", "14: String cannot be converted to node set"}});
+    check(env, {{"count('abcd')", "4"}, {"true('ab') + 1", "3"},
+        {"boolean(true(''))", "false"}, {"$t + 1", "2"}, {"$n * 2", "5"}, {"$s + 1", "8"},
+        {"string($t)", "true"}, {"$null", "<null>"}, {"string-length($null)", "0"},
+        {"$null = ''", "true"}, {"$s | $a", "14: String cannot be converted to node set"}});
     // clang-format on
     XPath::Variable copy(*static_cast<const XPath::Variable*>(env.map.find(u"$s")->value));
     EXPECT_EQ(u"7", u16(String(copy.string()).get()));
@@ -134,32 +124,22 @@ TEST(XPath, InitBindsHereAndTheNearestPrefixes) {
         EXPECT_EQ(e.second,
                   u16(static_cast<const XPath::Namespace*>(map[e.first])->namespaceURI()));
     }
-    Tree count(build("(count (here))")), here(build("(here)"));
+    Tree count(XPathParser::parse(u"count(here())")), here(XPathParser::parse(u"here()"));
     EXPECT_EQ(1.0, count->number(t, 1, map));
     std::unique_ptr<XPath::Iterator> it(here->nodeSet(t, 1, map));
     EXPECT_EQ(env.root(), it->next());
-    EXPECT_EQ("14: No next node", failure([&] { it->next(); }));
+    EXPECT_EQ("14: No next node", thrown([&] { it->next(); }));
     XPath::init(map, nullptr, nullptr);
     EXPECT_EQ(0u, map.size());
     sweep([&] {
-        std::string thrown = failure([&] { XPath::init(map, env.root(), t); });
+        std::string failure = thrown([&] { XPath::init(map, env.root(), t); });
         XPath::init(map, nullptr, nullptr);  // the map owns what a failed init left in it
-        if (!thrown.empty()) throw Exception(18, "Out of memory");
+        if (failure != "no exception") throw Exception(18, "Out of memory");
     });
 }
 
+// Trees print as the parser tests show; primitives that no XPath text makes print too.
 TEST(XPath, PrintsTrees) {
-    // clang-format off
-    const Case cases[] = {
-        {"(= (+ (neg 1) $a) (concat 'x' / .))", "((-1 + $a) = concat(\"x\", <root>, <relative>))"},
-        {"(or (true) (and (< 1 0.5) (| $b $c)))", "(true() or ((1 < 0.5) and ($b | $c)))"},
-        {"(!= (* (mod (div 1234567 0.0000001) 3) 2) (>= (- 1 (neg 2)) 0))", "((((1.23457e+06 div 1e-07) mod 3) * 2) != ((1 - -2) >= 0))"}};
-    // clang-format on
-    for (const Case& c : cases) {
-        std::ostringstream out;
-        out << Tree(build(c.expr)).get();
-        EXPECT_EQ(c.expected, out.str());
-    }
     std::ostringstream out;
     Primitive yes(true), no(false), none(static_cast<const XMLCh*>(nullptr));
     out << &yes << &no << &none;

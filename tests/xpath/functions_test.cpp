@@ -7,7 +7,7 @@ const char kDocument[] =
     "<e id='x'>1</e><e id='y'>2.5</e><e id='z'>x \ty</e><ds:s ds:a='v' xmlns='d' xml:lang='fr'>"
     "<?pi data?><!--c-->  t  u <k xmlns=''/></ds:s></r>";
 
-// The document with single nodes of every kind bound as variables.
+// The document with its namespace declarations and xml:lang bound as variables.
 struct Fixture {
     Env env{kDocument};
     DOMElement* s = env.el("ds:s");
@@ -16,9 +16,7 @@ struct Fixture {
         // clang-format off
         const struct { const char* key; DOMNode* node; } nodes[] = {
             {"$decl", r->getAttributeNode(u"xmlns:ds")}, {"$dflt", s->getAttributeNode(u"xmlns")},
-            {"$att", s->getAttributeNode(u"ds:a")}, {"$lang", r->getAttributeNode(u"xml:lang")},
-            {"$pi", s->getFirstChild()}, {"$com", s->getFirstChild()->getNextSibling()},
-            {"$text", s->getLastChild()->getPreviousSibling()}};
+            {"$lang", r->getAttributeNode(u"xml:lang")}};
         // clang-format on
         for (const auto& n : nodes) env.bind(n.key, new XPath::Variable(Nodes{n.node}));
     }
@@ -28,104 +26,82 @@ struct Fixture {
 
 // Each expected value is libxml2's (xmllint) for the same expression in XPath syntax where the
 // rules do not differ: ours reject exponents, give the shortest round-trip digits, round -0.4 to
-// positive zero and round exactly where libxml2 adds 0.5.
+// positive zero and round exactly where libxml2 adds 0.5. The common cases of every function are
+// compared with libxml2 on generated expressions in tests/xpath/peer; these tables keep the
+// extremes the generator does not reach (non-integral, infinite and NaN arguments, tabs and
+// repeated characters), repeated nodes in variables, and namespace declarations, which libxml2
+// models differently.
 TEST(BaseFunction, ComputesNumbers) {
     Fixture f;
     // clang-format off
-    check(f.env, {{"(position)", "1"}, {"(count $e)", "3"}, {"(count (| (| $e $e) $k))", "4"},
-        {"(count $none)", "0"}, {"(sum $e)", "NaN"}, {"(sum $none)", "0"},
-        {"(string-length 'abc')", "3"}, {"(string-length '')", "0"}, {"(number '12')", "12"},
-        {"(number ' -1.5 ')", "-1.5"}, {"(number '1e3')", "NaN"}, {"(number (true))", "1"},
-        {"(number $e)", "1"}, {"(floor (neg 1.5))", "-2"}, {"(floor 2)", "2"},
-        {"(ceiling (neg 1.5))", "-1"}, {"(div 1 (ceiling (neg 0.5)))", "-Infinity"},
-        {"(round 2.5)", "3"}, {"(round (neg 2.5))", "-2"}, {"(round (neg 0.4))", "0"},
-        {"(round (div 0 0))", "NaN"}, {"(round (div 1 0))", "Infinity"},
-        {"(round (div (neg 1) 0))", "-Infinity"}, {"(round (neg 1.5))", "-1"},
-        {"(round 0.49999999999999994)", "0"}, {"(round 4503599627370497)", "4503599627370497"},
-        {"(round (neg 0.6))", "-1"}, {"(div 1 (round (neg 0.4)))", "Infinity"},
-        {"(div 1 (round (neg 0)))", "Infinity"}});
+    check(f.env, {{"position()", "1"}, {"count(($e | $e) | $k)", "4"}, {"sum($e)", "NaN"},
+        {"1 div ceiling(-0.5)", "-Infinity"}, {"round(2.5)", "3"}, {"round(-2.5)", "-2"},
+        {"round(-0.4)", "0"}, {"round(0 div 0)", "NaN"}, {"round(1 div 0)", "Infinity"},
+        {"round(-1 div 0)", "-Infinity"}, {"round(-1.5)", "-1"},
+        {"round(0.49999999999999994)", "0"}, {"round(4503599627370497)", "4503599627370497"},
+        {"round(-0.6)", "-1"}, {"1 div round(-0.4)", "Infinity"},
+        {"1 div round(-0)", "Infinity"}});
     // clang-format on
     f.env.bind("$n", new XPath::Variable(Nodes{f.env.el("e"), f.env.el("e", 1), f.env.el("e")}));
-    check(f.env, {{"(sum $n)", "3.5"}, {"(sum (| $n $n))", "3.5"}, {"(count (| $n $n))", "2"}});
-    EXPECT_EQ("3", f.env.value("(position)", nullptr, 3));
+    check(f.env, {{"sum($n)", "3.5"}, {"sum($n | $n)", "3.5"}, {"count($n | $n)", "2"}});
+    EXPECT_EQ("3", f.env.value("position()", nullptr, 3));
 }
 
 TEST(BaseFunction, ComputesStrings) {
     Fixture f;
     // clang-format off
-    check(f.env, {{"(substring '12345' 1.5 2.6)", "234"}, {"(substring '12345' 0 3)", "12"},
-        {"(substring '12345' (div 0 0) 3)", ""}, {"(substring '12345' 1 (div 0 0))", ""},
-        {"(substring '12345' (neg 42) (div 1 0))", "12345"},
-        {"(substring '12345' (div (neg 1) 0) (div 1 0))", ""}, {"(substring '12345' 2)", "2345"},
-        {"(substring '12345' 1.5)", "2345"}, {"(substring '12345' 6)", ""},
-        {"(substring '12345' 0)", "12345"}, {"(substring '12345' 5 (neg 1))", ""},
-        {"(substring '12345' 2 2)", "23"}, {"(substring '12345' (div 1 0))", ""},
-        {"(substring '12345' (div (neg 1) 0))", "12345"}, {"(substring '12345' 4 9)", "45"},
-        {"(substring '' 1)", ""}, {"(substring-before '1999/04/01' '/')", "1999"},
-        {"(substring-after '1999/04/01' '/')", "04/01"}, {"(substring-after 'abc' '')", "abc"},
-        {"(substring-before 'abc' '')", ""}, {"(substring-before 'abc' 'x')", ""},
-        {"(substring-after 'abc' 'c')", ""}, {"(substring-after 'abcbc' 'bc')", "bc"},
-        {"(translate 'bar' 'abc' 'ABC')", "BAr"}, {"(translate '--aaa--' 'abc-' 'ABC')", "AAA"},
-        {"(translate 'aba' 'aa' 'xy')", "xbx"}, {"(translate 'abc' '' 'x')", "abc"},
-        {"(normalize-space '  a \t b  ')", "a b"}, {"(normalize-space '')", ""},
-        {"(normalize-space ' \n ')", ""}, {"(normalize-space 'x')", "x"},
-        {"(concat 'a' 'b' 'c')", "abc"}, {"(concat 1 (true) $e '')", "1true1"},
-        {"(string (div 1 3))", "0.3333333333333333"}, {"(string $e)", "1"}, {"(string '')", ""}});
+    check(f.env, {{"substring('12345', 1.5, 2.6)", "234"}, {"substring('12345', 0, 3)", "12"},
+        {"substring('12345', 0 div 0, 3)", ""}, {"substring('12345', 1, 0 div 0)", ""},
+        {"substring('12345', -42, 1 div 0)", "12345"},
+        {"substring('12345', -1 div 0, 1 div 0)", ""}, {"substring('12345', 1.5)", "2345"},
+        {"substring('12345', 6)", ""}, {"substring('12345', 0)", "12345"},
+        {"substring('12345', 5, -1)", ""}, {"substring('12345', 1 div 0)", ""},
+        {"substring('12345', -1 div 0)", "12345"}, {"substring('12345', 4, 9)", "45"},
+        {"substring-after('abc', '')", "abc"}, {"substring-before('abc', '')", ""},
+        {"substring-after('abcbc', 'bc')", "bc"}, {"translate('aba', 'aa', 'xy')", "xbx"},
+        {"translate('abc', '', 'x')", "abc"}, {"normalize-space('  a \t b  ')", "a b"},
+        {"normalize-space(' \n ')", ""}});
     // clang-format on
-    check(f.env, {{"(normalize-space)", "t u"}, {"(string .)", "  t  u "}},
+    check(f.env, {{"normalize-space()", "t u"}, {"string(.)", "  t  u "}},
           f.s->getChildNodes()->item(2));
 }
 
 TEST(BaseFunction, NamesNodes) {
     Fixture f;
     // clang-format off
-    check(f.env, {{"(name $ds:s)", "ds:s"}, {"(local-name $ds:s)", "s"},
-        {"(namespace-uri $ds:s)", "http://ds"}, {"(name $decl)", "ds"},
-        {"(local-name $decl)", "ds"}, {"(namespace-uri $decl)", ""}, {"(name $dflt)", ""},
-        {"(local-name $dflt)", ""}, {"(namespace-uri $dflt)", ""}, {"(name $att)", "ds:a"},
-        {"(local-name $att)", "a"}, {"(namespace-uri $att)", "http://ds"},
-        {"(name $lang)", "xml:lang"},
-        {"(namespace-uri $lang)", "http://www.w3.org/XML/1998/namespace"}, {"(name $pi)", "pi"},
-        {"(local-name $pi)", "pi"}, {"(namespace-uri $pi)", ""}, {"(name $com)", ""},
-        {"(local-name $text)", ""}, {"(name $none)", ""}, {"(local-name $none)", ""},
-        {"(name $k)", "k"}, {"(namespace-uri $k)", ""}, {"(namespace-uri $e)", ""}, {"(name)", "r"},
-        {"(name (| $ds:s $e))", "e"}, {"(name /)", ""}});
+    check(f.env, {{"name($decl)", "ds"}, {"local-name($decl)", "ds"}, {"namespace-uri($decl)", ""},
+        {"name($dflt)", ""}, {"local-name($dflt)", ""}, {"namespace-uri($dflt)", ""},
+        {"namespace-uri($lang)", "http://www.w3.org/XML/1998/namespace"}, {"name($k)", "k"},
+        {"namespace-uri($k)", ""}, {"name($ds:s | $e)", "e"}, {"name(/)", ""}});
     // clang-format on
-    check(f.env, {{"(name)", "pi"}, {"(local-name)", "pi"}}, f.s->getFirstChild());
+    check(f.env, {{"name()", "pi"}, {"local-name()", "pi"}}, f.s->getFirstChild());
 }
 
 TEST(BaseFunction, ComputesBooleans) {
     Fixture f;
     // clang-format off
-    check(f.env, {{"(contains 'abc' '')", "true"}, {"(contains 'abc' 'bd')", "false"},
-        {"(contains 'abc' 'bc')", "true"}, {"(starts-with 'abc' '')", "true"},
-        {"(starts-with 'abc' 'abcd')", "false"}, {"(starts-with 'abc' 'ab')", "true"},
-        {"(starts-with 'abc' 'b')", "false"}, {"(boolean '')", "false"},
-        {"(boolean $none)", "false"}, {"(boolean $e)", "true"}, {"(boolean (div 0 0))", "false"},
-        {"(boolean (neg 0))", "false"}, {"(boolean (div (neg 1) 0))", "true"},
-        {"(boolean 'false')", "true"}, {"(boolean 0.000001)", "true"}, {"(not 0)", "true"},
-        {"(not 'a')", "false"}, {"(true)", "true"}, {"(false)", "false"}, {"(lang 'en')", "true"},
-        {"(lang 'EN')", "true"}, {"(lang 'en-gb')", "true"}, {"(lang 'e')", "false"},
-        {"(lang 'en-')", "false"}, {"(lang '')", "false"}, {"(lang 'fr')", "false"}});
+    check(f.env, {{"boolean(0 div 0)", "false"}, {"boolean(-0)", "false"},
+        {"boolean(-1 div 0)", "true"}, {"boolean(0.000001)", "true"}, {"lang('en')", "true"},
+        {"lang('EN')", "true"}, {"lang('en-gb')", "true"}, {"lang('e')", "false"},
+        {"lang('en-')", "false"}, {"lang('')", "false"}, {"lang('fr')", "false"}});
     // clang-format on
     for (DOMNode* n :
          Nodes{f.s, f.env.el("k"), f.s->getAttributeNode(u"ds:a"), f.s->getFirstChild()}) {
-        check(f.env, {{"(lang 'fr')", "true"}, {"(lang 'FR')", "true"}, {"(lang 'en')", "false"}},
-              n);
+        check(f.env, {{"lang('fr')", "true"}, {"lang('FR')", "true"}, {"lang('en')", "false"}}, n);
     }
-    check(f.env, {{"(lang 'en')", "false"}}, f.env.doc.get());
+    check(f.env, {{"lang('en')", "false"}}, f.env.doc.get());
 }
 
 TEST(BaseFunction, FindsElementsById) {
     Fixture f;
     DOMNode *x = f.env.el("e"), *y = f.env.el("e", 1), *z = f.env.el("e", 2);
-    EXPECT_EQ(Nodes({x, y, x}), f.env.nodes("(id 'x y x')"));
-    EXPECT_EQ(Nodes({x, y}), f.env.nodes("(id ' x\ty\n')"));
-    EXPECT_EQ(Nodes({z, y}), f.env.nodes("(id 'nope z y')"));
-    EXPECT_EQ(Nodes({x, y}), f.env.nodes("(id $e)"));  // the third value, "x \ty", names two
-    EXPECT_EQ(Nodes({x, y, x, y}), f.env.nodes("(id (| $e $e))", z));
-    EXPECT_EQ(Nodes(), f.env.nodes("(id '')"));
-    check(f.env, {{"(count (id 'x y x'))", "2"}, {"(id 1)", ""}, {"(string (id 'z'))", "x \ty"}});
+    EXPECT_EQ(Nodes({x, y, x}), f.env.nodes("id('x y x')"));
+    EXPECT_EQ(Nodes({x, y}), f.env.nodes("id(' x\ty\n')"));
+    EXPECT_EQ(Nodes({z, y}), f.env.nodes("id('nope z y')"));
+    EXPECT_EQ(Nodes({x, y}), f.env.nodes("id($e)"));  // the third value, "x \ty", names two
+    EXPECT_EQ(Nodes({x, y, x, y}), f.env.nodes("id($e | $e)", z));
+    EXPECT_EQ(Nodes(), f.env.nodes("id('')"));
+    check(f.env, {{"count(id('x y x'))", "2"}, {"id(1)", ""}, {"string(id('z'))", "x \ty"}});
 }
 
 TEST(BaseFunction, ChecksArgumentCountsBeforeEvaluatingArguments) {
@@ -140,18 +116,18 @@ TEST(BaseFunction, ChecksArgumentCountsBeforeEvaluatingArguments) {
         {"true", 1}, {"false", 1}, {"lang", 0}, {"lang", 2}};
     // clang-format on
     for (const auto& c : calls) {
-        std::string call = std::string("(") + c.name;
-        for (int i = 0; i < c.count; ++i) call += " (unbound)";
+        std::string call = std::string(c.name) + "(";
+        for (int i = 0; i < c.count; ++i) call += i ? ", unbound()" : "unbound()";
         EXPECT_EQ(std::string("14: Invalid arguments to: ") + c.name + "()",
                   f.env.eval(call + ")"));
     }
-    check(f.env, {{"(concat 'a' (unbound))", "14: Unbound function: unbound"},
-                  {"(Count $e)", "14: Unbound function: Count"}});
+    check(f.env, {{"concat('a', unbound())", "14: Unbound function: unbound"},
+                  {"Count($e)", "14: Unbound function: Count"}});
     EXPECT_EQ(9, BaseFunction::idFunction()->id());
     // Asked for another type than their own, functions refuse.
     const BaseFunction *concat = BaseFunction::lookup(u"concat"), *id = BaseFunction::idFunction();
-    EXPECT_EQ("14: Not a number", failure([&] { concat->number({}, nullptr, 1, f.env.map); }));
-    EXPECT_EQ("14: Not a node set", failure([&] { concat->nodeSet({}, nullptr, 1, f.env.map); }));
-    EXPECT_EQ("14: Not a boolean", failure([&] { concat->boolean({}, nullptr, 1, f.env.map); }));
-    EXPECT_EQ("14: Not a string", failure([&] { id->string({}, nullptr, 1, f.env.map); }));
+    EXPECT_EQ("14: Not a number", thrown([&] { concat->number({}, nullptr, 1, f.env.map); }));
+    EXPECT_EQ("14: Not a node set", thrown([&] { concat->nodeSet({}, nullptr, 1, f.env.map); }));
+    EXPECT_EQ("14: Not a boolean", thrown([&] { concat->boolean({}, nullptr, 1, f.env.map); }));
+    EXPECT_EQ("14: Not a string", thrown([&] { id->string({}, nullptr, 1, f.env.map); }));
 }

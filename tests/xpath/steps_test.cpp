@@ -8,86 +8,12 @@ const char* const kAxes[] = {"self", "child", "parent", "ancestor", "ancestor-or
     "preceding", "attribute", "namespace"};
 // clang-format on
 
-// The XPath view of a tree by plain recursion: entity references expanded in place, document
-// types left out, an element's declarations and then its other attributes before its children.
-struct View {
-    Nodes order;
-    std::map<DOMNode*, DOMNode*> parent;
-    std::map<DOMNode*, Nodes> children, attributes, declarations;
-    std::map<DOMNode*, std::size_t> first, end;  // index in `order`, and past the subtree
-
-    explicit View(DOMNode* document) { add(document, nullptr); }
-    void add(DOMNode* n, DOMNode* p) {
-        first[n] = order.size();
-        order.push_back(n);
-        parent[n] = p;
-        for (int declaration = 1; n->getAttributes() && declaration >= 0; --declaration) {
-            for (XMLSize_t i = 0; i < n->getAttributes()->getLength(); ++i) {
-                DOMNode* a = n->getAttributes()->item(i);
-                std::string name = utf8(a->getNodeName());
-                if (name == "xmlns" && !*a->getNodeValue()) continue;
-                if ((name == "xmlns" || name.compare(0, 6, "xmlns:") == 0) != bool(declaration))
-                    continue;
-                (declaration ? declarations : attributes)[n].push_back(a);
-                add(a, n);
-            }
-        }
-        std::function<void(DOMNode*)> expand = [&](DOMNode* c) {
-            for (; c; c = c->getNextSibling()) {
-                if (c->getNodeType() == DOMNode::ENTITY_REFERENCE_NODE) {
-                    expand(c->getFirstChild());
-                } else if (c->getNodeType() != DOMNode::DOCUMENT_TYPE_NODE) {
-                    children[n].push_back(c);
-                }
-            }
-        };
-        if (n->getNodeType() != DOMNode::ATTRIBUTE_NODE) expand(n->getFirstChild());
-        for (DOMNode* c : children[n]) add(c, n);
-        end[n] = order.size();
-    }
-    // The nodes of an axis from n in axis order.
-    Nodes axis(const std::string& name, DOMNode* n) {
-        auto attribute = [](DOMNode* m) { return m->getNodeType() == DOMNode::ATTRIBUTE_NODE; };
-        DOMNode* r = attribute(n) ? parent[n] : n;  // an attribute's following and preceding
-        Nodes out, siblings = parent[n] && !attribute(n) ? children[parent[n]] : Nodes();
-        std::size_t at = std::find(siblings.begin(), siblings.end(), n) - siblings.begin();
-        if (name == "self" || name == "ancestor-or-self" || name == "descendant-or-self")
-            out.push_back(n);
-        if (name == "child") out = children[n];
-        if (name == "attribute") out = attributes[n];
-        if (name == "namespace") out = declarations[n];
-        if (name == "parent" && parent[n]) out.push_back(parent[n]);
-        for (DOMNode* a = parent[n]; name.compare(0, 8, "ancestor") == 0 && a; a = parent[a])
-            out.push_back(a);
-        if (name == "following-sibling" && at < siblings.size())
-            out.assign(siblings.begin() + at + 1, siblings.end());
-        if (name == "preceding-sibling") out.assign(siblings.rend() - at, siblings.rend());
-        for (std::size_t i = 0; i < order.size(); ++i) {
-            DOMNode* m = order[i];
-            if (attribute(m)) continue;
-            if ((name.compare(0, 10, "descendant") == 0 && i > first[n] && i < end[n]) ||
-                (name == "following" && i >= end[r]) ||
-                (name == "preceding" && i < first[r] && end[m] <= first[r])) {
-                out.push_back(m);
-            }
-        }
-        if (name == "preceding") std::reverse(out.begin(), out.end());
-        return out;
-    }
-};
-
 // Random documents with every kind of node, namespaces, and entity references nested two deep.
 std::string randomDocument(std::mt19937& random, int depth) {
-    static const char* const kPieces[] = {"t",
-                                          "<!--c-->",
-                                          "<?p d?>",
-                                          "<![CDATA[x]]>",
-                                          "&e;",
-                                          "&f;",
-                                          "<a x='1'>",
-                                          "<b xmlns:m='u' m:y='2'>",
-                                          "<n:c xmlns:n='v' xmlns=''>",
-                                          "<a/>"};
+    // clang-format off
+    static const char* const kPieces[] = {"t", "<!--c-->", "<?p d?>", "<![CDATA[x]]>", "&e;", "&f;",
+        "<a x='1'>", "<b xmlns:m='u' m:y='2'>", "<n:c xmlns:n='v' xmlns=''>", "<a/>"};
+    // clang-format on
     std::string out;
     for (int i = random() % 4; i > 0; --i) {
         int k = random() % 10;
@@ -109,7 +35,6 @@ TEST(Step, AxesAgreeWithTheTreeModel) {
             "<!DOCTYPE r [<!ENTITY e '<b>x</b><!--ec-->y'><!ENTITY f 'z<a>&e;</a>&e;'>]>"
             "<?p0?><r xmlns:q='w' xmlns='d' q:z='0'>" +
             randomDocument(random, 3) + "</r><!--end-->");
-        env.xpath = true;
         View view(env.doc.get());
         for (DOMNode* n : view.order) {
             for (const char* axis : kAxes) {
@@ -125,33 +50,26 @@ TEST(Step, CountsPositionsPerPredicateInAxisOrder) {
         "<!DOCTYPE r [<!ENTITY e '<b>e1</b><!--ec-->'>]><?p0 x?><r xmlns:n='urn:n' x='1'><a>t1</a>"
         "&e;<b id='i' n:y='2'>t2<![CDATA[c]]></b><!--c1--><n:c/><?p1 "
         "d?><?p2?><a>t3</a></r><!--c2-->");
-    env.xpath = true;
     DOMNode* c = env.el("n:c");
+    // Positions and last() of plain steps and filter expressions, the reverse axes and node
+    // tests are compared with libxml2 in tests/xpath/peer; here what the peer cannot show: the
+    // order and repetitions in which node sets are yielded before any ordering, predicates that
+    // are not integers, string predicates, the namespace axis, and an unbound prefix.
     // clang-format off
-    const Case cases[] = {{"*", "a b b n:c a"}, {"node()", "a b #ec b #c1 n:c ?p1 ?p2 a"},
-        {"*[2]/text()", "'e1'"}, {"*[last()]/text()", "'t3'"}, {"*[position() = last() - 1]", "n:c"},
-        {"*[2][1]/node()", "'e1'"}, {"*[position() > 1][2]/node()", "'t2' 'c'"},
-        {"*[last()][1]/node()", "'t3'"}, {"*[position() < last()][last()]", "n:c"},
-        {"*[last() = 5][5]/node()", "'t3'"}, {"*[1.5] | *[0] | *[-1] | *[1 div 0]", ""},
-        {"*['']", ""}, {"*[true()][last()]/node()", "'t3'"}, {"*[node()][last()]/node()", "'t3'"},
+    const Case cases[] = {{"node()", "a b #ec b #c1 n:c ?p1 ?p2 a"},
+        {"*[position() < last()][last()]", "n:c"}, {"*[last() = 5][5]/node()", "'t3'"},
+        {"*[1.5] | *[0] | *[-1] | *[1 div 0]", ""}, {"*['']", ""}, {"*[not(*)][3]", "b"},
         {"*[text() = 't2' or position() = 1]/text()", "'t1' 't2' 'c'"},
-        {"*[count(node()[last()]) = 1][position() = last()]", "a"}, {"*[not(*)][3]", "b"},
-        {"processing-instruction('p1')", "?p1"}, {"processing-instruction()[last()]", "?p2"},
-        {"(//a)[1]/text() | (//text())[last()]", "'t1' 't3'"}, {"//a[1]/text()", "'t1'"}, {"//a[last()]/text()", "'t3'"},
-        {"(//b | //a)[2]/text()", "'e1'"}, {"(//*)[position() > 3][last()]", "a"},
-        {"(//*)[position() < 3][last()][1]/text()", "'t1'"}, {"(//node())[last()]", "#c2"}, {"/node()", "?p0 r #c2"},
-        {"//b/..", "r r"}, {"//b/@*", "@id @n:y"}, {"//@x", "@x"}, {"namespace::*", "@xmlns:n"},
-        {"n:*", "14: Unbound namespace prefix: n"}, {"c", ""}, {"//comment()[2]", "#c1"},
-        {"(//comment())[2]", "#c1"}, {"//node()[self::comment()][1]", "#c2 #ec"}};
+        {"*[count(node()[last()]) = 1][position() = last()]", "a"},
+        {"(//a)[1]/text() | (//text())[last()]", "'t1' 't3'"}, {"(//*)[position() > 3][last()]", "a"},
+        {"(//*)[position() < 3][last()][1]/text()", "'t1'"}, {"//b/..", "r r"}, {"//b/@*", "@id @n:y"},
+        {"namespace::*", "@xmlns:n"}, {"n:*", "14: Unbound namespace prefix: n"},
+        {"//comment()[2]", "#c1"}, {"//node()[self::comment()][1]", "#c2 #ec"}};
     // clang-format on
     for (const Case& k : cases) EXPECT_EQ(k.expected, env.select(k.expr)) << k.expr;
     // clang-format off
-    const Case reverse[] = {{"preceding-sibling::*[1]", "b"}, {"preceding-sibling::node()[2]", "b"}, {"preceding-sibling::node()[1]", "#c1"},
-        {"preceding::*[3]/text()", "'t1'"}, {"preceding::node()[last()]", "?p0"},
-        {"preceding-sibling::node()[last()]/text()", "'t1'"}, {"ancestor::node()[1]", "r"},
-        {"ancestor::node()[last()]", "/"}, {"ancestor-or-self::*[last()]", "r"},
-        {"(preceding-sibling::*)[1]/text()", "'t1'"}, {"following::node()[2]", "?p2"},
-        {"following-sibling::*[last()]/text()", "'t3'"}, {"../@*[1]", "@x"}};
+    const Case reverse[] = {{"preceding-sibling::node()[2]", "b"}, {"preceding::node()[last()]", "?p0"},
+        {"ancestor::node()[last()]", "/"}, {"(preceding-sibling::*)[1]/text()", "'t1'"}, {"../@*[1]", "@x"}};
     // clang-format on
     for (const Case& k : reverse) EXPECT_EQ(k.expected, env.select(k.expr, c)) << k.expr;
     env.bind("n", new XPath::Namespace(u"urn:n"));
@@ -160,22 +78,17 @@ TEST(Step, CountsPositionsPerPredicateInAxisOrder) {
     EXPECT_EQ("n:c", env.select("*[namespace-uri() = 'urn:n'][@* or true()]"));
 }
 
-// Entity references are transparent: their content belongs to their parent.
+// Entity references are transparent: their content belongs to their parent. The axes through
+// them are compared with the tree model above and with libxml2 in tests/xpath/peer; here the
+// string value of a whole document and IDs declared inside entity content.
 TEST(Step, SeesThroughEntityReferences) {
     Env env(
         "<!DOCTYPE d [<!ATTLIST b id ID #IMPLIED><!ENTITY e '<b id=\"x\">1</b><!--c-->2'>"
         "<!ENTITY f '<c>&e;</c>&e;'>]><d>0&e;<b id='y'>3</b>&f;<?p?></d>");
-    env.xpath = true;
-    // clang-format off
-    check(env, {{"string(/)", "01231212"}, {"count(//b)", "4"}, {"name(/d/*[2])", "b"},
-        {"string(/d/*[2])", "3"}, {"count(/d/node())", "10"}, {"string(/d/text()[2])", "2"},
-        {"string(//b[1]/following-sibling::*[1])", "3"}, {"name(//c/b/..)", "c"},
-        {"name(//c/b/ancestor::*[2])", "d"}, {"string(//c/following-sibling::node()[1])", "1"},
-        {"string(//c/preceding-sibling::*[1]/@id)", "y"}, {"count(//c/preceding::node())", "7"},
-        {"count(//c/following::node())", "5"}, {"string(id('x y'))", "1"}, {"count(id('x'))", "1"},
-        {"name(//processing-instruction()/preceding-sibling::*[1])", "b"},
-        {"count(//b[. = '1'] | //c//b)", "3"}, {"local-name(//text()[. = '2'][last()]/..)", "d"}});
-    // clang-format on
+    check(env, {{"string(/)", "01231212"},
+                {"string(id('x y'))", "1"},
+                {"count(id('x'))", "1"},
+                {"name(id('x')/following-sibling::*[1])", "b"}});
 }
 
 // The budget counts every context node an axis starts from and every candidate it yields.
@@ -183,7 +96,6 @@ TEST(Step, StopsEvaluationsAtTheBudget) {
     std::string xml = "<r>";
     for (int i = 0; i < 20; ++i) xml += "<a><b/>t</a>";
     Env env(xml + "</r>");
-    env.xpath = true;
     // clang-format off
     const struct { const char* expr; unsigned long long visits; } cases[] = {
         {"count(*[last()])", 21}, {"count(*[1])", 2}, {"count(*[2][1])", 3},
@@ -212,7 +124,6 @@ TEST(Step, EvaluatesEveryAxisAndFunctionThroughAllocationFailures) {
     Env env(
         "<!DOCTYPE r [<!ATTLIST a id ID #IMPLIED>]><r xmlns:p='u' xml:lang='en'><a id='i' "
         "p:x='2'>1<!--c--></a><?t d?><p:b> 3 <![CDATA[4]]></p:b></r>");
-    env.xpath = true;
     env.bind("p", new XPath::Namespace(u"u"));
     env.bind("$v", new XPath::Variable(u"i"));
     // clang-format off

@@ -1,5 +1,5 @@
-// Helpers of the XPath tests: expression trees built from text, a document whose elements are
-// bound as variables, evaluation to printable results, and the reference document order.
+// Helpers of the XPath tests: a document whose elements are bound as variables, evaluation of
+// XPath text to printable results, and a plain tree model of the XPath view (axes and order).
 #ifndef AMXML_TESTS_XPATH_XPATH_TEST_H
 #define AMXML_TESTS_XPATH_XPATH_TEST_H
 
@@ -31,55 +31,11 @@ typedef std::unique_ptr<XPath> Tree;
 typedef std::vector<DOMNode*> Nodes;
 typedef std::unique_ptr<XMLCh, AMXMLDelete> String;
 
-/// Builds a tree from literals, numbers, $variables, "." and "/" (the context node and the
-/// root) and lists: "(op a b)" for an operator by its text, "(neg a)" for the unary minus,
-/// "(name args...)" for a call.
-inline XPath* build(XPathTokenizer& t) {
-    static const std::u16string ops[] = {u"+", u"-",  u"*", u"div", u"mod", u"or", u"and",
-                                         u"=", u"!=", u"<", u">",   u"<=",  u">=", u"|"};
-    const std::u16string token = u16(t.next()), head = token == u"(" ? u16(t.next()) : u"";
-    if (t.type() == XPathTokenizer::NUMBER) return new Primitive(std::stod(utf8(token)));
-    if (t.type() == XPathTokenizer::VARIABLE) return new VariableReference(token.c_str() + 1);
-    if (t.type() == XPathTokenizer::LITERAL)
-        return new Primitive(token.substr(1, token.size() - 2).c_str());
-    if (token != u"(") return new Primitive(token == u"." ? Primitive::CONTEXT : Primitive::ROOT);
-    std::vector<Tree> args;
-    while (t.peek() && u16(t.peek()) != u")") args.emplace_back(build(t));
-    EXPECT_EQ(u")", u16(t.next()));
-    const std::size_t op = std::find(ops, ops + 14, head) - ops;
-    // Operands are released in the new-initializer, after the allocation, so nothing leaks.
-    if (head == u"neg") return new Operator(Operator::MINUS, args.at(0).release());
-    if (op < 14)
-        return new Operator(args.at(0).release(), Operator::Kind(op), args.at(1).release());
-    return new FunctionCall(head.c_str(), [&] {
-        std::vector<XPath*> raw;
-        for (Tree& a : args) raw.push_back(a.release());
-        return raw;
-    }());
-}
-
-inline XPath* build(const std::string& text) {
-    XPathTokenizer t(widen(text).c_str());
-    Tree e(build(t));
-    EXPECT_EQ(nullptr, t.next()) << text;
-    return e.release();
-}
-
-/// The id and message of the Exception `f` throws, "" if none.
-inline std::string failure(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return std::to_string(e.id()) + ": " + e.what().c_str();
-    }
-    return "";
-}
-
 /// Every node of `it`, then checks that it is exhausted.
 inline Nodes read(XPath::Iterator& it) {
     Nodes out;
     while (it.hasNext()) out.push_back(it.next());
-    EXPECT_EQ("14: No next node", failure([&] { it.next(); }));
+    EXPECT_EQ("14: No next node", thrown([&] { it.next(); }));
     return out;
 }
 
@@ -106,10 +62,8 @@ inline std::string label(DOMNode* n) {
 
 /// A document whose elements are bound as "$" + tag name (in document order), plus "$none"
 /// (empty); bind() adds more. Evaluations have the document element as context by default.
-/// Expressions are s-expressions for build(), or with `xpath` set XPath text for XPathParser.
 struct Env {
     DocumentPtr doc;
-    bool xpath = false;
     Map map;
     std::deque<std::u16string> keys;
     std::vector<std::unique_ptr<XPath::Binding>> owned;
@@ -139,29 +93,26 @@ struct Env {
     }
     /// The value, or the id and message of the Exception evaluation throws.
     std::string eval(const std::string& expr, DOMNode* context = nullptr) {
-        std::string result;
-        std::string thrown = failure([&] { result = value(expr, context); });
-        return thrown.empty() ? result : thrown;
+        std::string result, failure = thrown([&] { result = value(expr, context); });
+        return failure == "no exception" ? result : failure;
     }
+    /// The nodes in the order the expression yields them.
     Nodes nodes(const std::string& expr, DOMNode* context = nullptr) {
         Tree e(compile(expr));
-        XPath::Iterator* it = e->nodeSet(context ? context : root(), 1, map);
+        std::unique_ptr<XPath::Iterator> it(e->nodeSet(context ? context : root(), 1, map));
         Nodes out;
         while (it->hasNext()) out.push_back(it->next());
-        delete it;
         return out;
     }
     /// The labels of the nodes in the order the expression yields them, or the failure.
     std::string select(const std::string& expr, DOMNode* context = nullptr) {
-        std::string out;
-        std::string thrown = failure([&] {
-            for (DOMNode* n : nodes(expr, context)) out += (out.empty() ? "" : " ") + label(n);
-        });
-        return thrown.empty() ? out : thrown;
+        std::string out, failure = thrown([&] {
+                             for (DOMNode* n : nodes(expr, context))
+                                 out += (out.empty() ? "" : " ") + label(n);
+                         });
+        return failure == "no exception" ? out : failure;
     }
-    XPath* compile(const std::string& expr) {
-        return xpath ? XPathParser::parse(widen(expr).c_str()) : build(expr);
-    }
+    XPath* compile(const std::string& expr) { return XPathParser::parse(widen(expr).c_str()); }
 };
 
 struct Case {
@@ -170,34 +121,85 @@ struct Case {
 };
 
 /// Evaluates every case as a string in `env`, then again with each of its allocations failing
-/// in turn (building the tree included), where only the expected failure may happen instead.
+/// in turn (parsing included), where only the expected failure may happen instead.
 inline void check(Env& env, std::initializer_list<Case> cases, DOMNode* context = nullptr) {
     for (const Case& c : cases) {
         EXPECT_EQ(c.expected, env.eval(c.expr, context)) << c.expr;
         sweep([&] {
-            std::string thrown = failure([&] { env.value(c.expr, context); });
-            if (thrown.compare(0, 4, "18: ") == 0) throw Exception(18, "Out of memory");
-            EXPECT_TRUE(thrown.empty() || thrown == c.expected) << c.expr;
+            std::string failure = thrown([&] { env.value(c.expr, context); });
+            if (failure.compare(0, 4, "18: ") == 0) throw Exception(18, "Out of memory");
+            EXPECT_TRUE(failure == "no exception" || failure == c.expected) << c.expr;
         });
     }
 }
 
-/// Every node a walk in document order meets from `n`: the node, its namespace declarations
-/// (xmlns='' aside), its other attributes, its children (document types aside).
-inline void documentOrder(DOMNode* n, Nodes& out) {
-    out.push_back(n);
-    for (int declarations = 1; declarations >= 0 && n->getAttributes(); --declarations) {
-        for (XMLSize_t i = 0; i < n->getAttributes()->getLength(); ++i) {
-            DOMNode* a = n->getAttributes()->item(i);
-            std::string name = utf8(a->getNodeName()) + (*a->getNodeValue() ? ":" : "");
-            if (name != "xmlns" && (name.compare(0, 6, "xmlns:") == 0) == declarations)
-                out.push_back(a);
+// The XPath view of a tree by plain recursion: entity references expanded in place, document
+// types left out, an element's declarations and then its other attributes before its children.
+struct View {
+    Nodes order;
+    std::map<DOMNode*, DOMNode*> parent;
+    std::map<DOMNode*, Nodes> children, attributes, declarations;
+    std::map<DOMNode*, std::size_t> first, end;  // index in `order`, and past the subtree
+
+    explicit View(DOMNode* document) { add(document, nullptr); }
+    void add(DOMNode* n, DOMNode* p) {
+        first[n] = order.size();
+        order.push_back(n);
+        parent[n] = p;
+        for (int declaration = 1; n->getAttributes() && declaration >= 0; --declaration) {
+            for (XMLSize_t i = 0; i < n->getAttributes()->getLength(); ++i) {
+                DOMNode* a = n->getAttributes()->item(i);
+                std::string name = utf8(a->getNodeName());
+                if (name == "xmlns" && !*a->getNodeValue()) continue;
+                if ((name == "xmlns" || name.compare(0, 6, "xmlns:") == 0) != bool(declaration))
+                    continue;
+                (declaration ? declarations : attributes)[n].push_back(a);
+                add(a, n);
+            }
         }
+        std::function<void(DOMNode*)> expand = [&](DOMNode* c) {
+            for (; c; c = c->getNextSibling()) {
+                if (c->getNodeType() == DOMNode::ENTITY_REFERENCE_NODE) {
+                    expand(c->getFirstChild());
+                } else if (c->getNodeType() != DOMNode::DOCUMENT_TYPE_NODE) {
+                    children[n].push_back(c);
+                }
+            }
+        };
+        if (n->getNodeType() != DOMNode::ATTRIBUTE_NODE) expand(n->getFirstChild());
+        for (DOMNode* c : children[n]) add(c, n);
+        end[n] = order.size();
     }
-    for (DOMNode* c = n->getFirstChild(); c; c = c->getNextSibling()) {
-        if (c->getNodeType() != DOMNode::DOCUMENT_TYPE_NODE) documentOrder(c, out);
+    // The nodes of an axis from n in axis order.
+    Nodes axis(const std::string& name, DOMNode* n) {
+        auto attribute = [](DOMNode* m) { return m->getNodeType() == DOMNode::ATTRIBUTE_NODE; };
+        DOMNode* r = attribute(n) ? parent[n] : n;  // an attribute's following and preceding
+        Nodes out, siblings = parent[n] && !attribute(n) ? children[parent[n]] : Nodes();
+        std::size_t at = std::find(siblings.begin(), siblings.end(), n) - siblings.begin();
+        if (name == "self" || name == "ancestor-or-self" || name == "descendant-or-self")
+            out.push_back(n);
+        if (name == "child") out = children[n];
+        if (name == "attribute") out = attributes[n];
+        if (name == "namespace") out = declarations[n];
+        if (name == "parent" && parent[n]) out.push_back(parent[n]);
+        for (DOMNode* a = parent[n]; name.compare(0, 8, "ancestor") == 0 && a; a = parent[a])
+            out.push_back(a);
+        if (name == "following-sibling" && at < siblings.size())
+            out.assign(siblings.begin() + at + 1, siblings.end());
+        if (name == "preceding-sibling") out.assign(siblings.rend() - at, siblings.rend());
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            DOMNode* m = order[i];
+            if (attribute(m)) continue;
+            if ((name.compare(0, 10, "descendant") == 0 && i > first[n] && i < end[n]) ||
+                (name == "following" && i >= end[r]) ||
+                (name == "preceding" && i < first[r] && end[m] <= first[r])) {
+                out.push_back(m);
+            }
+        }
+        if (name == "preceding") std::reverse(out.begin(), out.end());
+        return out;
     }
-}
+};
 
 }  // namespace xpath_test
 

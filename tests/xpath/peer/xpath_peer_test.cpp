@@ -76,20 +76,10 @@ const char kDifferenceDocument[] =
 // Node paths, as amxml xpath writes them: /1/2 for elements, /@name for attributes,
 // /text()[k], /comment()[k], /processing-instruction()[k]; "/" for the document.
 
+// 0 for elements, 1 comments, 2 processing instructions, 3 text and CDATA sections, by DOM type.
 int kindOf(int domType) {
-    switch (domType) {
-        case DOMNode::ELEMENT_NODE:
-            return 0;
-        case DOMNode::COMMENT_NODE:
-            return 1;
-        case DOMNode::PROCESSING_INSTRUCTION_NODE:
-            return 2;
-        case DOMNode::TEXT_NODE:
-        case DOMNode::CDATA_SECTION_NODE:
-            return 3;
-        default:
-            return -1;
-    }
+    static const int kKinds[] = {-1, 0, -1, 3, 3, -1, -1, 2, 1};
+    return domType >= 0 && domType < 9 ? kKinds[domType] : -1;
 }
 
 std::string piece(int kind, int k) {
@@ -121,21 +111,13 @@ std::string ourPath(DOMNode* n) {
            piece(kindOf(n->getNodeType()), count);
 }
 
-int peerKind(xmlNodePtr n) {
-    switch (n->type) {
-        case XML_ELEMENT_NODE:
-            return 0;
-        case XML_COMMENT_NODE:
-            return 1;
-        case XML_PI_NODE:
-            return 2;
-        case XML_TEXT_NODE:
-        case XML_CDATA_SECTION_NODE:
-            return 3;
-        default:
-            return -1;
-    }
-}
+// libxml2 numbers its node types as the DOM does.
+static_assert(int(XML_ELEMENT_NODE) == DOMNode::ELEMENT_NODE &&
+              int(XML_TEXT_NODE) == DOMNode::TEXT_NODE &&
+              int(XML_CDATA_SECTION_NODE) == DOMNode::CDATA_SECTION_NODE &&
+              int(XML_PI_NODE) == DOMNode::PROCESSING_INSTRUCTION_NODE &&
+              int(XML_COMMENT_NODE) == DOMNode::COMMENT_NODE);
+int peerKind(xmlNodePtr n) { return kindOf(n->type); }
 
 std::string qualified(xmlNodePtr n) {
     std::string name = reinterpret_cast<const char*>(n->name);
@@ -361,54 +343,31 @@ private:
     }
 
     std::string test(bool attribute) {
-        static const char* const kElements[] = {"*",
-                                                "a",
-                                                "b",
-                                                "c",
-                                                "p:*",
-                                                "p:d",
-                                                "q:f",
-                                                "node()",
-                                                "text()",
-                                                "comment()",
-                                                "processing-instruction()",
-                                                "processing-instruction('t')",
-                                                "x"};
+        // clang-format off
+        static const char* const kElements[] = {"*", "a", "b", "c", "p:*", "p:d", "q:f", "node()",
+            "text()", "comment()", "processing-instruction()", "processing-instruction('t')", "x"};
+        // clang-format on
         static const char* const kAttributes[] = {"*",   "x",   "y",        "id",
                                                   "p:z", "p:*", "xml:lang", "node()"};
         return attribute ? any(kAttributes) : any(kElements);
     }
 
     std::string predicate(int depth) {
-        static const char* const kPositions[] = {"1",
-                                                 "2",
-                                                 "last()",
-                                                 "last() - 1",
-                                                 "position() = last()",
-                                                 "position() > 1",
-                                                 "position() mod 2 = 0",
-                                                 "3"};
+        // clang-format off
+        static const char* const kPositions[] = {"1", "2", "last()", "last() - 1",
+            "position() = last()", "position() > 1", "position() mod 2 = 0", "3"};
+        // clang-format on
         if (pick(2)) return "[" + std::string(any(kPositions)) + "]";
         return "[" + (pick(2) ? boolean(depth - 1) : number(depth - 1, true)) + "]";
     }
 
     std::string step(int depth, bool afterDescendants) {
-        static const char* const kAxes[] = {"child::",
-                                            "descendant::",
-                                            "descendant-or-self::",
-                                            "parent::",
-                                            "ancestor::",
-                                            "ancestor-or-self::",
-                                            "following-sibling::",
-                                            "preceding-sibling::",
-                                            "following::",
-                                            "preceding::",
-                                            "self::",
-                                            "attribute::",
-                                            "",
-                                            "@",
-                                            "",
-                                            ""};
+        // clang-format off
+        static const char* const kAxes[] = {"child::", "descendant::", "descendant-or-self::",
+            "parent::", "ancestor::", "ancestor-or-self::", "following-sibling::",
+            "preceding-sibling::", "following::", "preceding::", "self::", "attribute::", "", "@",
+            "", ""};
+        // clang-format on
         const int choice = pick(20);
         if (choice == 16) return afterDescendants ? "self::c" : ".";
         if (choice == 17) return "..";
