@@ -1,6 +1,6 @@
-// Canonicalization, its parameters and transform data with their first, second, third...
-// allocation failing: each run ends in success, Exception 18 or the failure the input itself
-// causes, and leaves nothing behind.
+// Canonicalization on both paths, its parameters, document subsets and transform data with their
+// first, second, third... allocation failing: each run ends in success, Exception 18 or the
+// failure the input itself causes, and leaves nothing behind.
 #include <ambrite/xml/c14n.h>
 #include <gtest/gtest.h>
 
@@ -14,10 +14,14 @@ using namespace Ambrite::XML::C14n;
 namespace {
 
 const char kDocument[] =
-    "<?p d?><!--c--><r xmlns='urn:r' xmlns:p='urn:p' xml:lang='en' b='2' a='1&amp;'>"
-    "<p:s Id='x'><a p:x='1'>t&#xD;<!--i--></a><sig><v/></sig><c/></p:s><q/></r>";
+    "<?p d?><!--c--><!DOCTYPE r [<!ATTLIST a i ID #IMPLIED>]><r xmlns='urn:r' xmlns:p='urn:p' "
+    "xml:lang='en' b='2' a='1&amp;'><p:s Id='x'><a i='y' p:x='1'>t&#xD;<b xmlns='urn:b'/><!--i-->"
+    "</a><sig><v/></sig><c/><ds:Signature xmlns:ds='http://www.w3.org/2000/09/xmldsig#'/></p:s>"
+    "<q/></r>";
 
-void canonicalize(const NodeSet& set, int mode, const CanonicalizerParameters* p, bool octets) {
+void canonicalize(DOMNode* root, NodeSet::Filter* filter, int mode,
+                  const CanonicalizerParameters* p, bool octets) {
+    const NodeSet set(root, filter, nullptr, false);
     const DOMCanonicalizer::Mode m = static_cast<DOMCanonicalizer::Mode>(mode);
     BufferSink bytes;
     RecordingSink characters;
@@ -25,10 +29,25 @@ void canonicalize(const NodeSet& set, int mode, const CanonicalizerParameters* p
            : DOMCanonicalizer::canonicalize(&set, &characters, m, p);
 }
 
+std::string stream(const std::string& xml, int mode, const DocumentSubset* subset) {
+    BlockSource source(new Block(xml.data(), static_cast<unsigned int>(xml.size()), Block::Copy));
+    BufferSink sink;
+    StreamCanonicalizer::canonicalize(&source, &sink, DOMCanonicalizer::Mode(mode), nullptr,
+                                      subset);
+    return bytes(sink);
+}
+
+void intoFailingSink(Data&& data) {
+    OctetRecorder sink;
+    sink.failures = 1;
+    data.octetStream(&sink);
+}
+
 }  // namespace
 
 // Whole documents, and a subtree minus a subtree with a replacement and prefixes treated
-// inclusively, into octets and into characters.
+// inclusively, into octets and into characters; streamed whole and as a subset chosen by ID
+// minus a child sequence and signatures.
 TEST(AllocationFailure, Canonicalize) {
     DocumentPtr d = parse(kDocument);
     const std::unique_ptr<NodeSet::Filter> subset(
@@ -37,11 +56,7 @@ TEST(AllocationFailure, Canonicalize) {
     for (int mode = 0; mode < 4; ++mode) {
         for (bool octets : {false, true}) {
             SCOPED_TRACE(std::to_string(mode) + (octets ? " into octets" : " into characters"));
-            EXPECT_GT(sweep([&] {
-                          NodeSet whole(d.get(), nullptr, nullptr, false);
-                          canonicalize(whole, mode, nullptr, octets);
-                      }),
-                      0u);
+            EXPECT_GT(sweep([&] { canonicalize(d.get(), nullptr, mode, nullptr, octets); }), 0u);
             EXPECT_GT(sweep([&] {
                           CanonicalizerParameters p;
                           p.emitNullApexXMLNS(true);
@@ -50,26 +65,31 @@ TEST(AllocationFailure, Canonicalize) {
                           std::unique_ptr<NodeSet> q(
                               new NodeSet(element(d, u"q"), nullptr, nullptr, false));
                           p.replacementNodeSet(element(d, u"c"), q.release());
-                          NodeSet set(d.get(), subset->clone(), nullptr, false);
-                          canonicalize(set, mode, &p, octets);
+                          canonicalize(d.get(), subset->clone(), mode, &p, octets);
                       }),
                       0u);
         }
-    }
-    DocumentPtr relative = parse("<r><e xmlns:p='rel'/></r>");
-    for (bool octets : {false, true}) {
-        EXPECT_EQ("13006: Invalid relative namespace URI: xmlns:p=\"rel\"",
-                  sweepFailing(13006, [&] {
-                      NodeSet whole(relative.get(), nullptr, nullptr, false);
-                      canonicalize(whole, DOMCanonicalizer::CANONICAL, nullptr, octets);
-                  }));
+        EXPECT_GT(sweep([&] { stream(kDocument, mode, nullptr); }), 0u);
+        EXPECT_GT(sweep([&] {
+                      const std::string out =
+                          stream(kDocument, mode, subsetOf("#y @i sig -/1/1/1/1").get());
+                      if (mode == DOMCanonicalizer::CANONICAL) {
+                          EXPECT_EQ(
+                              "<a xmlns=\"urn:r\" xmlns:p=\"urn:p\" i=\"y\" xml:lang=\"en\" "
+                              "p:x=\"1\">t&#xD;</a>",
+                              out);
+                      }
+                  }),
+                  0u);
     }
 }
 
-TEST(AllocationFailure, Parameters) {
+// Parameters copied, assigned and cloned; a subset's DOM node set; transform data of both kinds
+// to node sets, octets in a sink and a source of octets.
+TEST(AllocationFailure, ParametersSubsetsAndTransformData) {
     DocumentPtr d = parse(kDocument);
-    EXPECT_GT(
-        sweep([&] {
+    const std::function<void()> kOperations[] = {
+        [&] {
             CanonicalizerParameters p, assigned;
             p.unsuppressedNamespacePrefix(u"p");
             std::unique_ptr<NodeSet> q(new NodeSet(element(d, u"q"), nullptr, nullptr, false));
@@ -77,39 +97,39 @@ TEST(AllocationFailure, Parameters) {
             CanonicalizerParameters copy(p);
             assigned = p;
             std::unique_ptr<CanonicalizerParameters>(p.clone());
-        }),
-        0u);
+        },
+        [&] { std::unique_ptr<NodeSet>(subsetOf("sig")->nodeSet(d.get())); },
+        [&] {
+            NodeSetData data(new NodeSet(d.get(), nullptr, nullptr, false));
+            std::unique_ptr<NodeSet>(data.nodeSet());
+            BufferSink sink;
+            data.octetStream(&sink);
+            std::unique_ptr<OctetSource>(data.octetStream());
+            OctetData("<r b='2' a='1'/>").octetStream(&sink);
+        },
+        [] { std::unique_ptr<NodeSet>(OctetData("<r b='2' a='1'/>").nodeSet()); },
+    };
+    for (const auto& operation : kOperations) EXPECT_GT(sweep(operation), 0u);
 }
 
-// Node-set data to a node set, to octets in a sink and to a source of octets; octet data to
-// octets in a sink; both into a sink that fails.
-TEST(AllocationFailure, TransformData) {
-    DocumentPtr d = parse(kDocument);
-    EXPECT_GT(sweep([&] {
-                  NodeSetData data(new NodeSet(d.get(), nullptr, nullptr, false));
-                  std::unique_ptr<NodeSet>(data.nodeSet());
-                  BufferSink sink;
-                  data.octetStream(&sink);
-                  std::unique_ptr<OctetSource>(data.octetStream());
-                  OctetData("<r b='2' a='1'/>").octetStream(&sink);
-              }),
-              0u);
-    for (bool nodes : {false, true}) {
-        EXPECT_EQ("3: Sink failed", sweepFailing(3, [&] {
-                      NodeSetData data(new NodeSet(d.get(), nullptr, nullptr, false));
-                      OctetData octets("<r/>");
-                      OctetRecorder sink;
-                      sink.failures = 1;
-                      nodes ? data.octetStream(&sink) : octets.octetStream(&sink);
-                  }));
+// Operations that fail of themselves fail alike whichever allocation fails first.
+TEST(AllocationFailure, FailuresOfTheInput) {
+    DocumentPtr d = parse(kDocument), relative = parse("<r><e xmlns:p='rel'/></r>");
+    const std::pair<std::string, std::function<void()>> kCases[] = {
+        {"13006: Invalid relative namespace URI: xmlns:p=\"rel\"",
+         [&] { canonicalize(relative.get(), nullptr, 0, nullptr, false); }},
+        {"13006: Invalid relative namespace URI: xmlns:p=\"rel\"",
+         [&] { canonicalize(relative.get(), nullptr, 0, nullptr, true); }},
+        {"13006: No element with ID nowhere",
+         [] { stream(kDocument, DOMCanonicalizer::EXCLUSIVE, subsetOf("#nowhere").get()); }},
+        {"3: Sink failed",
+         [&] { intoFailingSink(NodeSetData(new NodeSet(d.get(), nullptr, nullptr, false))); }},
+        {"3: Sink failed", [] { intoFailingSink(OctetData("<r/>")); }},
+        {"9: Fatal DOM error: Line 1, column 4, offset -1: input ended before all started tags "
+         "were ended; last tag started is 'r'",
+         [] { delete OctetData("<r>").nodeSet(); }},
+    };
+    for (const auto& [failure, operation] : kCases) {
+        EXPECT_EQ(failure, sweepFailing(std::stoi(failure), operation));
     }
-}
-
-// Octets parsed into a node set that holds its document, or failing to parse.
-TEST(AllocationFailure, TransformDataParsed) {
-    EXPECT_GT(sweep([] { std::unique_ptr<NodeSet>(OctetData("<r b='2' a='1'/>").nodeSet()); }), 0u);
-    EXPECT_EQ(
-        "9: Fatal DOM error: Line 1, column 4, offset -1: input ended before all started tags "
-        "were ended; last tag started is 'r'",
-        sweepFailing(9, [] { delete OctetData("<r>").nodeSet(); }));
 }

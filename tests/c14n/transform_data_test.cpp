@@ -34,14 +34,13 @@ TEST(NodeSetData, NodeSetsShareTheDocumentUntilTheLastOneGoes) {
     {
         OctetData octetData("<r b='2' a='1'><e>t</e></r>");
         EXPECT_EQ("<r b='2' a='1'><e>t</e></r>", octets(octetData));
-        std::unique_ptr<NodeSet> parsed(octetData.nodeSet());
+        NodeSetData data(octetData.nodeSet());
         EXPECT_EQ(2, octetData.sources);
-        ASSERT_EQ(DOMNode::DOCUMENT_NODE, parsed->root()->getNodeType());
-        ASSERT_NE(nullptr, parsed->refCount());
-        NodeSetData data(parsed.release());
         first.reset(data.nodeSet());
         second.reset(data.nodeSet());
+        EXPECT_EQ(DOMNode::DOCUMENT_NODE, first->root()->getNodeType());
         EXPECT_NE(first->filter(), second->filter());
+        ASSERT_NE(nullptr, first->refCount());
         EXPECT_EQ(first->refCount(), second->refCount());
         EXPECT_EQ(3u, static_cast<unsigned int>(*first->refCount()));
         EXPECT_FALSE(first->namespaceExpanded());

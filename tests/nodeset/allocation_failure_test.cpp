@@ -25,18 +25,25 @@ TEST(AllocationFailure, HashSetsAndFilters) {
               0u);
 }
 
-// A node set that cannot be made drops the share of the count it was given, and only that.
+// A node set that cannot be made drops the share of the count it was given, and only that. A
+// clone shares the count, is namespace-expanded as its source, and outlives it with a filter of
+// its own.
 TEST(AllocationFailure, NodeSetsAndIterators) {
     Small n;
     std::unique_ptr<RefCount> shared(new RefCount(1));
+    std::unique_ptr<NodeSet::Filter> f(both(both(tree(n.a), notTree(n.b)), new NodeTypeFilter(1)));
     EXPECT_GT(sweep([&] {
                   NodeSet alone(n.r, nullptr, new RefCount(0), false);
-                  NodeSet set(n.r, nullptr, shared.get(), false);
-                  std::unique_ptr<NodeSet>(set.clone());
+                  std::unique_ptr<NodeSet> set(new NodeSet(n.r, f->clone(), shared.get(), true));
+                  std::unique_ptr<NodeSet> copy(set->clone());
+                  EXPECT_EQ(3u, static_cast<unsigned int>(*shared));
+                  EXPECT_TRUE(copy->namespaceExpanded());
+                  set.reset();
+                  EXPECT_TRUE(copy->contains(n.a2));
+                  EXPECT_FALSE(copy->contains(n.b1));
               }),
               0u);
     EXPECT_EQ(1u, static_cast<unsigned int>(*shared));
-    std::unique_ptr<NodeSet::Filter> f(both(both(tree(n.a), notTree(n.b)), new NodeTypeFilter(1)));
     EXPECT_GT(sweep([&] {
                   NodeSet set(n.d, f->clone(), nullptr, false);
                   NodeSetIterator it(&set);

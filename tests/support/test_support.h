@@ -199,14 +199,47 @@ inline std::string canonical(DOMNode* root, NodeSet::Filter* filter, int mode,
     return bytes(sink);
 }
 
+/// A document subset from words: "/1/2" the apex at that child sequence, "#x" the apex with ID x,
+/// either after "-" a subtree left out; "@Id" or "@{urn:u}Id" attributes holding IDs too; "sig"
+/// leaves out signatures.
+inline std::unique_ptr<C14n::DocumentSubset> subsetOf(const std::string& spec) {
+    std::unique_ptr<C14n::DocumentSubset> s(new C14n::DocumentSubset);
+    std::istringstream words(spec);
+    for (std::string w; words >> w;) {
+        const bool out = w[0] == '-';
+        const std::u16string name = widen(w.substr(out + 1));
+        std::vector<unsigned int> steps;
+        for (std::size_t at = w.find('/'); at != std::string::npos; at = w.find('/', at + 1)) {
+            steps.push_back(static_cast<unsigned int>(std::stoul(w.substr(at + 1))));
+        }
+        const std::size_t close = name.find(u'}');
+        if (w == "sig") {
+            s->excludeSignatures(true);
+        } else if (w[0] == '@') {
+            s->idAttribute(close == name.npos ? nullptr : name.substr(1, close - 1).c_str(),
+                           name.substr(close + 1).c_str());
+        } else if (w[out] == '#') {
+            out ? s->excludeId(name.c_str()) : s->apexId(name.c_str());
+        } else {
+            const unsigned int n = static_cast<unsigned int>(steps.size());
+            out ? s->exclude(steps.data(), n) : s->apex(steps.data(), n);
+        }
+    }
+    return s;
+}
+
 /// What canonicalizing `xml` writes on the streaming path, or (`dom`) through a parsed document
-/// and the subset's node set, followed by " | failure ID: MESSAGE" when the run fails.
+/// and the subset's node set, followed by " | failure ID: MESSAGE" when the run fails. The DOM
+/// path also writes into a character sink, which must fail alike or receive the same text (what
+/// the two hold of a run that failed may differ: each writer checks text in steps of its own).
 inline std::string c14nOutcome(const std::string& xml, bool dom, int mode = 0,
                                const C14n::DocumentSubset* subset = nullptr,
                                const C14n::CanonicalizerParameters* parameters = nullptr,
                                const DOMUtil::Limits& limits = DOMUtil::Limits()) {
     const C14n::DOMCanonicalizer::Mode m = C14n::DOMCanonicalizer::Mode(mode);
     BufferSink sink;
+    RecordingSink characters;
+    std::string inCharacters;  // the character sink's failure, once the DOM path reaches it
     const std::string failure = thrown([&] {
         if (!dom) {
             BlockSource source(
@@ -218,8 +251,15 @@ inline std::string c14nOutcome(const std::string& xml, bool dom, int mode = 0,
         std::unique_ptr<NodeSet> nodes(subset
                                            ? subset->nodeSet(document.get())
                                            : new NodeSet(document.get(), nullptr, nullptr, false));
+        inCharacters = thrown(
+            [&] { C14n::DOMCanonicalizer::canonicalize(nodes.get(), &characters, m, parameters); });
         C14n::DOMCanonicalizer::canonicalize(nodes.get(), &sink, m, parameters);
     });
+    if (!inCharacters.empty()) {
+        EXPECT_EQ(failure, inCharacters) << "into a character sink";
+        EXPECT_TRUE(failure != "no exception" || bytes(sink) == utf8(characters.text()))
+            << "into a character sink: " << utf8(characters.text());
+    }
     return bytes(sink) + (failure == "no exception" ? "" : " | failure " + failure);
 }
 
