@@ -27,6 +27,7 @@ TEST_F(C14nTool, PointersChooseTheSameBytesOnBothPaths) {
     const struct { std::string args; int status; std::string out, err; } kCases[] = {
         {"--apex x", 0, s + "<c Id=\"y\">2</c><c ID=\"q\"></c></s>", ""}, {"--apex '#x'", 0, s + "<c Id=\"y\">2</c><c ID=\"q\"></c></s>", ""},
         {"--apex /1/1", 0, s + "<c Id=\"y\">2</c><c ID=\"q\"></c></s>", ""},
+        {"--apex /1/1/4", 0, "<c xmlns:p=\"urn:p\" ID=\"q\"></c>", ""},  // in the entity reference
         {"--apex '#xpointer(id(\"x\"))'", 0, s + "<c Id=\"y\">2</c><c ID=\"q\"></c></s>", ""},
         // The first node in document order, whatever order the pointer selects them in.
         {"--apex 'xpointer(id(\"y z\"))'", 0, "<c xmlns:p=\"urn:p\" Id=\"z\">1</c>", ""},
