@@ -18,6 +18,8 @@ using internal::Axes;
 namespace {
 
 const DocumentSubset::Choices kWholeDocument;
+// Bytes of ID values charged to the parse at a time.
+constexpr std::size_t kCarrierCharge = 1 << 16;
 
 // One streaming run: the parser's events fed to the canonical output core in document order,
 // deciding element by element as the DOM canonicalizer decides node by node for the node set
@@ -74,6 +76,8 @@ private:
     // 1), and the first value a second element carried.
     const bool uniqueIds_;
     std::unordered_map<std::u16string, std::uint64_t> carriers_;
+    std::size_t carriersHeld_;  // bytes, of which carriersCharged_ are charged to the parse
+    std::size_t carriersCharged_;
     std::uint64_t elements_;
     std::unique_ptr<std::u16string> duplicate_;
 
@@ -102,6 +106,8 @@ StreamRun::StreamRun(OctetSink& sink, DOMCanonicalizer::Mode mode,
       matcher_(choices),
       wholeDocument_(!choices.hasApex),
       uniqueIds_(uniqueIds),
+      carriersHeld_(0),
+      carriersCharged_(0),
       elements_(0),
       depth_(0),
       skipped_(0),
@@ -223,7 +229,20 @@ void StreamRun::idValue(const XMLCh* value) {
     if (matcher_.seeksIds()) matcher_.idValue(value);
     if (!uniqueIds_) return;
     auto carrier = carriers_.emplace(value, elements_);
-    if (carrier.second || carrier.first->second == elements_) return;
+    if (carrier.second) {
+        // The values are held as a DOM holds its attributes, and charged to the parse alike, in
+        // steps that the parse's memory bound checks: a document of countless IDs meets that
+        // bound here as it would there.
+        carriersHeld_ += 64 + 2 * carrier.first->first.size();
+        if (carriersHeld_ - carriersCharged_ >= kCarrierCharge) {
+            if (internal::ParseBounds* bounds = internal::ParseBounds::active()) {
+                bounds->allocating(carriersHeld_ - carriersCharged_, nullptr, 0);
+            }
+            carriersCharged_ = carriersHeld_;
+        }
+        return;
+    }
+    if (carrier.first->second == elements_) return;
     carrier.first->second = elements_;
     if (!duplicate_) duplicate_.reset(new std::u16string(carrier.first->first));
 }

@@ -54,6 +54,8 @@ TEST_F(AmxmlRefusal, EveryFailureIsOneLine) {
 TEST_F(AmxmlRefusal, ParseLimitsAreOptions) {
     const std::string deep = write("deep.xml", repeat("<a>", 10001) + repeat("</a>", 10001));
     const std::string wide = write("wide.xml", "<r>" + repeat("<c/>", 400000) + "</r>");
+    std::string ids = "<r>";  // the streaming path holds ID values as a DOM would
+    for (int i = 0; i < 400000; ++i) ids += "<c i='" + std::to_string(i) + "'/>";
     const std::string kDepth = "offset -1: Nesting depth limit exceeded (amxml --max-depth)\n";
     const std::string kMemory =
         "offset -1: Parse memory limit exceeded: more than 16777216 bytes (amxml --max-memory)\n";
@@ -66,6 +68,7 @@ TEST_F(AmxmlRefusal, ParseLimitsAreOptions) {
         {"c14n --dom --max-memory 16M " + wide, 1, kMemory},
         {"serialize --max-memory=16384K " + wide, 1, kMemory},
         {"c14n --max-memory 16M " + wide, 0, ""},
+        {"c14n --id-attr i --max-memory 16M " + write("ids.xml", ids + "</r>"), 1, kMemory},
     };
     for (const Expected& c : kCases) {
         SCOPED_TRACE(c.args);

@@ -66,7 +66,7 @@ const char kUsage[] =
     "                        those the DTD declares ID (may be repeated)\n"
     "  --dom                 build the document in memory first; by default the canonical form\n"
     "                        is written while the input is read, in memory that grows with its\n"
-    "                        depth only (the output is the same)\n"
+    "                        depth and its ID values only (the output is the same)\n"
     "  --max-depth N         refuse documents nesting elements more than N deep\n"
     "                        (default 10000)\n"
     "  --max-memory SIZE     refuse documents whose parse would hold more than SIZE bytes\n"
