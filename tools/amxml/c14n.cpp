@@ -11,28 +11,19 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
-#include <xercesc/dom/DOMAttr.hpp>
 #include <xercesc/dom/DOMDocument.hpp>
-#include <xercesc/dom/DOMElement.hpp>
-#include <xercesc/dom/DOMNamedNodeMap.hpp>
-#include <xercesc/dom/impl/DOMElementImpl.hpp>
 
-#include "dom/internal.h"
 #include "tool.h"
 
 namespace amxml {
 
 namespace {
 
-using Ambrite::XML::DOMAttr;
 using Ambrite::XML::DOMDocument;
-using Ambrite::XML::DOMElement;
 using Ambrite::XML::DOMNode;
 using Ambrite::XML::Exception;
-using Ambrite::XML::Format;
 using Ambrite::XML::NodeHashSet;
 using Ambrite::XML::NodeSet;
 using Ambrite::XML::XPath;
@@ -132,79 +123,7 @@ Locator parseLocator(const std::string& text) {
     return l;
 }
 
-// "LOCAL" or "{NAMESPACE}LOCAL", as namespace name ("" for none) and local name.
-std::pair<std::u16string, std::u16string> idAttribute(const std::string& name) {
-    std::u16string uri, local = fromUtf8(name, "name");
-    if (!local.empty() && local[0] == u'{') {
-        std::size_t close = local.find(u'}');
-        if (close == std::u16string::npos) throw UsageError{"invalid name '" + name + "'"};
-        uri = local.substr(1, close - 1);
-        local.erase(0, close + 1);
-    }
-    if (local.empty()) throw UsageError{"invalid name '" + name + "'"};
-    return {uri, local};
-}
-
-bool equals(const XMLCh* s, const std::u16string& text) {
-    return text.empty() ? !s || !*s : s && text == s;
-}
-
-// Registers `a` as an ID attribute of `element`. The elements of an entity reference are
-// read-only in the DOM, which the registration respects; their mark is lifted around it, since
-// it changes nothing but the document's table of IDs.
-void registerId(DOMElement* element, DOMAttr* a) {
-    auto* impl = dynamic_cast<xercesc::DOMElementImpl*>(element);
-    const bool readOnly = impl && impl->fNode.isReadOnly();
-    if (readOnly) impl->fNode.isReadOnly(false);
-    try {
-        Ambrite::XML::AMXML_Element_setIdAttributeNode(element, a);
-    } catch (...) {
-        if (readOnly) impl->fNode.isReadOnly(true);
-        throw;
-    }
-    if (readOnly) impl->fNode.isReadOnly(true);
-}
-
-// What the DOM path does before it resolves pointers, in one walk of the document's elements in
-// document order (those of entity references in their place): registers the attributes named by
-// --id-attr as IDs, fails as the streaming path does on an ID value that a second element
-// carries, and collects the signatures to leave out.
-void prepare(DOMDocument* document,
-             const std::vector<std::pair<std::u16string, std::u16string>>& idAttributes,
-             bool signatures, NodeHashSet& excluded) {
-    namespace internal = Ambrite::XML::internal;
-    std::unordered_map<std::u16string, DOMNode*> carriers;
-    internal::Walker<internal::NoData, true> walk(document);
-    walk.descend();
-    while (walk.next()) {
-        DOMNode* node = walk.node();
-        if (!walk.entering() || node->getNodeType() != DOMNode::ELEMENT_NODE) continue;
-        if (signatures && equals(node->getNamespaceURI(), kSignatureNamespace) &&
-            equals(node->getLocalName(), u"Signature")) {
-            excluded.insert(node);
-        }
-        xercesc::DOMNamedNodeMap* attributes = node->getAttributes();
-        for (XMLSize_t i = 0, n = attributes->getLength(); i < n; ++i) {
-            DOMAttr* a = static_cast<DOMAttr*>(attributes->item(i));
-            if (!a->isId()) {
-                for (const auto& named : idAttributes) {
-                    if (equals(a->getNamespaceURI(), named.first) &&
-                        equals(a->getLocalName(), named.second)) {
-                        registerId(static_cast<DOMElement*>(node), a);
-                        break;
-                    }
-                }
-                if (!a->isId()) continue;
-            }
-            const XMLCh* value = internal::attributeValue(a);
-            DOMNode*& carrier = carriers.emplace(value, node).first->second;
-            if (carrier != node) {
-                throw Exception(13006, Format("More than one element with ID %S", value));
-            }
-        }
-        walk.descend();
-    }
-}
+bool equals(const XMLCh* s, const XMLCh* text) { return s && std::u16string(s) == text; }
 
 // The nodes a pointer selects, in document order; a pointer that selects none is the tool's
 // failure, as on the streaming path.
@@ -250,7 +169,7 @@ int c14nCommand(int argc, char** argv) {
         std::string prefixes, value;
         std::unique_ptr<Locator> apex;
         std::vector<Locator> excluded;
-        std::vector<std::pair<std::u16string, std::u16string>> idAttributes;
+        IdAttributes idAttributes;
         ParseLimits limits;
         const char* input;
         bool run = parseArguments(
@@ -307,7 +226,12 @@ int c14nCommand(int argc, char** argv) {
         if (dom) {
             auto document = parseInput(input, limits);
             NodeHashSet leftOut(4);
-            prepare(document.get(), idAttributes, signatures, leftOut);
+            registerIds(document.get(), idAttributes, [&](DOMNode* element) {
+                if (signatures && equals(element->getNamespaceURI(), kSignatureNamespace) &&
+                    equals(element->getLocalName(), u"Signature")) {
+                    leftOut.insert(element);
+                }
+            });
             DOMNode* top = apex ? select(document.get(), *apex).front() : nullptr;
             for (const Locator& l : excluded) {
                 for (DOMNode* n : select(document.get(), l)) leftOut.insert(n);
