@@ -1,7 +1,10 @@
 #include <ambrite/xml/c14n.h>
 #include <ambrite/xml/dom.h>
 
+#include <cstdint>
 #include <memory>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "c14n/internal.h"
@@ -15,6 +18,8 @@ using internal::Axes;
 namespace {
 
 const DocumentSubset::Choices kWholeDocument;
+// Bytes of ID values charged to the parse at a time.
+constexpr std::size_t kCarrierCharge = 1 << 16;
 
 // One streaming run: the parser's events fed to the canonical output core in document order,
 // deciding element by element as the DOM canonicalizer decides node by node for the node set
@@ -23,7 +28,8 @@ const DocumentSubset::Choices kWholeDocument;
 class StreamRun : public internal::StreamHandler {
 public:
     StreamRun(OctetSink& sink, DOMCanonicalizer::Mode mode,
-              const CanonicalizerParameters* parameters, const DocumentSubset::Choices& choices);
+              const CanonicalizerParameters* parameters, const DocumentSubset::Choices& choices,
+              bool uniqueIds);
     StreamRun(const StreamRun&) = delete;
     StreamRun& operator=(const StreamRun&) = delete;
 
@@ -54,6 +60,7 @@ private:
                const internal::StreamAttributes& attributes, bool included);
     bool output() const { return inTree_ && !skipped_ && !failure_; }
     void hold(const Exception& e);
+    void idValue(const XMLCh* value);
 
     internal::Utf8Out out_;
     Axes axes_;
@@ -65,6 +72,14 @@ private:
         output_;
     internal::SubsetMatcher matcher_;
     const bool wholeDocument_;
+    // With uniqueIds: every ID value met, with the element that last carried it (counted from
+    // 1), and the first value a second element carried.
+    const bool uniqueIds_;
+    std::unordered_map<std::u16string, std::uint64_t> carriers_;
+    std::size_t carriersHeld_;  // bytes, of which carriersCharged_ are charged to the parse
+    std::size_t carriersCharged_;
+    std::uint64_t elements_;
+    std::unique_ptr<std::u16string> duplicate_;
 
     std::vector<Frame> frames_;
     std::size_t depth_;
@@ -79,7 +94,7 @@ private:
 
 StreamRun::StreamRun(OctetSink& sink, DOMCanonicalizer::Mode mode,
                      const CanonicalizerParameters* parameters,
-                     const DocumentSubset::Choices& choices)
+                     const DocumentSubset::Choices& choices, bool uniqueIds)
     : out_(sink),
       axes_(
           mode == DOMCanonicalizer::EXCLUSIVE || mode == DOMCanonicalizer::EXCLUSIVE_WITH_COMMENTS,
@@ -90,6 +105,10 @@ StreamRun::StreamRun(OctetSink& sink, DOMCanonicalizer::Mode mode,
                   mode == DOMCanonicalizer::EXCLUSIVE_WITH_COMMENTS),
       matcher_(choices),
       wholeDocument_(!choices.hasApex),
+      uniqueIds_(uniqueIds),
+      carriersHeld_(0),
+      carriersCharged_(0),
+      elements_(0),
       depth_(0),
       skipped_(0),
       inTree_(wholeDocument_),
@@ -135,11 +154,12 @@ void StreamRun::startElement(const XMLCh* name, const XMLCh* localName, const XM
     ++depth_;
     if (position_ == BEFORE_ELEMENT) position_ = IN_ELEMENT;
     matcher_.startElement(namespaceURI, localName);
-    if (matcher_.seeksIds()) {
+    ++elements_;
+    if (matcher_.seeksIds() || uniqueIds_) {
         internal::StreamAttribute a;
         for (std::size_t i = 0, n = attributes.size(); i < n; ++i) {
             attributes.get(i, a);
-            if (a.isId || matcher_.holdsIds(a.namespaceURI, a.localName)) matcher_.idValue(a.value);
+            if (a.isId || matcher_.holdsIds(a.namespaceURI, a.localName)) idValue(a.value);
         }
     }
     if (skipped_ || failure_) {
@@ -204,6 +224,29 @@ void StreamRun::characters(const XMLCh* text, std::size_t length) {
     }
 }
 
+// An ID value of the element that has just started.
+void StreamRun::idValue(const XMLCh* value) {
+    if (matcher_.seeksIds()) matcher_.idValue(value);
+    if (!uniqueIds_) return;
+    auto carrier = carriers_.emplace(value, elements_);
+    if (carrier.second) {
+        // The values are held as a DOM holds its attributes, and charged to the parse alike, in
+        // steps that the parse's memory bound checks: a document of countless IDs meets that
+        // bound here as it would there.
+        carriersHeld_ += 64 + 2 * carrier.first->first.size();
+        if (carriersHeld_ - carriersCharged_ >= kCarrierCharge) {
+            if (internal::ParseBounds* bounds = internal::ParseBounds::active()) {
+                bounds->allocating(carriersHeld_ - carriersCharged_, nullptr, 0);
+            }
+            carriersCharged_ = carriersHeld_;
+        }
+        return;
+    }
+    if (carrier.first->second == elements_) return;
+    carrier.first->second = elements_;
+    if (!duplicate_) duplicate_.reset(new std::u16string(carrier.first->first));
+}
+
 // A character canonical XML cannot write ends the output; the failure waits for the end of the
 // parse, as the DOM path parses the whole document before it canonicalizes.
 void StreamRun::hold(const Exception& e) {
@@ -228,6 +271,9 @@ void StreamRun::processingInstruction(const XMLCh* target, const XMLCh* data) {
 // canonicalizer runs.
 void StreamRun::finish() {
     out_.flush();
+    if (duplicate_) {
+        throw Exception(13006, Format("More than one element with ID %S", duplicate_->c_str()));
+    }
     matcher_.finish();
     if (failure_) throw Exception(*failure_);
 }
@@ -253,10 +299,18 @@ void StreamCanonicalizer::canonicalize(OctetSource* source, OctetSink* sink,
                                        const CanonicalizerParameters* parameters,
                                        const DocumentSubset* subset,
                                        const DOMUtil::Limits& limits) {
+    canonicalize(source, sink, mode, parameters, subset, limits, false);
+}
+
+void StreamCanonicalizer::canonicalize(OctetSource* source, OctetSink* sink,
+                                       DOMCanonicalizer::Mode mode,
+                                       const CanonicalizerParameters* parameters,
+                                       const DocumentSubset* subset, const DOMUtil::Limits& limits,
+                                       bool uniqueIds) {
     if (parameters && !parameters->replacementNodeSets().empty()) {
         throw Exception(13006, "Replacement node sets need a DOM");
     }
-    StreamRun run(*sink, mode, parameters, subset ? *subset->choices_ : kWholeDocument);
+    StreamRun run(*sink, mode, parameters, subset ? *subset->choices_ : kWholeDocument, uniqueIds);
     try {
         internal::streamParse(source, run, limits);
     } catch (...) {

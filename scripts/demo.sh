@@ -11,8 +11,17 @@ echo "== (inclusive canonical XML of the whole document, comments removed):"
 build/tools/amxml c14n "$sample"
 echo
 echo
-echo "== amxml c14n --exclusive --apex /1/2 --exclude /1/2/4 $sample"
-echo "== (the Signed element minus its enveloped ds:Signature, exclusive canonical XML:"
-echo "==  the bytes a verifier digests for Reference URI=\"#signed\"):"
-build/tools/amxml c14n --exclusive --apex /1/2 --exclude /1/2/4 "$sample"
+echo "== amxml c14n --exclusive --id-attr Id --apex signed --exclude-signatures $sample"
+echo "== (the Signed element minus its enveloped ds:Signature, exclusive canonical XML: the"
+echo "==  bytes a verifier digests for Reference URI=\"#signed\", found by the bare-name"
+echo "==  XPointer signed while the input is read; Id holds IDs although no DTD says so):"
+build/tools/amxml c14n --exclusive --id-attr Id --apex signed --exclude-signatures "$sample"
+echo
+echo
+apex='xmlns(o=urn:example:orders)xpointer(/o:Order/o:Signed)'
+signature='xmlns(ds=http://www.w3.org/2000/09/xmldsig#)xpointer(//ds:Signature)'
+echo "== amxml c14n --exclusive --apex '$apex' --exclude '$signature' $sample"
+echo "== (the same bytes, chosen by scheme-based XPointers, which the document built in memory"
+echo "==  resolves):"
+build/tools/amxml c14n --exclusive --apex "$apex" --exclude "$signature" "$sample"
 echo

@@ -152,7 +152,8 @@ TEST_F(Verify, FailsTheDocumentOnADuplicatedId) {
         Outcome r = run("verify " + c.args + " " + data(c.file));
         EXPECT_EQ(1, r.status);
         EXPECT_EQ("", r.out);
-        EXPECT_EQ("amxml verify: more than one element with ID '" + c.value + "'\n", r.err);
+        EXPECT_EQ("Ambrite::XML::Exception 13006: More than one element with ID " + c.value + "\n",
+                  r.err);
     }
 }
 

@@ -1,47 +1,15 @@
 // amxml xpointer, run as a subprocess: its output is what other tools read.
-#include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-
-#include <cstdio>
-
-#include "support/test_support.h"
+#include "support/tool.h"
 
 using namespace amxml_test;
 
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-class XPointerTool : public testing::Test {
+class XPointerTool : public ToolTest {
 protected:
     void SetUp() override {
-        std::string pattern = testing::TempDir() + "amxml-xpointer-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(&pattern[0]));
-        dir_ = pattern;
-        std::FILE* f = std::fopen((dir_ + "/in.xml").c_str(), "wb");
-        std::fputs(kDocument, f);
-        std::fclose(f);
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
-    // amxml with `args` (quoted for the shell), standard input from `input` if given.
-    Outcome run(const std::string& args, const std::string& input = "") {
-        std::string command = std::string(AMXML_TOOL) + " " + args + " 2>'" + dir_ + "/err'";
-        if (!input.empty()) command += " <" + input;
-        Outcome r;
-        std::FILE* p = popen(command.c_str(), "r");
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;)
-            r.out.append(buffer, n);
-        int status = pclose(p);
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.err = readFile(dir_ + "/err");
-        return r;
+        ToolTest::SetUp();
+        write("in.xml", kDocument);
     }
     std::string in() const { return "'" + dir_ + "/in.xml'"; }
 
@@ -50,7 +18,6 @@ protected:
         "<?xml version='1.0'?><!DOCTYPE d [<!ATTLIST b id ID #IMPLIED>"
         "<!ENTITY e '<b id=\"in\">x</b><!--in-->y'>]><!--top-->"
         "<d xmlns:p='urn:p' a='1'><c>1</c>&e;<b id='z'>2</b><?pi x?><p:q p:r='3'/></d><?end?>";
-    std::string dir_;
 };
 
 }  // namespace

@@ -11,6 +11,9 @@
 #include <unordered_map>
 #include <vector>
 #include <xercesc/dom/DOMAttr.hpp>
+#include <xercesc/dom/DOMElement.hpp>
+#include <xercesc/dom/DOMNamedNodeMap.hpp>
+#include <xercesc/dom/impl/DOMElementImpl.hpp>
 #include <xercesc/util/TransService.hpp>
 
 #include "dom/internal.h"
@@ -279,6 +282,73 @@ Ambrite::XML::DOMNode* locate(Ambrite::XML::DOMDocument* document, const std::st
         p = end + 1;
     }
     return node;
+}
+
+std::pair<std::u16string, std::u16string> idAttribute(const std::string& name) {
+    std::u16string uri, local = fromUtf8(name, "name");
+    if (!local.empty() && local[0] == u'{') {
+        std::size_t close = local.find(u'}');
+        if (close == std::u16string::npos) throw UsageError{"invalid name '" + name + "'"};
+        uri = local.substr(1, close - 1);
+        local.erase(0, close + 1);
+    }
+    if (local.empty()) throw UsageError{"invalid name '" + name + "'"};
+    return {uri, local};
+}
+
+namespace {
+
+bool named(const XMLCh* s, const std::u16string& text) {
+    return text.empty() ? !s || !*s : s && text == s;
+}
+
+// Registers `a` as an ID attribute of `element`. The elements of an entity reference are
+// read-only in the DOM, which the registration respects; their mark is lifted around it, since
+// it changes nothing but the document's table of IDs.
+void registerId(Ambrite::XML::DOMElement* element, Ambrite::XML::DOMAttr* a) {
+    auto* impl = dynamic_cast<xercesc::DOMElementImpl*>(element);
+    const bool readOnly = impl && impl->fNode.isReadOnly();
+    if (readOnly) impl->fNode.isReadOnly(false);
+    try {
+        Ambrite::XML::AMXML_Element_setIdAttributeNode(element, a);
+    } catch (...) {
+        if (readOnly) impl->fNode.isReadOnly(true);
+        throw;
+    }
+    if (readOnly) impl->fNode.isReadOnly(true);
+}
+
+}  // namespace
+
+void registerIds(Ambrite::XML::DOMDocument* document, const IdAttributes& names,
+                 const std::function<void(Ambrite::XML::DOMNode*)>& visit) {
+    using Ambrite::XML::DOMAttr;
+    using Ambrite::XML::DOMNode;
+    namespace internal = Ambrite::XML::internal;
+    std::unordered_map<std::u16string, DOMNode*> carriers;
+    internal::Walker<internal::NoData, true> walk(document);
+    walk.descend();
+    while (walk.next()) {
+        DOMNode* node = walk.node();
+        if (!walk.entering() || node->getNodeType() != DOMNode::ELEMENT_NODE) continue;
+        if (visit) visit(node);
+        xercesc::DOMNamedNodeMap* attributes = node->getAttributes();
+        for (XMLSize_t i = 0, n = attributes->getLength(); i < n; ++i) {
+            DOMAttr* a = static_cast<DOMAttr*>(attributes->item(i));
+            for (std::size_t k = 0; k < names.size() && !a->isId(); ++k) {
+                if (named(a->getNamespaceURI(), names[k].first) &&
+                    named(a->getLocalName(), names[k].second)) {
+                    registerId(static_cast<Ambrite::XML::DOMElement*>(node), a);
+                }
+            }
+            if (!a->isId()) continue;
+            const XMLCh* value = internal::attributeValue(a);
+            if (carriers.emplace(value, node).first->second != node) {
+                throw Exception(13006, Format("More than one element with ID %S", value));
+            }
+        }
+        walk.descend();
+    }
 }
 
 std::u16string fromUtf8(const std::string& text, const char* what) {

@@ -11,6 +11,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace amxml {
 
@@ -137,6 +139,23 @@ void writeNodeSet(Ambrite::XML::XPath::Iterator* nodes, Ambrite::XML::CharacterS
 
 /// The path of one node, as writeNodeSet() writes it.
 std::u16string nodePath(Ambrite::XML::DOMNode* node);
+
+/// Names of attributes that hold IDs, as --id-attr gives them: namespace name ("" for none) and
+/// local name.
+typedef std::vector<std::pair<std::u16string, std::u16string>> IdAttributes;
+
+/// An --id-attr value, "LOCAL" or "{NAMESPACE}LOCAL"; a usage error when malformed.
+std::pair<std::u16string, std::u16string> idAttribute(const std::string& name);
+
+/// Registers the attributes `names` names as IDs of their elements
+/// (AMXML_Element_setIdAttributeNode; the elements of entity references too, which the DOM holds
+/// read-only), then fails as the streaming canonicalizer does, with Exception 13006 "More than one
+/// element with ID %S", on the first value in document order that a second element carries in an ID
+/// attribute, typed by the DTD or named: a second element with the ID of a signed one is how a
+/// forgery hides. One walk of the elements in document order (those of entity references in their
+/// place), which calls `visit` for each element, when given.
+void registerIds(Ambrite::XML::DOMDocument* document, const IdAttributes& names,
+                 const std::function<void(Ambrite::XML::DOMNode*)>& visit = nullptr);
 
 /// UTF-8 text as UTF-16; a usage error saying that `what` ('prefix', ...) is not UTF-8.
 std::u16string fromUtf8(const std::string& text, const char* what);

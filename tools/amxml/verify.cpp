@@ -10,7 +10,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -235,7 +234,7 @@ bool decodeBase64(const XMLCh* text, std::vector<unsigned char>& out) {
 struct Options {
     std::vector<std::unique_ptr<PublicKey>> keys;
     bool referencesOnly = false;
-    std::vector<std::pair<std::u16string, std::u16string>> idAttributes;  // namespace, local
+    IdAttributes idAttributes;
     unsigned long long maxReferences = 30, maxTransforms = 5, maxVisits = 100000000;
     ParseLimits limits;
 };
@@ -247,51 +246,6 @@ unsigned long long number(const std::string& option, const std::string& value) {
                          " (expecting a positive number)"};
     }
     return std::stoull(value);
-}
-
-// "LOCAL" or "{NAMESPACE}LOCAL".
-std::pair<std::u16string, std::u16string> idAttribute(const std::string& name) {
-    std::u16string uri, local = fromUtf8(name, "name");
-    if (!local.empty() && local[0] == u'{') {
-        std::size_t close = local.find(u'}');
-        if (close == std::u16string::npos) throw UsageError{"invalid name '" + name + "'"};
-        uri = local.substr(1, close - 1);
-        local.erase(0, close + 1);
-    }
-    if (local.empty()) throw UsageError{"invalid name '" + name + "'"};
-    return {uri, local};
-}
-
-// Types the --id-attr attributes ID, then fails when two attributes typed ID share a value: a
-// second element with the ID of a signed one is how a forgery hides.
-void registerIds(DOMDocument* document, const Options& options) {
-    std::map<std::u16string, bool> seen;
-    DOMNode* n = document;
-    while (n) {
-        if (n->getNodeType() == DOMNode::ELEMENT_NODE) {
-            DOMElement* e = static_cast<DOMElement*>(n);
-            xercesc::DOMNamedNodeMap* attributes = e->getAttributes();
-            for (XMLSize_t i = 0; i < attributes->getLength(); ++i) {
-                DOMAttr* a = static_cast<DOMAttr*>(attributes->item(i));
-                const std::u16string uri = a->getNamespaceURI() ? a->getNamespaceURI() : u"";
-                const std::u16string local = a->getLocalName() ? a->getLocalName() : a->getName();
-                for (const auto& id : options.idAttributes) {
-                    if (id.first == uri && id.second == local) {
-                        Ambrite::XML::AMXML_Element_setIdAttributeNode(e, a);
-                    }
-                }
-                if (a->isId() && !seen.emplace(a->getValue(), true).second) {
-                    throw ToolError{"more than one element with ID '" + utf8(a->getValue()) + "'"};
-                }
-            }
-        }
-        if (n->getFirstChild()) {
-            n = n->getFirstChild();
-            continue;
-        }
-        while (n && !n->getNextSibling()) n = n->getParentNode();
-        if (n) n = n->getNextSibling();
-    }
 }
 
 // What a transform step holds: a node set, of the signed document or of one parsed from the
@@ -667,7 +621,7 @@ int verifyCommand(int argc, char** argv) {
         }
 
         auto document = parseInput(input, options.limits);
-        registerIds(document.get(), options);
+        registerIds(document.get(), options.idAttributes);
         std::vector<DOMElement*> signatures;
         xercesc::DOMNodeList* list = document->getElementsByTagNameNS(kDsig, u"Signature");
         for (XMLSize_t i = 0; i < list->getLength(); ++i) {

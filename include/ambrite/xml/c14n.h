@@ -139,6 +139,17 @@ public:
     static void canonicalize(OctetSource* source, OctetSink* sink, DOMCanonicalizer::Mode mode,
                              const CanonicalizerParameters* parameters,
                              const DocumentSubset* subset, const DOMUtil::Limits& limits);
+    /// As canonicalize() above; with uniqueIds, two elements carrying one value in attributes
+    /// that hold IDs (those the DTD types ID and those named with subset->idAttribute()) fail
+    /// with Exception 13006 "More than one element with ID %S", naming the first value met a
+    /// second time, whether the subset seeks it or not and wherever the elements stand. That
+    /// failure comes before those of the subset's choices. The values are kept for the whole
+    /// parse, so memory then grows with the IDs the document carries as well; they count
+    /// against the parse's memory bound as a DOM's attributes would.
+    static void canonicalize(OctetSource* source, OctetSink* sink, DOMCanonicalizer::Mode mode,
+                             const CanonicalizerParameters* parameters,
+                             const DocumentSubset* subset, const DOMUtil::Limits& limits,
+                             bool uniqueIds);
 };
 
 }  // namespace C14n
