@@ -25,3 +25,8 @@ echo "== (the same bytes, chosen by scheme-based XPointers, which the document b
 echo "==  resolves):"
 build/tools/amxml c14n --exclusive --apex "$apex" --exclude "$signature" "$sample"
 echo
+echo
+echo "== amxml verify --key samples/signed-order.pub.pem --id-attr Id $sample"
+echo "== (checks the signature end to end: the reference's digest over those bytes, then the"
+echo "==  RSA signature over the canonical SignedInfo with the sample's public key):"
+build/tools/amxml verify --key samples/signed-order.pub.pem --id-attr Id "$sample"

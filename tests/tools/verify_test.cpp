@@ -292,8 +292,8 @@ TEST_F(Verify, RefusesKeysAndCommandLines) {
 
 TEST_F(Verify, AcceptsTheSignedSample) {
     Outcome r = run("verify --key '" + std::string(AMXML_SOURCE_DIR) +
-                    "/samples/signed-order-real.pub.pem' --id-attr Id '" + AMXML_SOURCE_DIR +
-                    "/samples/signed-order-real.xml'");
+                    "/samples/signed-order.pub.pem' --id-attr Id '" + AMXML_SOURCE_DIR +
+                    "/samples/signed-order.xml'");
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("reference 1 of signature /1/2/4 (URI \"#signed\"): OK\nsignature /1/2/4: VALID\n",
               r.out);
