@@ -51,8 +51,7 @@ void intoFailingSink(Data&& data) {
 TEST(AllocationFailure, Canonicalize) {
     DocumentPtr d = parse(kDocument);
     const std::unique_ptr<NodeSet::Filter> subset(
-        new AndFilter(new NodeTreeFilter(element(d, u"s")),
-                      new NotFilter(new NodeTreeFilter(element(d, u"sig")))));
+        both(tree(element(d, u"s")), notTree(element(d, u"sig"))));
     for (int mode = 0; mode < 4; ++mode) {
         for (bool octets : {false, true}) {
             SCOPED_TRACE(std::to_string(mode) + (octets ? " into octets" : " into characters"));
