@@ -103,7 +103,6 @@ TEST(StreamCanonicalizer, ChoicesFailAsOnTheDomPath) {
     const std::pair<const char*, std::string> kCases[] = {
         {"/1/9", kFailure + "No element at child sequence /1/9"},
         {"-/1/9", kFailure + "No element at child sequence /1/9"},
-        {"#nowhere", kFailure + "No element with ID nowhere"},
         {"-#one", "<r><b Id=\"one\"><c ID=\"three\" Id=\"three\"></c></b><d ID=\"two\"></d></r>"},
         {"#two", kFailure + "No element with ID two"},  // the DTD types only i; Id once named
         {"@Id #three", "<c ID=\"three\" Id=\"three\"></c>"},
@@ -148,7 +147,6 @@ TEST(StreamCanonicalizer, DocumentsAsTheDomPath) {
         {"<?xml version='1.0' encoding='IMAP-mailbox-name'?><a>x</a>", 0, "<a>x</a>"},
         {"<?xml version='1.0' encoding='Shift_JIS'?><a>\x93\xFA</a>\r\n", 0, "<a>\xE6\x97\xA5</a>"},
         {k11 + "<a/>\xC2\x85", 0, "<a></a>"},
-        {"<?xml version='1.1' encoding='ISO-8859-1'?><a/>\x85", 0, "<a></a>"},
         {"<!DOCTYPE r [<!ATTLIST r xmlns:xml CDATA 'http://www.w3.org/XML/1998/namespace'>]><r/>",
          0, "<r></r>"},
         {"<!DOCTYPE r [<!ATTLIST e a CDATA 'v'>]><r>" + repeat("<e>x</e>", 100000) + "</r>", 0,
