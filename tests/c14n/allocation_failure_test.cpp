@@ -51,8 +51,7 @@ void intoFailingSink(Data&& data) {
 TEST(AllocationFailure, Canonicalize) {
     DocumentPtr d = parse(kDocument);
     const std::unique_ptr<NodeSet::Filter> subset(
-        new AndFilter(new NodeTreeFilter(element(d, u"s")),
-                      new NotFilter(new NodeTreeFilter(element(d, u"sig")))));
+        both(tree(element(d, u"s")), notTree(element(d, u"sig"))));
     for (int mode = 0; mode < 4; ++mode) {
         for (bool octets : {false, true}) {
             SCOPED_TRACE(std::to_string(mode) + (octets ? " into octets" : " into characters"));
@@ -85,9 +84,12 @@ TEST(AllocationFailure, Canonicalize) {
 }
 
 // Parameters copied, assigned and cloned; a subset's DOM node set; transform data of both kinds
-// to node sets, octets in a sink and a source of octets.
+// to node sets, octets in a sink and a source of octets. The octets of node-set data are the
+// inclusive canonical form without comments, declarations included even when the node set
+// given is namespace-expanded; octet data copies its bytes through.
 TEST(AllocationFailure, ParametersSubsetsAndTransformData) {
     DocumentPtr d = parse(kDocument);
+    const std::string inclusive = canonical(d.get(), nullptr, DOMCanonicalizer::CANONICAL);
     const std::function<void()> kOperations[] = {
         [&] {
             CanonicalizerParameters p, assigned;
@@ -100,12 +102,18 @@ TEST(AllocationFailure, ParametersSubsetsAndTransformData) {
         },
         [&] { std::unique_ptr<NodeSet>(subsetOf("sig")->nodeSet(d.get())); },
         [&] {
-            NodeSetData data(new NodeSet(d.get(), nullptr, nullptr, false));
+            NodeSetData data(new NodeSet(d.get(), nullptr, nullptr, true));
             std::unique_ptr<NodeSet>(data.nodeSet());
             BufferSink sink;
             data.octetStream(&sink);
-            std::unique_ptr<OctetSource>(data.octetStream());
+            std::unique_ptr<OctetSource> source(data.octetStream());
+            std::string read;
+            unsigned char buffer[64];
+            while (unsigned int n = source->read(buffer, sizeof buffer))
+                read.append(buffer, buffer + n);
             OctetData("<r b='2' a='1'/>").octetStream(&sink);
+            EXPECT_EQ(inclusive + "<r b='2' a='1'/>", bytes(sink));
+            EXPECT_EQ(inclusive, read);
         },
         [] { std::unique_ptr<NodeSet>(OctetData("<r b='2' a='1'/>").nodeSet()); },
     };

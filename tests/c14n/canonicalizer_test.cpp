@@ -14,14 +14,6 @@ namespace {
 const DOMCanonicalizer::Mode kIncl = DOMCanonicalizer::CANONICAL;
 const DOMCanonicalizer::Mode kExcl = DOMCanonicalizer::EXCLUSIVE;
 
-NodeSet::Filter* only(DOMNode* node) {
-    NodeHashSet s;
-    s.insert(node);
-    return new NodeSetFilter(s);
-}
-
-NodeSet::Filter* tree(DOMNode* node) { return new NodeTreeFilter(node); }
-
 }  // namespace
 
 // An apex in no namespace gets xmlns="" when asked to (StreamCanonicalizer.ParametersAsTheDomPath
@@ -56,10 +48,11 @@ TEST(DOMCanonicalizer, NodesOutsideTheSetLeaveTheirContentAndDeclarationsInPlace
     // The element's attribute is still in the set: it is written without a start tag.
     EXPECT_EQ(
         "<r xmlns:p=\"urn:p\"> z=\"1\"<p:c xmlns=\"urn:d\"></p:c>t<e xmlns=\"urn:d\"></e></r>",
-        canonical(doc.get(), new NotFilter(only(m)), kIncl));
+        canonical(doc.get(), new NotFilter(new NodeSetFilter(hashSet({m}))), kIncl));
     EXPECT_EQ("<r> z=\"1\"<p:c xmlns:p=\"urn:p\"></p:c>t<e xmlns=\"urn:d\"></e></r>",
-              canonical(doc.get(), new NotFilter(only(m)), kExcl));
-    EXPECT_EQ(" z=\"1\"", canonical(doc.get(), only(m->getAttributeNode(u"z")), kIncl));
+              canonical(doc.get(), new NotFilter(new NodeSetFilter(hashSet({m}))), kExcl));
+    EXPECT_EQ(" z=\"1\"",
+              canonical(doc.get(), new NodeSetFilter(hashSet({m->getAttributeNode(u"z")})), kIncl));
     EXPECT_EQ("t", canonical(doc.get(), new NodeTypeFilter(DOMNode::TEXT_NODE), kIncl));
     // Namespace-expanded sets write no declaration at all, inherited xml: attributes neither.
     DocumentPtr x = parse("<r xmlns:p='urn:p' xmlns='urn:d' xml:lang='en'><p:c/><e a='1'/></r>");
@@ -96,7 +89,7 @@ TEST(DOMCanonicalizer, ReplacementsUseTheirOwnContextAndMustNotRecurse) {
 }
 
 // Relative namespace URIs in whole documents fail alike on both paths
-// (StreamCanonicalizer.FailuresComeInTheDomPathsOrder); what only a DOM node set can choose:
+// (StreamCanonicalizer.DocumentsAsTheDomPath); what only a DOM node set can choose:
 TEST(DOMCanonicalizer, Failures) {
     // Ancestors of the root bind in inclusive mode.
     DocumentPtr doc = parse("<!DOCTYPE r [<!ENTITY e 'x'>]><r xmlns:q='rel'><e/></r>");

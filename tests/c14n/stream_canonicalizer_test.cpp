@@ -103,7 +103,6 @@ TEST(StreamCanonicalizer, ChoicesFailAsOnTheDomPath) {
     const std::pair<const char*, std::string> kCases[] = {
         {"/1/9", kFailure + "No element at child sequence /1/9"},
         {"-/1/9", kFailure + "No element at child sequence /1/9"},
-        {"#nowhere", kFailure + "No element with ID nowhere"},
         {"-#one", "<r><b Id=\"one\"><c ID=\"three\" Id=\"three\"></c></b><d ID=\"two\"></d></r>"},
         {"#two", kFailure + "No element with ID two"},  // the DTD types only i; Id once named
         {"@Id #three", "<c ID=\"three\" Id=\"three\"></c>"},
@@ -143,14 +142,11 @@ TEST(StreamCanonicalizer, DocumentsAsTheDomPath) {
         int mode;  // whose output on the DOM path is expected
         std::string expected;
     } kCases[] = {
-        {"<!DOCTYPE a [<?inside?><!--inside-->]><!--c--><?p?><a/>", 0, "<?p?>\n<a></a>"},
-        {"<a/><!--\xF0\x9F\x98\x80-->\n", 1, "<a></a>\n<!--\xF0\x9F\x98\x80-->"},
         // Encodings and XML 1.1 line ends that hide nothing.
         {"<?xml version='1.0' encoding='ISO-8859-1'?><a>+ADw-\xE9</a>", 0, "<a>+ADw-\xC3\xA9</a>"},
         {"<?xml version='1.0' encoding='IMAP-mailbox-name'?><a>x</a>", 0, "<a>x</a>"},
         {"<?xml version='1.0' encoding='Shift_JIS'?><a>\x93\xFA</a>\r\n", 0, "<a>\xE6\x97\xA5</a>"},
         {k11 + "<a/>\xC2\x85", 0, "<a></a>"},
-        {"<?xml version='1.1' encoding='ISO-8859-1'?><a/>\x85", 0, "<a></a>"},
         {"<!DOCTYPE r [<!ATTLIST r xmlns:xml CDATA 'http://www.w3.org/XML/1998/namespace'>]><r/>",
          0, "<r></r>"},
         {"<!DOCTYPE r [<!ATTLIST e a CDATA 'v'>]><r>" + repeat("<e>x</e>", 100000) + "</r>", 0,
@@ -169,7 +165,6 @@ TEST(StreamCanonicalizer, DocumentsAsTheDomPath) {
         {"<p:r xmlns:p='rel'/>", 2, "<p:r" + kRelative + "xmlns:p=\"rel\""},
         {"<r><e xmlns='a/b'/></r>", 2, "<r><e" + kRelative + "xmlns=\"a/b\""},
         {"<r xmlns:p='rel'/>", 2, "<r></r>"},  // unused, so never bound
-        {"<r xmlns=''/>", 0, "<r></r>"},       // no default namespace is not relative
         // Of two relative names the DOM meets first the one of the attribute whose qualified
         // name comes first.
         {"<p:a xmlns:p='urnzp' xmlns='urnx'/>", 0, "<p:a" + kRelative + "xmlns=\"urnx\""},

@@ -94,10 +94,7 @@ std::string process(const std::string& xml) {
             DOMCanonicalizer::canonicalize(&whole, &sink, mode, &prefixes);
             out += bytes(sink) + "|";
             if (!first) continue;
-            NodeSet subset(
-                d.get(),
-                new AndFilter(new NodeTreeFilter(root), new NotFilter(new NodeTreeFilter(first))),
-                nullptr, false);
+            NodeSet subset(d.get(), both(tree(root), notTree(first)), nullptr, false);
             RecordingSink characters;
             DOMCanonicalizer::canonicalize(&subset, &characters, mode, nullptr);
             out += utf8(characters.text()) + "|";

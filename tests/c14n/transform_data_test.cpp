@@ -14,19 +14,6 @@ std::string octets(Data& data) {
 
 }  // namespace
 
-// The node set handed out is not namespace-expanded, so the declaration is written, into a sink
-// and through a source.
-TEST(NodeSetData, OctetsAreTheInclusiveCanonicalFormWithoutComments) {
-    DocumentPtr doc = parse("<!--c--><r xmlns:u=\"http://u\" b=\"2\" a=\"1\"><e/></r>");
-    NodeSetData data(new NodeSet(doc.get(), nullptr, nullptr, true));
-    const std::string canonical = "<r xmlns:u=\"http://u\" a=\"1\" b=\"2\"><e></e></r>";
-    EXPECT_EQ(canonical, octets(data));
-    std::unique_ptr<OctetSource> source(data.octetStream());
-    unsigned char buffer[100];
-    unsigned int n = source->read(buffer, sizeof buffer);
-    EXPECT_EQ(canonical, std::string(reinterpret_cast<char*>(buffer), n));
-}
-
 // Octet data copies its bytes through to sinks and parses into a node set whose document lives
 // until the last node set taken from it goes.
 TEST(NodeSetData, NodeSetsShareTheDocumentUntilTheLastOneGoes) {

@@ -1,5 +1,5 @@
-// Helpers of the node-set tests: a small document with its nodes by name, short filter
-// builders, a filter that reports its calls and destruction, and the reference walk.
+// Helpers of the node-set tests: a small document with its nodes by name, a filter that
+// reports its calls and destruction, and the reference walk.
 #ifndef AMXML_TESTS_NODESET_TREES_H
 #define AMXML_TESTS_NODESET_TREES_H
 
@@ -26,21 +26,11 @@ struct Small {
             *o = element(doc, u"o"), *k = o->getFirstChild(), *o1 = element(doc, u"o1");
 };
 
-inline NodeHashSet hashSet(std::initializer_list<DOMNode*> nodes) {
-    NodeHashSet set;
-    for (DOMNode* n : nodes) set.insert(n);
-    return set;
-}
-
 inline Nodes members(NodeHashSet set) {
     Nodes out;
     for (NodeHashSet::iterator it = set.begin(); it != set.end(); ++it) out.insert(*it);
     return out;
 }
-
-inline NodeSet::Filter* tree(DOMNode* n) { return new NodeTreeFilter(n); }
-inline NodeSet::Filter* notTree(DOMNode* n) { return new NotFilter(new NodeTreeFilter(n)); }
-inline NodeSet::Filter* both(NodeSet::Filter* f, NodeSet::Filter* g) { return new AndFilter(f, g); }
 
 /// A leaf filter with a fixed answer that counts its calls and its destructions. Tagged as a
 /// constant unless told otherwise, so that a decomposition keeps it whole in the residual.

@@ -74,6 +74,16 @@ inline DOMUtil::Limits depthLimits(unsigned int depth) {
     return limits;
 }
 
+/// Short filter builders (each adopts its operands) and a hash set from a list.
+inline NodeSet::Filter* tree(DOMNode* n) { return new NodeTreeFilter(n); }
+inline NodeSet::Filter* notTree(DOMNode* n) { return new NotFilter(new NodeTreeFilter(n)); }
+inline NodeSet::Filter* both(NodeSet::Filter* f, NodeSet::Filter* g) { return new AndFilter(f, g); }
+inline NodeHashSet hashSet(std::initializer_list<DOMNode*> nodes) {
+    NodeHashSet set;
+    for (DOMNode* n : nodes) set.insert(n);
+    return set;
+}
+
 /// The first element of the document with this local name.
 inline DOMElement* element(const DocumentPtr& d, const XMLCh* localName) {
     return static_cast<DOMElement*>(d->getElementsByTagNameNS(u"*", localName)->item(0));
