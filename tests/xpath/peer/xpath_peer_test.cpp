@@ -274,6 +274,17 @@ private:
     // W contains or starts-with, Y a name function, E a language, V an argument of id(); {...} is
     // there or not.
     std::string expand(const char* t, int depth, bool integral) {
+        // clang-format off
+        static const std::map<char, std::vector<const char*>> kChoices = {
+            {'K', {"1", "2", "last()", "last() - 1", "position() = last()", "position() > 1",
+                   "position() mod 2 = 0", "3"}},
+            {'C', {" = ", " != ", " < ", " <= ", " > ", " >= "}}, {'M', {" + ", " - ", " * ", " mod "}},
+            {'J', {" and ", " or "}}, {'G', {"floor", "floor", "ceiling", "round"}},
+            {'H', {"substring-before", "substring-after"}}, {'W', {"contains", "starts-with"}},
+            {'Y', {"name", "name", "local-name", "namespace-uri"}}, {'E', {"'en'", "'en'", "'de'", "'fr'"}},
+            {'V', {"$v", "normalize-space(S)"}}, {'O', {"N", "F", "S", "B"}},
+            {'R', {"[K]", "[K]", "[B]", "[I]"}}};
+        // clang-format on
         std::string out;
         for (; *t; ++t) {
             if (*t == 'D') {  // no round() in a divisor: the sign of its zero differs
@@ -283,36 +294,24 @@ private:
                 divisor_ = outer;
             }
             if (*t == '{' && pick(2)) t = std::strchr(t, '}');
-            out += *t == 'N'   ? nodeSet(depth - 1)
-                   : *t == 'I' ? number(depth - 1, integral)
-                   : *t == 'F' ? number(depth - 1, false)
-                   : *t == 'S' ? string(depth - 1)
-                   : *t == 'B' ? boolean(depth - 1)
-                   : *t == 'O' ? expand(any({"N", "F", "S", "B"}), depth, integral)
-                   : *t == 'L' ? string(0)
-                   : *t == 'R' ? expand(any({"[K]", "[K]", "[B]", "[I]"}), depth, true)
-                   : *t == 'P' ? path(depth - 1, true)
-                   : *t == 'Q' ? path(depth)
-                   : *t == 'Z' ? number(0, true)
-                   : *t == 'K' ? any({"1", "2", "last()", "last() - 1", "position() = last()",
-                                      "position() > 1", "position() mod 2 = 0", "3"})
-                   : *t == 'C' ? any({" = ", " != ", " < ", " <= ", " > ", " >= "})
-                   : *t == 'M' ? any({" + ", " - ", " * ", " mod "})
-                   : *t == 'J' ? any({" and ", " or "})
-                   : *t == 'G' ? pick(2)               ? "floor"
-                                 : pick(2) || divisor_ ? "ceiling"
-                                                       : "round"
-                   : *t == 'H' ? any({"substring-before", "substring-after"})
-                   : *t == 'W' ? any({"contains", "starts-with"})
-                   : *t == 'Y' ? pick(2)   ? "name"
-                                 : pick(2) ? "local-name"
-                                           : "namespace-uri"
-                   : *t == 'E' ? pick(2)   ? "'en'"
-                                 : pick(2) ? "'de'"
-                                           : "'fr'"
-                   : *t == 'V' ? pick(2) ? "$v" : expand("normalize-space(S)", depth, true)
-                   : std::strchr("DIFNSBOLRPQKZCMJGHWYEV{}", *t) ? ""
-                                                                 : std::string(1, *t);
+            const auto choices = kChoices.find(*t);
+            if (choices != kChoices.end()) {
+                const char* c = choices->second[pick(static_cast<int>(choices->second.size()))];
+                out +=
+                    expand(divisor_ && !std::strcmp(c, "round") ? "ceiling" : c, depth, integral);
+                continue;
+            }
+            out += *t == 'N'                ? nodeSet(depth - 1)
+                   : *t == 'I'              ? number(depth - 1, integral)
+                   : *t == 'F'              ? number(depth - 1, false)
+                   : *t == 'S'              ? string(depth - 1)
+                   : *t == 'B'              ? boolean(depth - 1)
+                   : *t == 'L'              ? string(0)
+                   : *t == 'P'              ? path(depth - 1, true)
+                   : *t == 'Q'              ? path(depth)
+                   : *t == 'Z'              ? number(0, true)
+                   : std::strchr("D{}", *t) ? ""
+                                            : std::string(1, *t);
         }
         return out;
     }
