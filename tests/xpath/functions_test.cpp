@@ -13,9 +13,9 @@ const char kDocument[] =
 // rules do not differ: ours reject exponents, give the shortest round-trip digits, round -0.4 to
 // positive zero and round exactly where libxml2 adds 0.5. The common cases of every function are
 // compared with libxml2 on generated expressions in tests/xpath/peer; these tables keep the
-// extremes the generator does not reach (non-integral, infinite and NaN arguments, tabs and
-// repeated characters), repeated nodes in variables, and namespace declarations, which libxml2
-// models differently.
+// extremes the generator does not reach (infinite and NaN arguments, tabs and repeated
+// characters; substring() rounding its start or losing a character at the end fails the peer),
+// repeated nodes in variables, and namespace declarations, which libxml2 models differently.
 TEST(BaseFunction, ComputesNumbers) {
     Env env(kDocument);
     // clang-format off
@@ -33,17 +33,13 @@ TEST(BaseFunction, ComputesNumbers) {
 TEST(BaseFunction, ComputesStringsAndNames) {
     Env env(kDocument);
     // clang-format off
-    check(env, {{"substring('12345', 1.5, 2.6)", "234"}, {"substring('12345', 0, 3)", "12"},
-        {"substring('12345', 0 div 0, 3)", ""}, {"substring('12345', 1, 0 div 0)", ""},
-        {"substring('12345', -42, 1 div 0)", "12345"},
-        {"substring('12345', -1 div 0, 1 div 0)", ""}, {"substring('12345', 1.5)", "2345"},
-        {"substring('12345', 6)", ""}, {"substring('12345', 0)", "12345"},
-        {"substring('12345', 5, -1)", ""}, {"substring('12345', 1 div 0)", ""},
-        {"substring('12345', -1 div 0)", "12345"}, {"substring('12345', 4, 9)", "45"},
-        {"substring-after('abc', '')", "abc"}, {"substring-before('abc', '')", ""},
-        {"substring-after('abcbc', 'bc')", "bc"}, {"translate('aba', 'aa', 'xy')", "xbx"},
-        {"translate('abc', '', 'x')", "abc"}, {"normalize-space('  a \t b  ')", "a b"},
-        {"normalize-space(' \n ')", ""}});
+    check(env, {{"substring('12345', 1.5, 2.6)", "234"}, {"substring('12345', 0 div 0, 3)", ""},
+        {"substring('12345', 1, 0 div 0)", ""}, {"substring('12345', -42, 1 div 0)", "12345"},
+        {"substring('12345', -1 div 0, 1 div 0)", ""}, {"substring('12345', 1 div 0)", ""},
+        {"substring('12345', -1 div 0)", "12345"}, {"substring-after('abc', '')", "abc"},
+        {"substring-before('abc', '')", ""}, {"substring-after('abcbc', 'bc')", "bc"},
+        {"translate('aba', 'aa', 'xy')", "xbx"}, {"translate('abc', '', 'x')", "abc"},
+        {"normalize-space('  a \t b  ')", "a b"}, {"normalize-space(' \n ')", ""}});
     // clang-format on
     check(env, {{"normalize-space()", "t u"}, {"string(.)", "  t  u "}},
           env.el("ds:s")->getChildNodes()->item(2));
