@@ -52,8 +52,7 @@ TEST(Operator, ComparesLargeNodeSetsLikePairs) {
 TEST(Operator, ComputesArithmeticAndUnions) {
     Env env(kDocument);
     // clang-format off
-    check(env, {{"5 mod -2", "1"}, {"-5 mod 2", "-1"}, {"5.5 mod 2", "1.5"},
-        {"1 mod 0", "NaN"}, {"1 div -0", "-Infinity"}, {"1 div -(-0)", "Infinity"},
+    check(env, {{"1 mod 0", "NaN"}, {"1 div -0", "-Infinity"}, {"1 div -(-0)", "Infinity"},
         {"0.1 + 0.2", "0.30000000000000004"}, {"$b | $a", "1"}, {"'' or 0", "false"},
         {"'s' | $a", "14: String cannot be converted to node set"},
         {"$a | true()", "14: Boolean cannot be converted to node set"},
