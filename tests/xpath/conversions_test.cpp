@@ -28,9 +28,8 @@ TEST(XPathUtil, ReadsNumbersOfTheXPathShapeOnly) {
 TEST(XPathUtil, WritesNumbersInPlainDecimalWithTheShortestDigits) {
     // clang-format off
     const struct { double value; std::string text; } cases[] = {{NAN, "NaN"},
-        {INFINITY, "Infinity"}, {-INFINITY, "-Infinity"}, {0.0, "0"}, {-0.0, "0"}, {1, "1"},
-        {-2.5, "-2.5"}, {0.5, "0.5"}, {100000, "100000"}, {1000000, "1000000"},
-        {1234567, "1234567"}, {-42, "-42"}, {1e22, "10000000000000000000000"},
+        {INFINITY, "Infinity"}, {-INFINITY, "-Infinity"}, {0.0, "0"}, {-0.0, "0"},
+        {-2.5, "-2.5"}, {100000, "100000"}, {1e22, "10000000000000000000000"},
         {0.1 + 0.2, "0.30000000000000004"}, {1.0 / 3, "0.3333333333333333"}, {1e-6, "0.000001"},
         {0.00001, "0.00001"}, {-1e-7, "-0.0000001"}, {123456789.125, "123456789.125"},
         {1.5e-10, "0.00000000015"}, {std::ldexp(1.0, 70), "1180591620717411300000"},

@@ -17,23 +17,17 @@ struct Log : XPath::Function {
 
 }  // namespace
 
-// Each expected value is libxml2's (xmllint) for the same expression in XPath syntax, with $x read
-// as //x. Every pair of types under every comparison is compared with libxml2 on generated
-// expressions in tests/xpath/peer; these keep each operand order of a boolean against the other
-// types, empty node sets, NaN, negative zero and strings compared as numbers.
+// Every pair of types under every comparison is compared with libxml2 on generated expressions in
+// tests/xpath/peer, which fails when a boolean's operand order, a node set facing a boolean in an
+// ordering, NaN or strings in an ordering are handled wrongly (each was planted and caught); here
+// a few pairs, also with each allocation failing in turn, and negative zero.
 TEST(Operator, ComparesEveryPairOfTypes) {
     Env env(kDocument);
-    // clang-format off
-    check(env, {{"$none = $none", "false"}, {"$none != $a", "false"}, {"$none != ''", "false"},
-        {"$none = false()", "true"}, {"$none < true()", "true"}, {"true() > $a", "false"},
-        {"$e = true()", "true"}, {"2 = true()", "true"}, {"false() = 0", "true"},
-        {"0 = true()", "false"}, {"true() > 0.5", "true"}, {"'x' = true()", "true"},
-        {"false() = ''", "true"}, {"'' = true()", "false"}, {"true() < '2'", "true"},
-        {"$a < '1.5'", "true"}, {"$c = 0", "false"}, {"$c != 0", "true"},
-        {"(0 div 0) = (0 div 0)", "false"}, {"(0 div 0) != (0 div 0)", "true"},
-        {"(0 div 0) < 1", "false"}, {"0 = -0", "true"}, {"'2' < '10'", "true"},
-        {"'a' < 'b'", "false"}});
-    // clang-format on
+    check(env, {{"$none = false()", "true"},
+                {"true() > $a", "false"},
+                {"0 = -0", "true"},
+                {"'2' < '10'", "true"},
+                {"$a < '1.5'", "true"}});
 }
 
 // Long node sets are compared through sorted strings and extremes: the answers of all pairs.
@@ -58,9 +52,7 @@ TEST(Operator, ComparesLargeNodeSetsLikePairs) {
 TEST(Operator, ComputesArithmeticAndUnions) {
     Env env(kDocument);
     // clang-format off
-    // clang-format off
-    check(env, {{"5 mod -2", "1"}, {"-5 mod 2", "-1"}, {"5.5 mod 2", "1.5"},
-        {"1 mod 0", "NaN"}, {"1 div -0", "-Infinity"}, {"1 div -(-0)", "Infinity"},
+    check(env, {{"1 mod 0", "NaN"}, {"1 div -0", "-Infinity"}, {"1 div -(-0)", "Infinity"},
         {"0.1 + 0.2", "0.30000000000000004"}, {"$b | $a", "1"}, {"'' or 0", "false"},
         {"'s' | $a", "14: String cannot be converted to node set"},
         {"$a | true()", "14: Boolean cannot be converted to node set"},
@@ -119,16 +111,12 @@ TEST(XPath, InitBindsHereAndTheNearestPrefixes) {
     Map map;
     XPath::init(map, env.root(), t);
     ASSERT_EQ(4u, map.size());  // &here, p, q, xml
-    for (auto e : {std::make_pair(u"p", u"u3"), std::make_pair(u"q", u"q1")}) {
-        ASSERT_NE(map.end(), map.find(e.first));
-        EXPECT_EQ(e.second,
-                  u16(static_cast<const XPath::Namespace*>(map[e.first])->namespaceURI()));
-    }
-    Tree count(XPathParser::parse(u"count(here())")), here(XPathParser::parse(u"here()"));
-    EXPECT_EQ(1.0, count->number(t, 1, map));
+    Tree uris(
+        XPathParser::parse(u"concat(namespace-uri(//p:*), namespace-uri(//@q:*), count(here()))"));
+    EXPECT_EQ(u"u3q11", u16(String(uris->string(t, 1, map)).get()));
+    Tree here(XPathParser::parse(u"here()"));
     std::unique_ptr<XPath::Iterator> it(here->nodeSet(t, 1, map));
-    EXPECT_EQ(env.root(), it->next());
-    EXPECT_EQ("14: No next node", thrown([&] { it->next(); }));
+    EXPECT_EQ(Nodes{env.root()}, read(*it));
     XPath::init(map, nullptr, nullptr);
     EXPECT_EQ(0u, map.size());
     sweep([&] {
@@ -136,12 +124,4 @@ TEST(XPath, InitBindsHereAndTheNearestPrefixes) {
         XPath::init(map, nullptr, nullptr);  // the map owns what a failed init left in it
         if (failure != "no exception") throw Exception(18, "Out of memory");
     });
-}
-
-// Trees print as the parser tests show; primitives that no XPath text makes print too.
-TEST(XPath, PrintsTrees) {
-    std::ostringstream out;
-    Primitive yes(true), no(false), none(static_cast<const XMLCh*>(nullptr));
-    out << &yes << &no << &none;
-    EXPECT_EQ("truefalse\"Null\"", out.str());
 }

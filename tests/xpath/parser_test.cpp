@@ -11,7 +11,8 @@ std::string printedTree(const std::string& expr) {
 
 }  // namespace
 
-// The printed trees show grouping: "(l op r)" for binary operators, "/" between steps.
+// The printed trees show grouping: "(l op r)" for binary operators, "/" between steps; primitives
+// that no XPath text makes print too.
 TEST(XPathParser, GroupsByPrecedenceAndExpandsAbbreviations) {
     // clang-format off
     const Case cases[] = {{"1 - 2 - 3", "((1 - 2) - 3)"}, {"2 + 3 * 4", "(2 + (3 * 4))"},
@@ -36,6 +37,10 @@ TEST(XPathParser, GroupsByPrecedenceAndExpandsAbbreviations) {
     // clang-format on
     for (const Case& c : cases) EXPECT_EQ(c.expected, printedTree(c.expr)) << c.expr;
     EXPECT_EQ("+1", printedTree(repeat("-", 1000000) + "1"));
+    std::ostringstream out;  // primitives that no XPath text makes
+    Primitive yes(true), no(false), none(static_cast<const XMLCh*>(nullptr));
+    out << &yes << &no << &none;
+    EXPECT_EQ("truefalse\"Null\"", out.str());
 }
 
 TEST(XPathParser, NamesTheOffendingToken) {

@@ -12,7 +12,7 @@ std::string tokens(XPathTokenizer& t) {
 
 }  // namespace
 
-TEST(XPathTokenizer, CutsTokensOfEveryType) {
+TEST(XPathTokenizer, CutsTokensOfEveryTypeAndTrims) {
     // clang-format off
     const Case cases[] = {
         {"child::para[position()=1]", "Nchild O:: Npara O[ Nposition O( O) O= #1 O] "},
@@ -29,6 +29,9 @@ TEST(XPathTokenizer, CutsTokensOfEveryType) {
         XPathTokenizer t(widen(c.expr).c_str());
         EXPECT_EQ(c.expected, tokens(t)) << c.expr;
     }
+    for (const Case& c :
+         {Case{"  a b \n", "a b"}, Case{" \t\r\n", ""}, Case{"", ""}, Case{"x", "x"}})
+        EXPECT_EQ(c.expected, utf8(String(XPathTokenizer::trim(widen(c.expr).c_str())).get()));
 }
 
 TEST(XPathTokenizer, ReplaysPushedBackTokensFromItsRing) {
@@ -45,13 +48,6 @@ TEST(XPathTokenizer, ReplaysPushedBackTokensFromItsRing) {
     EXPECT_EQ(XPathTokenizer::NAME, u.type());
     EXPECT_EQ(u" y", u16(u.remainder()));
     EXPECT_EQ(u"x", u16(u.next()));
-}
-
-TEST(XPathTokenizer, TrimsWhitespace) {
-    for (const Case& c :
-         {Case{"  a b \n", "a b"}, Case{" \t\r\n", ""}, Case{"", ""}, Case{"x", "x"}}) {
-        EXPECT_EQ(c.expected, utf8(String(XPathTokenizer::trim(widen(c.expr).c_str())).get()));
-    }
 }
 
 // The hooks a derived tokenizer uses: its own token shapes and its own unescaping.

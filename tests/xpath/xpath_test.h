@@ -42,22 +42,14 @@ inline Nodes read(XPath::Iterator& it) {
 /// A short name of a node: an element's name, "@" and an attribute's, a text's data in quotes,
 /// "#" and a comment's data, "?" and a processing instruction's target, "/" for the document.
 inline std::string label(DOMNode* n) {
+    const int type = n->getNodeType();
     const std::string name = utf8(n->getNodeName());
-    switch (n->getNodeType()) {
-        case DOMNode::ATTRIBUTE_NODE:
-            return "@" + name;
-        case DOMNode::TEXT_NODE:
-        case DOMNode::CDATA_SECTION_NODE:
-            return "'" + utf8(n->getNodeValue()) + "'";
-        case DOMNode::COMMENT_NODE:
-            return "#" + utf8(n->getNodeValue());
-        case DOMNode::PROCESSING_INSTRUCTION_NODE:
-            return "?" + name;
-        case DOMNode::DOCUMENT_NODE:
-            return "/";
-        default:
-            return name;
-    }
+    if (type == DOMNode::DOCUMENT_NODE) return "/";
+    if (type == DOMNode::TEXT_NODE || type == DOMNode::CDATA_SECTION_NODE)
+        return "'" + utf8(n->getNodeValue()) + "'";
+    if (type == DOMNode::COMMENT_NODE) return "#" + utf8(n->getNodeValue());
+    if (type == DOMNode::ATTRIBUTE_NODE) return "@" + name;
+    return type == DOMNode::PROCESSING_INSTRUCTION_NODE ? "?" + name : name;
 }
 
 /// A document whose elements are bound as "$" + tag name (in document order), plus "$none"
