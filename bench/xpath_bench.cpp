@@ -10,7 +10,8 @@
 // duplicates (XPathUtil::documentOrder) and counted. An ID starting with "each-" evaluates the
 // expression as a boolean once per node of (//. | //@*), with that node as context, through
 // XPathFilter, and counts the true results. -c collects only the timed runs under
-// `valgrind --tool=callgrind --collect-atstart=no`; -i runs only the expression with that ID.
+// `valgrind --tool=callgrind --collect-atstart=no`, with one dump per expression (see
+// bench/xpath_callgrind.sh); -i runs only the expression with that ID.
 //
 // One line per expression: tool doc id result med_ms min_ms max_ms reps, where result is
 // nodeset:COUNT, number:VALUE (%.17g), boolean:true|false, string:LENGTH:CRC32 (of the UTF-8
@@ -36,6 +37,7 @@
 #include <valgrind/callgrind.h>
 #else
 #define CALLGRIND_TOGGLE_COLLECT
+#define CALLGRIND_DUMP_STATS_AT(x)
 #endif
 
 using namespace Ambrite::XML;
@@ -221,6 +223,7 @@ int run(const char* exprs, const char* path, int reps, bool collect, const char*
                 ms.push_back(now_ms() - t);
                 if (collect) CALLGRIND_TOGGLE_COLLECT;
             }
+            if (collect) CALLGRIND_DUMP_STATS_AT(id.c_str());
         } catch (const Exception& e) {
             std::cerr << id << ": " << e << "\n";
             ms.clear();
