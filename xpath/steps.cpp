@@ -7,6 +7,8 @@
 #include <ostream>
 #include <string>
 #include <xercesc/dom/DOMNamedNodeMap.hpp>
+#include <xercesc/dom/impl/DOMElementImpl.hpp>
+#include <xercesc/dom/impl/DOMTextImpl.hpp>
 
 #include "foundation/internal.h"
 #include "xpath/internal.h"
@@ -108,8 +110,25 @@ DOMNode* previousSibling(DOMNode* n) {
     return backward(previous);
 }
 
+// Xerces-C finds the parent of a node through a dynamic_cast to its implementation; elements
+// and texts, nearly every node the ancestor axes climb from, have their owner at hand in the
+// implementation object the parser made, which is read directly.
 DOMNode* parent(DOMNode* n) {
-    DOMNode* p = DOMUtil::getParentNode(n);
+    DOMNode* p;
+    switch (n->getNodeType()) {
+        case DOMNode::ELEMENT_NODE: {
+            const xercesc::DOMNodeImpl& impl = static_cast<xercesc::DOMElementImpl*>(n)->fNode;
+            p = impl.isOwned() ? impl.fOwnerNode : nullptr;
+            break;
+        }
+        case DOMNode::TEXT_NODE: {
+            const xercesc::DOMNodeImpl& impl = static_cast<xercesc::DOMTextImpl*>(n)->fNode;
+            p = impl.isOwned() ? impl.fOwnerNode : nullptr;
+            break;
+        }
+        default:
+            p = DOMUtil::getParentNode(n);
+    }
     while (p && isEntityReference(p)) p = p->getParentNode();
     return p;
 }
