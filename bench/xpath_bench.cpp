@@ -140,7 +140,8 @@ std::string evaluate(Bench& b, XPath* expression, XPathFilter* filter) {
             break;
         }
         case XPath::NUMBER:
-            std::snprintf(out, sizeof out, "number:%.17g", expression->number(b.doc, 1, b.bindings));
+            std::snprintf(out, sizeof out, "number:%.17g",
+                          expression->number(b.doc, 1, b.bindings));
             break;
         case XPath::BOOLEAN:
             std::snprintf(out, sizeof out, "boolean:%s",
@@ -149,9 +150,9 @@ std::string evaluate(Bench& b, XPath* expression, XPathFilter* filter) {
         case XPath::STRING: {
             std::unique_ptr<XMLCh, AMXMLDelete> s(expression->string(b.doc, 1, b.bindings));
             const std::string bytes = toUtf8(s.get());
-            std::snprintf(out, sizeof out, "string:%zu:%08lx", bytes.size(),
-                          crc32_z(0, reinterpret_cast<const unsigned char*>(bytes.data()),
-                                  bytes.size()));
+            std::snprintf(
+                out, sizeof out, "string:%zu:%08lx", bytes.size(),
+                crc32_z(0, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
             break;
         }
     }

@@ -37,8 +37,8 @@ private:
 bool contextual(const BaseFunction* f, std::size_t arguments) {
     static const XMLCh* const always[] = {u"position", u"lang"};
     static const XMLCh* const withoutArguments[] = {
-        u"string",        u"string-length", u"number", u"normalize-space",
-        u"name",          u"local-name",    u"namespace-uri"};
+        u"string", u"string-length", u"number",       u"normalize-space",
+        u"name",   u"local-name",    u"namespace-uri"};
     for (const XMLCh* name : always) {
         if (StringUtil::eq(f->name(), name)) return true;
     }

@@ -683,7 +683,8 @@ void Step::collapse() {
         } else if (const Step* s = dynamic_cast<const Step*>(e)) {
             pending.push_back(s->context_);
             for (const XPath* p : s->predicates_) pending.push_back(p);
-        } else if (!dynamic_cast<const Primitive*>(e) && !dynamic_cast<const VariableReference*>(e)) {
+        } else if (!dynamic_cast<const Primitive*>(e) &&
+                   !dynamic_cast<const VariableReference*>(e)) {
             return;  // an expression of unknown make
         }
     }

@@ -177,7 +177,8 @@ TEST(XPathFilter, ForgetsItsValuesOnAnotherDocument) {
 TEST(XPathFilter, AdoptsItsExpressionUnderAllocationFailures) {
     ManyEnv env;
     const char* const exprs[] = {"count(//x) > 2 and self::y", "(//x)[last()] = .",
-                                 "string(//x) = normalize-space()", "not(//ancestor-or-self::ds:Signature)"};
+                                 "string(//x) = normalize-space()",
+                                 "not(//ancestor-or-self::ds:Signature)"};
     for (const char* expr : exprs) {
         const std::string expected = env.filtered(expr);
         sweep([&] {
