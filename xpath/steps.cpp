@@ -111,24 +111,25 @@ DOMNode* previousSibling(DOMNode* n) {
 }
 
 // Xerces-C finds the parent of a node through a dynamic_cast to its implementation; elements
-// and texts, nearly every node the ancestor axes climb from, have their owner at hand in the
+// and texts, nearly every node a climb starts from or passes, have their owner at hand in the
 // implementation object the parser made, which is read directly.
-DOMNode* parent(DOMNode* n) {
-    DOMNode* p;
+DOMNode* domParent(DOMNode* n) {
     switch (n->getNodeType()) {
         case DOMNode::ELEMENT_NODE: {
             const xercesc::DOMNodeImpl& impl = static_cast<xercesc::DOMElementImpl*>(n)->fNode;
-            p = impl.isOwned() ? impl.fOwnerNode : nullptr;
-            break;
+            return impl.isOwned() ? impl.fOwnerNode : nullptr;
         }
         case DOMNode::TEXT_NODE: {
             const xercesc::DOMNodeImpl& impl = static_cast<xercesc::DOMTextImpl*>(n)->fNode;
-            p = impl.isOwned() ? impl.fOwnerNode : nullptr;
-            break;
+            return impl.isOwned() ? impl.fOwnerNode : nullptr;
         }
         default:
-            p = DOMUtil::getParentNode(n);
+            return DOMUtil::getParentNode(n);
     }
+}
+
+DOMNode* parent(DOMNode* n) {
+    DOMNode* p = domParent(n);
     while (p && isEntityReference(p)) p = p->getParentNode();
     return p;
 }
@@ -511,7 +512,8 @@ NameTest::NameTest(const XMLCh* name)
       principalType_(Step::Axis::ELEMENT),
       nameHit_(nullptr),
       nameMiss_(nullptr),
-      uriHit_(nullptr) {
+      uriHit_(nullptr),
+      uriMiss_(nullptr) {
     const XMLCh* colon = StringUtil::find(name, u':');
     internal::OwnedString prefix(colon ? internal::dupString(name, colon - name) : nullptr);
     localName_ = StringUtil::dup(colon ? colon + 1 : name);
@@ -526,7 +528,7 @@ NameTest::~NameTest() {
 
 void NameTest::prepare(Step::Axis::PrincipalType principalType, const XPath::BindingMap& bindings) {
     principalType_ = principalType;
-    nameHit_ = nameMiss_ = uriHit_ = nullptr;
+    nameHit_ = nameMiss_ = uriHit_ = uriMiss_ = nullptr;
     namespaceURI_ = nullptr;
     if (!prefix_) return;
     XPath::BindingMap::iterator it = bindings.find(prefix_);
@@ -552,7 +554,11 @@ bool NameTest::sameNamespace(const XMLCh* uri) {
     if (uri == namespaceURI_) return true;
     if (!uri || !namespaceURI_) return false;
     if (uri == uriHit_) return true;
-    if (!StringUtil::eq(uri, namespaceURI_)) return false;
+    if (uri == uriMiss_) return false;
+    if (!StringUtil::eq(uri, namespaceURI_)) {
+        uriMiss_ = uri;
+        return false;
+    }
     uriHit_ = uri;
     return true;
 }

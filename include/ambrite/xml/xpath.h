@@ -787,6 +787,7 @@ private:
     const XMLCh* nameHit_;
     const XMLCh* nameMiss_;
     const XMLCh* uriHit_;
+    const XMLCh* uriMiss_;
 };
 
 // ---------------------------------------------------------------------------------------------
