@@ -2,6 +2,7 @@
 // of the peer programs in bench/peers, so that the three can be compared on the same documents.
 //
 //   amxml-bench [-n REPS] [-s SCENARIO] [-m] [-c] [-d DUMPDIR] FILE
+//   amxml-bench --xpath [-n REPS] [-c] [-i ID] EXPRESSIONS FILE   (see xpath_bench.cpp)
 //
 //   -n REPS      timed repetitions per scenario (default 5), after one untimed warm-up
 //   -s SCENARIO  run only this scenario (the document is still parsed once, untimed, for the
@@ -322,7 +323,13 @@ int usage(const char* argv0) {
 
 }  // namespace
 
+int xpathMain(int argc, char** argv);
+
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--xpath") == 0) {
+        argv[1] = argv[0];
+        return xpathMain(argc - 1, argv + 1);
+    }
     Options o;
     int c;
     while ((c = getopt(argc, argv, "n:s:mcd:")) != -1) {

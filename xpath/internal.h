@@ -57,6 +57,9 @@ DOMNode* lastChild(DOMNode* n);
 DOMNode* nextSibling(DOMNode* n);
 DOMNode* previousSibling(DOMNode* n);
 DOMNode* parent(DOMNode* n);
+/// The DOM parent (an attribute's owner element), entity references included, as
+/// DOMUtil::getParentNode gives it but cheaper.
+DOMNode* domParent(DOMNode* n);
 
 /// How an attribute stands in document order.
 enum AttributeKind { NAMESPACE_DECLARATION, ORDINARY_ATTRIBUTE, EMPTY_DEFAULT_DECLARATION };

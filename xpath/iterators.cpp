@@ -107,7 +107,7 @@ bool reachable(DOMNode* n, DOMNode* document) {
         attributeKind(n) == EMPTY_DEFAULT_DECLARATION) {
         return false;
     }
-    for (DOMNode* p = DOMUtil::getParentNode(n); p; p = p->getParentNode()) {
+    for (DOMNode* p = domParent(n); p; p = domParent(p)) {
         if (p == document) return true;
         if (p->getNodeType() != DOMNode::ELEMENT_NODE && !isEntityReference(p)) return false;
     }
@@ -198,7 +198,7 @@ void Orderer::run(DOMNode* document) {
         child = add(member);
         entries_[child].member = true;
         // Climb until the chain joins one seen before.
-        for (DOMNode* p = DOMUtil::getParentNode(member); p; p = DOMUtil::getParentNode(p)) {
+        for (DOMNode* p = domParent(member); p; p = domParent(p)) {
             std::uint32_t parent = find(p);
             const bool known = parent != NONE;
             if (!known) parent = add(p);

@@ -7,6 +7,8 @@
 #include <ostream>
 #include <string>
 #include <xercesc/dom/DOMNamedNodeMap.hpp>
+#include <xercesc/dom/impl/DOMElementImpl.hpp>
+#include <xercesc/dom/impl/DOMTextImpl.hpp>
 
 #include "foundation/internal.h"
 #include "xpath/internal.h"
@@ -108,8 +110,26 @@ DOMNode* previousSibling(DOMNode* n) {
     return backward(previous);
 }
 
+// Xerces-C finds the parent of a node through a dynamic_cast to its implementation; elements
+// and texts, nearly every node a climb starts from or passes, have their owner at hand in the
+// implementation object the parser made, which is read directly.
+DOMNode* domParent(DOMNode* n) {
+    switch (n->getNodeType()) {
+        case DOMNode::ELEMENT_NODE: {
+            const xercesc::DOMNodeImpl& impl = static_cast<xercesc::DOMElementImpl*>(n)->fNode;
+            return impl.isOwned() ? impl.fOwnerNode : nullptr;
+        }
+        case DOMNode::TEXT_NODE: {
+            const xercesc::DOMNodeImpl& impl = static_cast<xercesc::DOMTextImpl*>(n)->fNode;
+            return impl.isOwned() ? impl.fOwnerNode : nullptr;
+        }
+        default:
+            return DOMUtil::getParentNode(n);
+    }
+}
+
 DOMNode* parent(DOMNode* n) {
-    DOMNode* p = DOMUtil::getParentNode(n);
+    DOMNode* p = domParent(n);
     while (p && isEntityReference(p)) p = p->getParentNode();
     return p;
 }
@@ -492,7 +512,8 @@ NameTest::NameTest(const XMLCh* name)
       principalType_(Step::Axis::ELEMENT),
       nameHit_(nullptr),
       nameMiss_(nullptr),
-      uriHit_(nullptr) {
+      uriHit_(nullptr),
+      uriMiss_(nullptr) {
     const XMLCh* colon = StringUtil::find(name, u':');
     internal::OwnedString prefix(colon ? internal::dupString(name, colon - name) : nullptr);
     localName_ = StringUtil::dup(colon ? colon + 1 : name);
@@ -507,7 +528,7 @@ NameTest::~NameTest() {
 
 void NameTest::prepare(Step::Axis::PrincipalType principalType, const XPath::BindingMap& bindings) {
     principalType_ = principalType;
-    nameHit_ = nameMiss_ = uriHit_ = nullptr;
+    nameHit_ = nameMiss_ = uriHit_ = uriMiss_ = nullptr;
     namespaceURI_ = nullptr;
     if (!prefix_) return;
     XPath::BindingMap::iterator it = bindings.find(prefix_);
@@ -533,7 +554,11 @@ bool NameTest::sameNamespace(const XMLCh* uri) {
     if (uri == namespaceURI_) return true;
     if (!uri || !namespaceURI_) return false;
     if (uri == uriHit_) return true;
-    if (!StringUtil::eq(uri, namespaceURI_)) return false;
+    if (uri == uriMiss_) return false;
+    if (!StringUtil::eq(uri, namespaceURI_)) {
+        uriMiss_ = uri;
+        return false;
+    }
     uriHit_ = uri;
     return true;
 }
@@ -577,12 +602,19 @@ const XPath::BindingMap& noBindings() {
 }  // namespace
 
 Step::Step(XPath* context, Axis* axis, Test* test, const std::vector<XPath*>& predicates)
-    : XPath(NODE_SET), context_(context), axis_(axis), test_(test) {
+    : XPath(NODE_SET),
+      context_(context),
+      axis_(axis),
+      test_(test),
+      shortcut_(nullptr),
+      skipped_(nullptr),
+      active_(axis) {
     struct Adopted {
         Step* step;
         const std::vector<XPath*>* predicates;
         ~Adopted() {
             if (!step) return;
+            delete step->shortcut_;
             for (StepIterator::State* s : step->states_) delete s;
             for (XPath* p : *predicates) delete p;
             delete step->axis_;
@@ -602,11 +634,75 @@ Step::Step(XPath* context, Axis* axis, Test* test, const std::vector<XPath*>& pr
                                  : std::numeric_limits<double>::quiet_NaN());
     }
     predicates_ = predicates;
+    collapse();
     adopted.step = nullptr;
+}
+
+namespace {
+
+// Whether predicate `p` is true or false by itself, never a number compared with the position:
+// a boolean operator, a comparison, a union, a path, or a core function of another type than
+// number (rebinding is checked at evaluation).
+bool positionFree(const XPath* p) {
+    if (const Operator* o = dynamic_cast<const Operator*>(p)) return o->kind() >= Operator::OR;
+    if (dynamic_cast<const Step*>(p)) return true;
+    return false;
+}
+
+}  // namespace
+
+void Step::collapse() {
+    Step* inner = dynamic_cast<Step*>(context_);
+    if (!inner || !inner->predicates_.empty()) return;
+    const TreeAxis* walk = dynamic_cast<const TreeAxis*>(inner->axis_);
+    const NodeTypeTest* any = dynamic_cast<const NodeTypeTest*>(inner->test_);
+    if (!walk || walk->kind() != TreeAxis::DESCENDANT_OR_SELF || !any || !any->anyNode()) return;
+    const LinearAxis* own = dynamic_cast<const LinearAxis*>(axis_);
+    if (!own) return;
+    if (own->kind() == LinearAxis::SELF) {
+        const NodeTypeTest* self = dynamic_cast<const NodeTypeTest*>(test_);
+        if (!self || !self->anyNode() || !predicates_.empty()) return;
+    } else if (own->kind() != LinearAxis::CHILD) {
+        return;
+    }
+    // The functions called anywhere in the predicates: position() and last() rule the walk out,
+    // the others must not be rebound when it is taken.
+    std::vector<const XPath*> pending;
+    for (const XPath* p : predicates_) {
+        const FunctionCall* f = dynamic_cast<const FunctionCall*>(p);
+        if (!positionFree(p) && !(f && f->core_ && f->core_->type() != NUMBER)) return;
+        pending.push_back(p);
+    }
+    std::vector<const XMLCh*> calls;
+    while (!pending.empty()) {
+        const XPath* e = pending.back();
+        pending.pop_back();
+        if (const Operator* o = dynamic_cast<const Operator*>(e)) {
+            if (o->left_) pending.push_back(o->left_);
+            pending.push_back(o->right_);
+        } else if (const FunctionCall* f = dynamic_cast<const FunctionCall*>(e)) {
+            if (StringUtil::eq(f->name_, u"&position") || StringUtil::eq(f->name_, kLastKey)) {
+                return;
+            }
+            calls.push_back(f->name_);
+            for (const XPath* a : f->arguments_) pending.push_back(a);
+        } else if (const Step* s = dynamic_cast<const Step*>(e)) {
+            pending.push_back(s->context_);
+            for (const XPath* p : s->predicates_) pending.push_back(p);
+        } else if (!dynamic_cast<const Primitive*>(e) &&
+                   !dynamic_cast<const VariableReference*>(e)) {
+            return;  // an expression of unknown make
+        }
+    }
+    calls_.swap(calls);
+    shortcut_ = new TreeAxis(own->kind() == LinearAxis::SELF ? TreeAxis::DESCENDANT_OR_SELF
+                                                             : TreeAxis::DESCENDANT);
+    skipped_ = inner;
 }
 
 // The axis goes first: its context iterator may belong to the context step.
 Step::~Step() {
+    delete shortcut_;
     delete axis_;
     delete test_;
     delete context_;
@@ -615,14 +711,22 @@ Step::~Step() {
 }
 
 XPath::Iterator* Step::nodeSet(DOMNode* node, unsigned int position, const BindingMap& bindings) {
-    axis_->setSource(context_->nodeSet(node, position, bindings));
-    test_->prepare(axis_->principalType(), bindings);
-    for (StepIterator::State* s : states_) s->bind(bindings);
     const Budget* budget = nullptr;
+    bool rebound = false;
     if (!bindings.empty()) {
         BindingMap::iterator it = bindings.find(kBudgetKey);
         if (it != bindings.end()) budget = static_cast<const Budget*>(it->value);
+        for (const XMLCh* call : calls_) rebound = rebound || bindings.find(call) != bindings.end();
     }
+    if (shortcut_ && !budget && !rebound && context_ == skipped_) {
+        active_ = shortcut_;
+        active_->setSource(skipped_->context_->nodeSet(node, position, bindings));
+    } else {
+        active_ = axis_;
+        active_->setSource(context_->nodeSet(node, position, bindings));
+    }
+    test_->prepare(active_->principalType(), bindings);
+    for (StepIterator::State* s : states_) s->bind(bindings);
     buffer_.clear();
     return new StepIterator(this, budget);
 }
@@ -712,11 +816,11 @@ DOMNode* StepIterator::next() {
 
 bool StepIterator::advance() {
     started_ = true;
-    if (!step_->axis_->advance()) return false;
+    if (!step_->active_->advance()) return false;
     if (budget_) budget_->visit();
     for (State* s : step_->states_) s->position_ = 1;
     lastLevel_ = 0;
-    lastValue_ = step_->axis_->knownSize();
+    lastValue_ = step_->active_->knownSize();
     step_->buffer_.clear();
     cursor_ = 0;
     exhausted_ = false;
@@ -727,7 +831,7 @@ bool StepIterator::advance() {
 DOMNode* StepIterator::candidate() {
     std::vector<DOMNode*>& buffer = step_->buffer_;
     if (cursor_ < buffer.size()) return buffer[cursor_++];
-    Step::Axis* axis = step_->axis_;
+    Step::Axis* axis = step_->active_;
     Step::Test* test = step_->test_;
     while (axis->hasNext()) {
         DOMNode* n = axis->next();
@@ -784,7 +888,7 @@ double StepIterator::last(std::size_t level) {
         // before reading any).
         buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(cursor_));
         cursor_ = 0;
-        Step::Axis* axis = step_->axis_;
+        Step::Axis* axis = step_->active_;
         Step::Test* test = step_->test_;
         while (axis->hasNext()) {
             DOMNode* n = axis->next();

@@ -257,6 +257,8 @@ public:
     void print(std::ostream& out) const override;
 
 private:
+    friend class XPathFilter;
+
     bool boolean_;
     double number_;
     XMLCh* string_;
@@ -302,6 +304,8 @@ public:
     void print(std::ostream& out) const override;
 
 private:
+    friend class XPathFilter;
+    friend class Step;
     struct Scratch;
     bool compare(DOMNode* node, unsigned int position, const BindingMap& bindings);
 
@@ -351,6 +355,8 @@ public:
     void print(std::ostream& out) const override;
 
 private:
+    friend class XPathFilter;
+    friend class Step;
     const Function* resolve(const BindingMap& bindings) const;
 
     XMLCh* name_;  // "&" + name
@@ -410,6 +416,44 @@ private:
 
     int id_;
     const XMLCh* name_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Many context nodes
+
+/// One compiled expression evaluated as a boolean for many context nodes of one document, as the
+/// XPath filter transform of signatures does. The parts of the expression that depend on neither
+/// the context node nor the context position or size (absolute paths, literals, variables,
+/// here(), and the core functions and operators of these only) are evaluated once, at their
+/// first use, and kept for every later node of the same document; the result for each node is
+/// that of expression->boolean(node, 1, bindings), errors included. A filter is used by one
+/// thread at a time.
+class AMXML_API XPathFilter : public Allocated {
+public:
+    /// Adopts the expression (also when this throws); borrows the map, which must outlive the
+    /// filter and must not change while values are kept (call reset() after changing it).
+    XPathFilter(XPath* expression, const XPath::BindingMap& bindings);
+    ~XPathFilter();
+    XPathFilter(const XPathFilter&) = delete;
+    XPathFilter& operator=(const XPathFilter&) = delete;
+
+    /// The expression's boolean value with `node` as context node and context position and size
+    /// 1. A node of another document than the previous call's forgets the values kept.
+    bool matches(DOMNode* node);
+    /// Forgets the values kept (for a changed document or map).
+    void reset();
+    /// The number of parts evaluated once per document.
+    std::size_t invariantParts() const { return caches_.size(); }
+
+private:
+    class Cache;
+    bool invariant(XPath* e);
+    void hoist(XPath*& e);
+
+    XPath* expression_;
+    const XPath::BindingMap& bindings_;
+    std::vector<Cache*> caches_;
+    const DOMNode* document_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -518,6 +562,7 @@ public:
 
 private:
     friend class StepIterator;
+    friend class XPathFilter;
 
     XPath* context_;
     Axis* axis_;
@@ -528,6 +573,16 @@ private:
     std::vector<StepIterator::State*> states_;
     std::vector<double> constants_;
     std::vector<DOMNode*> buffer_;  // candidates read ahead for last()
+    // "//x" and "//." read as descendant::x and descendant-or-self::node() walks from the
+    // context of the descendant-or-self::node() step before this one, which give the same nodes
+    // without starting an axis at every node. Not taken when the predicates may depend on
+    // positions, when one of the functions they call is rebound, or under a Budget, which
+    // counts the visits of the steps as written.
+    void collapse();
+    Axis* shortcut_;                   // the axis of that walk, or null
+    Step* skipped_;                    // the descendant-or-self::node() step it replaces
+    std::vector<const XMLCh*> calls_;  // keys of the functions the predicates call
+    Axis* active_;                     // the axis of the current evaluation
 };
 
 /// Walks one axis from each node of a context node set in turn.
@@ -574,6 +629,7 @@ public:
     };
     explicit LinearAxis(Kind kind);
     ~LinearAxis() override;
+    Kind kind() const { return kind_; }
     void begin(DOMNode* contextNode) override;
     bool hasNext() override { return current_ != nullptr; }
     DOMNode* next() override;
@@ -593,6 +649,7 @@ public:
     enum Kind { DESCENDANT = 0, DESCENDANT_OR_SELF = 1, FOLLOWING = 2 };
     explicit TreeAxis(Kind kind);
     ~TreeAxis() override;
+    Kind kind() const { return kind_; }
     TreeAxis(const TreeAxis&) = delete;
     TreeAxis& operator=(const TreeAxis&) = delete;
     void begin(DOMNode* contextNode) override;
@@ -692,6 +749,8 @@ public:
     /// The test of that name, or null (also for a literal with anything but
     /// processing-instruction); adopts `literal` in every case.
     static NodeTypeTest* create(const XMLCh* name, XMLCh* literal);
+    /// Whether this is node(), which every node passes.
+    bool anyNode() const { return kind_ == NODE; }
     bool matches(DOMNode* node) override;
     void print(std::ostream& out) const override;
 
@@ -728,6 +787,7 @@ private:
     const XMLCh* nameHit_;
     const XMLCh* nameMiss_;
     const XMLCh* uriHit_;
+    const XMLCh* uriMiss_;
 };
 
 // ---------------------------------------------------------------------------------------------
