@@ -5,11 +5,7 @@
 
 using namespace amxml_test;
 
-namespace {
-
 typedef ToolTest AmxmlRefusal;
-
-}  // namespace
 
 // Messages repeat text from the document or the command line; their control characters are
 // escaped, so that no input can forge a second line in a log. Everything else stays as it was:
@@ -22,9 +18,6 @@ TEST_F(AmxmlRefusal, EveryFailureIsOneLine) {
     const std::string plain = write("plain.xml", "<r/>");
     const Expected kCases[] = {
         {"c14n " + forged, 1,
-         "Ambrite::XML::Exception 13050: Unable to resolve entity: x\\nAmbrite::XML::Exception 0: "
-         "forged\\x01\\t\\x7F\\x85\xE9\n"},
-        {"serialize " + forged, 1,
          "Ambrite::XML::Exception 13050: Unable to resolve entity: x\\nAmbrite::XML::Exception 0: "
          "forged\\x01\\t\\x7F\\x85\xE9\n"},
         {"c14n '" + dir_ + "/a\nb\r\xC2\x9B\xC3\xA9.xml'", 1,

@@ -16,11 +16,32 @@ std::string data(const std::string& name) { return "'" + kData + name + "'"; }
 
 const std::string kKeys = "--key " + data("keys/rsa.pub.pem") + " --key " + data("keys/ec.pub.pem");
 
+// The line of reference K of signature SIG, then the verdict (when given).
+std::string ref(const std::string& sig, const std::string& uri, const std::string& result,
+                const std::string& verdict = "", int k = 1) {
+    return "reference " + std::to_string(k) + " of signature " + sig + " (URI \"" + uri +
+           "\"): " + result + "\n" +
+           (verdict.empty() ? "" : "signature " + sig + ": " + verdict + "\n");
+}
+std::string valid(const std::string& sig, const std::string& uri) {
+    return ref(sig, uri, "OK", "VALID");
+}
+// A Reference of the test's SignedInfo: URI attribute, transforms and digest method.
+std::string reference(const std::string& uri, const std::string& transforms = "",
+                      const std::string& digest = "http://www.w3.org/2001/04/xmlenc#sha256") {
+    return "<ds:Reference" + uri + "><ds:Transforms>" + transforms +
+           "</ds:Transforms><ds:DigestMethod Algorithm='" + digest +
+           "'/><ds:DigestValue>AA==</ds:DigestValue></ds:Reference>";
+}
+std::string failed(const std::string& sig, const std::string& uri, const std::string& why) {
+    return ref(sig, uri, "FAILED: " + why, "INVALID (reference 1 FAILED: " + why + ")");
+}
+
 struct Case {
     std::string args;  // before the file
     std::string file;
     int status;
-    std::string out;
+    std::string out, err = "";
 };
 
 class Verify : public ToolTest {
@@ -30,131 +51,70 @@ protected:
         Outcome r = run("verify " + c.args + " " + data(c.file));
         EXPECT_EQ(c.status, r.status);
         EXPECT_EQ(c.out, r.out);
-        EXPECT_EQ("", r.err);
+        EXPECT_EQ(c.err, r.err);
     }
 };
 
 }  // namespace
 
-TEST_F(Verify, AcceptsWhatThePeerSigned) {
-    const std::string id = "--id-attr id ";
+TEST_F(Verify, AcceptsWhatThePeerSignedAndRejectsAlteredCopiesAndWrongKeys) {
+    const std::string rsa = "--key " + data("keys/rsa.pub.pem"), sha1 = " (warning: SHA-1)";
+    const std::string mismatch = "digest mismatch",
+                      badValue = "INVALID (signature value does not match the keys)";
+    const std::string twice = "Ambrite::XML::Exception 13006: More than one element with ID ";
     // clang-format off
     const Case cases[] = {
-        {kKeys, "enveloped-exc.xml", 0,
-            "reference 1 of signature /1/2 (URI \"\"): OK\nsignature /1/2: VALID\n"},
-        {kKeys, "enveloped-inc.xml", 0,
-            "reference 1 of signature /1/2 (URI \"\"): OK (warning: SHA-1)\n"
-            "signature /1/2: VALID (warning: SHA-1)\n"},
-        {kKeys + " --id-attr Id", "id-attr.xml", 0,
-            "reference 1 of signature /1/2 (URI \"#signed\"): OK\nsignature /1/2: VALID\n"},
-        {kKeys + " --id-attr {}Id", "id-attr.xml", 0,
-            "reference 1 of signature /1/2 (URI \"#signed\"): OK\nsignature /1/2: VALID\n"},
-        {kKeys, "id-dtd.xml", 0,
-            "reference 1 of signature /1/3 (URI \"#p1\"): OK\nsignature /1/3: VALID\n"},
-        {kKeys, "xpointer-root.xml", 0,
-            "reference 1 of signature /1/3 (URI \"#xpointer(/)\"): OK\nsignature /1/3: VALID\n"},
-        {kKeys, "xpointer-id.xml", 0,
-            "reference 1 of signature /1/2 (URI \"#xpointer(id('a'))\"): OK\nsignature /1/2: VALID\n"},
-        {"--key " + data("keys/rsa.pub.pem") + " --id-attr=id", "multi-ref.xml", 0,
-            "reference 1 of signature /1/4 (URI \"#a\"): OK (warning: SHA-1)\n"
-            "reference 2 of signature /1/4 (URI \"#b\"): OK\n"
-            "reference 3 of signature /1/4 (URI \"#c\"): OK\n"
-            "reference 4 of signature /1/4 (URI \"\"): OK\nsignature /1/4: VALID\n"},
-        {kKeys + " --id-attr id", "multi-sig.xml", 0,
-            "reference 1 of signature /1/3 (URI \"#a\"): OK\nsignature /1/3: VALID\n"
-            "reference 1 of signature /1/4 (URI \"#b\"): OK\nsignature /1/4: VALID\n"},
+        {kKeys, "enveloped-exc.xml", 0, valid("/1/2", "")},
+        {kKeys, "enveloped-inc.xml", 0, ref("/1/2", "", "OK" + sha1, "VALID" + sha1)},
+        {kKeys + " --id-attr Id", "id-attr.xml", 0, valid("/1/2", "#signed")},
+        {kKeys + " --id-attr {}Id", "id-attr.xml", 0, valid("/1/2", "#signed")},
+        {kKeys, "id-dtd.xml", 0, valid("/1/3", "#p1")},
+        {kKeys, "xpointer-id.xml", 0, valid("/1/2", "#xpointer(id('a'))")},
+        {kKeys + " --id-attr id", "multi-sig.xml", 0, valid("/1/3", "#a") + valid("/1/4", "#b")},
         // P-521: r and s of 66 octets; the key of the wrong curve is tried and passed over.
-        {kKeys + " --key " + data("keys/ec521.pub.pem"), "ecdsa-p521.xml", 0,
-         "reference 1 of signature /1/2 (URI \"\"): OK\nsignature /1/2: VALID\n"},
+        {kKeys + " --key " + data("keys/ec521.pub.pem"), "ecdsa-p521.xml", 0, valid("/1/2", "")},
         // The second canonicalization reads the octets of the first.
-        {kKeys + " --id-attr id", "c14n-twice.xml", 0,
-         "reference 1 of signature /1/2 (URI \"#x\"): OK\nsignature /1/2: VALID\n"},
-        {kKeys, "comment-in-signedinfo.xml", 0,
-         "reference 1 of signature /1/3 (URI \"#p1\"): OK\nsignature /1/3: VALID\n"},
+        {kKeys + " --id-attr id", "c14n-twice.xml", 0, valid("/1/2", "#x")},
+        {kKeys, "comment-in-signedinfo.xml", 0, valid("/1/3", "#p1")},
         // A certificate holds the key as well as a PEM public key does.
-        {"--key " + data("keys/rsa.crt"), "id-dtd.xml", 0,
-            "reference 1 of signature /1/3 (URI \"#p1\"): OK\nsignature /1/3: VALID\n"},
-        {"--references-only", "xpointer-root.xml", 0,
-            "reference 1 of signature /1/3 (URI \"#xpointer(/)\"): OK\n"
-            "signature /1/3: VALID (references only, SignatureValue not checked)\n"},
-        // Limits at their edge.
-        {"--max-references 4 --max-transforms 1 " + id + kKeys, "multi-ref.xml", 0,
-            "reference 1 of signature /1/4 (URI \"#a\"): OK (warning: SHA-1)\n"
-            "reference 2 of signature /1/4 (URI \"#b\"): OK\n"
-            "reference 3 of signature /1/4 (URI \"#c\"): OK\n"
-            "reference 4 of signature /1/4 (URI \"\"): OK\nsignature /1/4: VALID\n"},
-        {"--max-transforms 2 " + kKeys, "xpointer-root.xml", 0,
-            "reference 1 of signature /1/3 (URI \"#xpointer(/)\"): OK\nsignature /1/3: VALID\n"},
-    };
-    // clang-format on
-    for (const Case& c : cases) check(c);
-}
-
-TEST_F(Verify, RejectsAlteredCopiesAndWrongKeys) {
-    const std::string other = "--key " + data("keys/other.pub.pem");
-    // clang-format off
-    const Case cases[] = {
-        {kKeys, "bad-text.xml", 1,
-            "reference 1 of signature /1/2 (URI \"\"): FAILED: digest mismatch\n"
-            "signature /1/2: INVALID (reference 1 FAILED: digest mismatch)\n"},
-        {kKeys, "bad-attribute.xml", 1,
-            "reference 1 of signature /1/2 (URI \"\"): FAILED: digest mismatch\n"
-            "signature /1/2: INVALID (reference 1 FAILED: digest mismatch)\n"},
-        {kKeys, "bad-namespace.xml", 1,
-            "reference 1 of signature /1/2 (URI \"\"): FAILED: digest mismatch\n"
-            "signature /1/2: INVALID (reference 1 FAILED: digest mismatch)\n"},
-        {kKeys + " --id-attr Id", "bad-digest.xml", 1,
-            "reference 1 of signature /1/2 (URI \"#signed\"): FAILED: digest mismatch\n"
-            "signature /1/2: INVALID (reference 1 FAILED: digest mismatch)\n"},
-        {"--references-only --id-attr id", "bad-second-ref.xml", 1,
-            "reference 1 of signature /1/4 (URI \"#a\"): OK (warning: SHA-1)\n"
-            "reference 2 of signature /1/4 (URI \"#b\"): FAILED: digest mismatch\n"
-            "reference 3 of signature /1/4 (URI \"#c\"): OK\n"
-            "reference 4 of signature /1/4 (URI \"\"): FAILED: digest mismatch\n"
-            "signature /1/4: INVALID (reference 2 FAILED: digest mismatch; references only)\n"},
-        {kKeys, "bad-signature-value.xml", 1,
-            "reference 1 of signature /1/3 (URI \"#p1\"): OK\n"
-            "signature /1/3: INVALID (signature value does not match the keys)\n"},
-        {kKeys, "bad-signedinfo-namespace.xml", 1,
-         "reference 1 of signature /1/3 (URI \"#p1\"): OK\n"
-         "signature /1/3: INVALID (signature value does not match the keys)\n"},
-        // The signature value is what a wrong key, or none of the right type, fails on.
-        {other, "id-dtd.xml", 1,
-            "reference 1 of signature /1/3 (URI \"#p1\"): OK\n"
-            "signature /1/3: INVALID (signature value does not match the keys)\n"},
-        {"--key " + data("keys/ec.pub.pem"), "id-dtd.xml", 1,
-            "reference 1 of signature /1/3 (URI \"#p1\"): OK\nsignature /1/3: INVALID (no RSA key)\n"},
-        {"--key " + data("keys/rsa.pub.pem") + " --id-attr id", "multi-sig.xml", 1,
-            "reference 1 of signature /1/3 (URI \"#a\"): OK\nsignature /1/3: VALID\n"
-            "reference 1 of signature /1/4 (URI \"#b\"): OK\nsignature /1/4: INVALID (no EC key)\n"},
-        // Without --id-attr the ID is unknown.
-        {kKeys, "id-attr.xml", 1,
-            "reference 1 of signature /1/2 (URI \"#signed\"): FAILED: no element with ID 'signed'\n"
-            "signature /1/2: INVALID (reference 1 FAILED: no element with ID 'signed')\n"},
-        // Limits just below what the documents need.
+        {"--key " + data("keys/rsa.crt"), "id-dtd.xml", 0, valid("/1/3", "#p1")},
+        {"--references-only", "xpointer-root.xml", 0, ref("/1/3", "#xpointer(/)", "OK",
+            "VALID (references only, SignatureValue not checked)")},
+        // Limits at their edge, and just below what the documents need.
+        {"--max-references 4 --max-transforms 1 --id-attr=id " + rsa, "multi-ref.xml", 0,
+            ref("/1/4", "#a", "OK" + sha1) + ref("/1/4", "#b", "OK", "", 2) +
+            ref("/1/4", "#c", "OK", "", 3) + ref("/1/4", "", "OK", "VALID", 4)},
+        {"--max-transforms 2 " + kKeys, "xpointer-root.xml", 0, valid("/1/3", "#xpointer(/)")},
         {"--max-references 3 --id-attr id " + kKeys, "multi-ref.xml", 1,
             "signature /1/4: INVALID (more than 3 references (--max-references))\n"},
         {"--max-transforms 1 " + kKeys, "xpointer-root.xml", 1,
-            "reference 1 of signature /1/3 (URI \"#xpointer(/)\"): FAILED: more than 1 transforms (--max-transforms)\n"
-            "signature /1/3: INVALID (reference 1 FAILED: more than 1 transforms (--max-transforms))\n"},
+            failed("/1/3", "#xpointer(/)", "more than 1 transforms (--max-transforms)")},
+        // Altered copies.
+        {kKeys, "bad-text.xml", 1, failed("/1/2", "", mismatch)},
+        {kKeys, "bad-attribute.xml", 1, failed("/1/2", "", mismatch)},
+        {kKeys, "bad-namespace.xml", 1, failed("/1/2", "", mismatch)},
+        {kKeys + " --id-attr Id", "bad-digest.xml", 1, failed("/1/2", "#signed", mismatch)},
+        {"--references-only --id-attr id", "bad-second-ref.xml", 1,
+            ref("/1/4", "#a", "OK" + sha1) + ref("/1/4", "#b", "FAILED: " + mismatch, "", 2) +
+            ref("/1/4", "#c", "OK", "", 3) + ref("/1/4", "", "FAILED: " + mismatch, "", 4) +
+            "signature /1/4: INVALID (reference 2 FAILED: digest mismatch; references only)\n"},
+        {kKeys, "bad-signature-value.xml", 1, ref("/1/3", "#p1", "OK", badValue)},
+        {kKeys, "bad-signedinfo-namespace.xml", 1, ref("/1/3", "#p1", "OK", badValue)},
+        // The signature value is what a wrong key, or none of the right type, fails on.
+        {"--key " + data("keys/other.pub.pem"), "id-dtd.xml", 1, ref("/1/3", "#p1", "OK", badValue)},
+        {"--key " + data("keys/ec.pub.pem"), "id-dtd.xml", 1,
+            ref("/1/3", "#p1", "OK", "INVALID (no RSA key)")},
+        {rsa + " --id-attr id", "multi-sig.xml", 1,
+            valid("/1/3", "#a") + ref("/1/4", "#b", "OK", "INVALID (no EC key)")},
+        // Without --id-attr the ID is unknown.
+        {kKeys, "id-attr.xml", 1, failed("/1/2", "#signed", "no element with ID 'signed'")},
+        // The wrapping attack, the signed element moved into the signature and a forgery in its
+        // place, fails the document.
+        {kKeys, "bad-duplicate-id.xml", 1, "", twice + "p1\n"},
+        {kKeys + " --id-attr Id", "bad-wrapped.xml", 1, "", twice + "signed\n"},
     };
     // clang-format on
     for (const Case& c : cases) check(c);
-}
-
-TEST_F(Verify, FailsTheDocumentOnADuplicatedId) {
-    // The wrapping attack: the signed element moved into the signature, a forgery in its place.
-    const struct {
-        std::string args, file, value;
-    } cases[] = {{kKeys, "bad-duplicate-id.xml", "p1"},
-                 {kKeys + " --id-attr Id", "bad-wrapped.xml", "signed"}};
-    for (const auto& c : cases) {
-        Outcome r = run("verify " + c.args + " " + data(c.file));
-        EXPECT_EQ(1, r.status);
-        EXPECT_EQ("", r.out);
-        EXPECT_EQ("Ambrite::XML::Exception 13006: More than one element with ID " + c.value + "\n",
-                  r.err);
-    }
 }
 
 TEST_F(Verify, ChecksOnlySameDocumentReferencesItUnderstands) {
@@ -166,51 +126,31 @@ TEST_F(Verify, ChecksOnlySameDocumentReferencesItUnderstands) {
     const std::string tail =
         "</ds:SignedInfo><ds:SignatureValue>AA==</ds:SignatureValue>"
         "</ds:Signature></d>";
-    auto reference = [](const std::string& uri, const std::string& transforms,
-                        const std::string& digest) {
-        return "<ds:Reference" + uri + "><ds:Transforms>" + transforms +
-               "</ds:Transforms><ds:DigestMethod Algorithm='" + digest +
-               "'/><ds:DigestValue>AA==</ds:DigestValue></ds:Reference>";
-    };
-    const std::string sha256 = "http://www.w3.org/2001/04/xmlenc#sha256";
-    const std::string xpath =
-        "<ds:Transform Algorithm='http://www.w3.org/TR/1999/REC-xpath-19991116'>"
-        "<ds:XPath>1</ds:XPath></ds:Transform>";
     // clang-format off
-    const std::string visits = "'#xpointer(//*[//*[//*]])'";
-    const std::string exclusive =
-        "<ds:Transform Algorithm='http://www.w3.org/2001/10/xml-exc-c14n#'/>";
+    const std::string xpathUri = "http://www.w3.org/TR/1999/REC-xpath-19991116", visits = "'#xpointer(//*[//*[//*]])'";
+    const std::string xpath = "<ds:Transform Algorithm='" + xpathUri + "'><ds:XPath>1</ds:XPath></ds:Transform>";
+    const std::string unsupported = "NOT CHECKED: unsupported transform " + xpathUri, mismatch = "FAILED: digest mismatch";
+    const std::string exclusive = "<ds:Transform Algorithm='http://www.w3.org/2001/10/xml-exc-c14n#'/>";
     const std::string enveloped =
         "<ds:Transform Algorithm='http://www.w3.org/2000/09/xmldsig#enveloped-signature'/>";
     const struct { std::string options, reference, line; } cases[] = {
-        {"", reference(" URI='http://example.com/x'", "", sha256), "NOT CHECKED: external URI"},
-        {"", reference(" URI='file:///etc/passwd'", "", sha256), "NOT CHECKED: external URI"},
-        {"", reference("", "", sha256), "NOT CHECKED: no URI"},
-        {"", reference(" URI=''", xpath, sha256),
-            "NOT CHECKED: unsupported transform http://www.w3.org/TR/1999/REC-xpath-19991116"},
+        {"", reference(" URI='file:///etc/passwd'"), "NOT CHECKED: external URI"}, {"", reference(""), "NOT CHECKED: no URI"},
+        {"", reference(" URI=''", xpath), unsupported},
+        {"--id-attr Id ", reference(" URI='#x'", xpath), unsupported},
         {"", reference(" URI=''", "", "http://www.w3.org/2001/04/xmldsig-more#md5"), "FAILED: MD5 refused"},
         {"", reference(" URI=''", "", "urn:unknown"), "NOT CHECKED: unsupported digest method urn:unknown"},
-        {"", reference(" URI='#nothing'", "", sha256), "FAILED: no element with ID 'nothing'"},
-        {"", reference(" URI='#xpointer(id(\"nothing\"))'", "", sha256),
+        {"", reference(" URI='#nothing'"), "FAILED: no element with ID 'nothing'"},
+        {"", reference(" URI='#xpointer(id(\"nothing\"))'"),
             "FAILED: XPointer evaluated to empty set: Failed to resolve ID `nothing'"},
-        {"", reference(" URI='#xpointer(('", "", sha256), "FAILED: Unexpected token (expecting node test): Null"},
-        {"", reference(" URI=''", "", sha256), "FAILED: digest mismatch"},
-        {"", reference(" URI=" + visits, "", sha256), "FAILED: digest mismatch"},
-        {"--max-visits 5 ", reference(" URI=" + visits, "", sha256),
-            "FAILED: Evaluation limit exceeded: more than 5 node visits (--max-visits)"},
-        {"--max-transforms 2 ", reference(" URI=''", enveloped + enveloped + enveloped, sha256),
-            "FAILED: more than 2 transforms (--max-transforms)"},
-        {"", reference(" URI=''", exclusive + enveloped, sha256),
-         "NOT CHECKED: enveloped signature transform after a canonicalization"},
-        {"", reference(" URI=''", exclusive + exclusive + exclusive, sha256),
-         "FAILED: digest mismatch"},
+        {"", reference(" URI='#xpointer(('"), "FAILED: Unexpected token (expecting node test): Null"},
+        {"", reference(" URI=" + visits), mismatch},
+        {"--max-visits 5 ", reference(" URI=" + visits), "FAILED: Evaluation limit exceeded: more than 5 node visits (--max-visits)"},
+        {"--max-transforms 2 ", reference(" URI=''", repeat(enveloped, 3)), "FAILED: more than 2 transforms (--max-transforms)"},
+        {"", reference(" URI=''", exclusive + enveloped), "NOT CHECKED: enveloped signature transform after a canonicalization"},
+        {"", reference(" URI=''", repeat(exclusive, 3)), mismatch},
         // The default limit of transforms, on both sides.
-        {"", reference(" URI=''", enveloped + enveloped + enveloped + enveloped + enveloped, sha256),
-         "FAILED: digest mismatch"},
-        {"", reference(" URI=''", enveloped + enveloped + enveloped + enveloped + enveloped + enveloped, sha256),
-         "FAILED: more than 5 transforms (--max-transforms)"},
-        {"--id-attr Id ", reference(" URI='#x'", xpath, sha256),
-            "NOT CHECKED: unsupported transform http://www.w3.org/TR/1999/REC-xpath-19991116"},
+        {"", reference(" URI=''", repeat(enveloped, 5)), mismatch},
+        {"", reference(" URI=''", repeat(enveloped, 6)), "FAILED: more than 5 transforms (--max-transforms)"},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -263,8 +203,6 @@ TEST_F(Verify, RefusesKeysAndCommandLines) {
         {"--max-references 0 " + kKeys + " " + doc, 2, "invalid value '0' of --max-references"},
         {"--max-visits x " + kKeys + " " + doc, 2, "invalid value 'x' of --max-visits"},
         {"--id-attr {urn:x " + kKeys + " " + doc, 2, "invalid name '{urn:x'"},
-        {"--bogus " + doc, 2, "amxml verify: unknown option '--bogus'"},
-        {kKeys + " " + doc + " " + doc, 2, "only one input may be given"},
         {"--references-only " + data("keys/rsa.crt"), 1, "Exception 9"},
         {"--references-only --max-depth 1 " + doc, 1,
          "Nesting depth limit exceeded (amxml --max-depth)"},
@@ -284,10 +222,6 @@ TEST_F(Verify, RefusesKeysAndCommandLines) {
     Outcome r = run("verify --references-only -", write("plain.xml", "<d/>"));
     EXPECT_EQ(1, r.status);
     EXPECT_EQ("amxml verify: no signature in the document\n", r.err);
-    r = run("verify --help");
-    EXPECT_EQ(0, r.status);
-    EXPECT_EQ(0u, r.out.find("usage: amxml verify [--key PEM]..."));
-    EXPECT_NE(std::string::npos, run("--help").out.find("  verify      check the XML"));
 }
 
 TEST_F(Verify, AcceptsTheSignedSample) {

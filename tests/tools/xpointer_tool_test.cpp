@@ -57,7 +57,7 @@ TEST_F(XPointerTool, ReportsFailures) {
         {"z /none", 1, "amxml xpointer: cannot open /none: No such file or directory\n"},
         {"--max-depth 1 z", 1, e + "9: "}, {"", 2, "amxml xpointer: no pointer given\nusage: amxml xpointer "},
         {"z a b", 2, "amxml xpointer: only one input may be given\n"}, {"--bogus z", 2, "amxml xpointer: unknown option '--bogus'\n"},
-        {"--max-depth 0 z", 2, "amxml xpointer: invalid depth '0'"}, {"-x", 2, "amxml xpointer: unknown option '-x'\n"},
+        {"-x", 2, "amxml xpointer: unknown option '-x'\n"},
         {"\"$(printf '\\377')\"", 2, "amxml xpointer: pointer '\xff' is not UTF-8\n"}};
     // clang-format on
     for (const auto& c : cases) {
@@ -72,10 +72,4 @@ TEST_F(XPointerTool, ReportsFailures) {
     EXPECT_NE(std::string::npos,
               run("xpointer --max-depth 1 z " + in()).err.find(" (amxml --max-depth)\n"));
     EXPECT_EQ(1, run("xpointer z", "/dev/null").status);
-    EXPECT_EQ(0u,
-              run("xpointer --help")
-                  .out.find("usage: amxml xpointer [--max-depth N] [--max-memory SIZE] POINTER"));
-    EXPECT_NE(
-        std::string::npos,
-        run("--help").out.find("\n  xpointer    list the nodes a same-document XPointer selects"));
 }
