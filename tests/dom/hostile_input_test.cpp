@@ -118,10 +118,7 @@ TEST(HostileInput, RefusesUtf7UnderAnyName) {
             parseFailure(xml));
     }
     const std::pair<std::string, std::u16string> kReadable[] = {
-        {"<?xml version='1.0' encoding='ISO-8859-1'?><a>+ADw-\xE9</a>", u"+ADw-\u00E9"},
         {"<?xml version='1.0' encoding='windows-1252'?><a>\x80</a>", u"\u20AC"},
-        {"<?xml version='1.0' encoding='Shift_JIS'?><a>\x93\xFA</a>", u"\u65E5"},
-        {"<?xml version='1.0' encoding='IMAP-mailbox-name'?><a>x</a>", u"x"},
         {std::string("\xFF\xFE<\0a\0>\0+\0<\0/\0a\0>\0", 18), u"+"},
     };
     for (const auto& [xml, text] : kReadable) {
@@ -154,14 +151,9 @@ TEST(HostileInput, InputEndingInsideACharacterFails) {
         EXPECT_EQ(std::string("incomplete character at the end of the input (") + encoding + ")",
                   parseFailure(xml));
     }
-    // Whole characters at the end, white space of XML 1.1 included (more in
-    // StreamParseLimits.WhatIsAllowedPassesBoth, which requires the DOM path to pass).
-    for (const std::string& xml :
-         {std::string("<a>\xE2\x82\xAC</a>"), std::string("<?xml version='1.1'?><a/>\xE2\x80\xA8"),
-          std::string("\xFF\xFE<\0a\0/\0>\0", 10), ucs4}) {
-        SCOPED_TRACE(xml);
-        EXPECT_EQ("no exception", parseFailure(xml));
-    }
+    // Whole characters at the end (UTF-8 and XML 1.1 line ends:
+    // StreamCanonicalizer.DocumentsAsTheDomPath; UTF-16: MalformedInputFailsWithItsLocation).
+    EXPECT_EQ("no exception", parseFailure(ucs4));
 }
 
 // A DTD default that declares a namespace is refused where the same declaration written in the
@@ -185,11 +177,8 @@ TEST(HostileInput, DefaultedDeclarationsObeyTheRulesOfWrittenOnes) {
         EXPECT_EQ(written, parseFailure(std::string("<!DOCTYPE r [<!ATTLIST q ") + name +
                                         " CDATA #FIXED '" + value + "'>]><r><q/></r>"));
     }
-    // What a document may write, a default may give.
-    DocumentPtr d = parse(
-        "<!DOCTYPE r [<!ATTLIST r xmlns:xml CDATA 'http://www.w3.org/XML/1998/namespace'>]><r/>");
-    EXPECT_EQ(u"http://www.w3.org/XML/1998/namespace",
-              u16(d->getDocumentElement()->getAttribute(u"xmlns:xml")));
+    // What a document may write, a default may give (xmlns:xml with its own namespace:
+    // StreamCanonicalizer.DocumentsAsTheDomPath).
     EXPECT_EQ("no exception",
               parseFailure("<?xml version='1.1'?><!DOCTYPE r [<!ATTLIST q xmlns:p CDATA ''>]>"
                            "<r xmlns:p='urn:p'><q/></r>"));
@@ -268,9 +257,6 @@ TEST(HostileInput, AttributesAreBuiltAsXercesBuildsThem) {
         }
         EXPECT_EQ(attributeMaps(filtered.get()), attributeMaps(fast.get()));
     }
-    DocumentPtr d = parse(kDocuments[0]);
-    ASSERT_NE(nullptr, d->getElementById(u"i2"));
-    EXPECT_EQ(u"x", u16(d->getElementById(u"i2")->getAttributeNS(u"urn:z", u"d")));
 }
 
 // An element may have 10,000 attributes (DTD defaults and namespace declarations included), and
@@ -278,10 +264,8 @@ TEST(HostileInput, AttributesAreBuiltAsXercesBuildsThem) {
 // declaration in scope before the element is reported, so a start tag far over the bound fails
 // while it is being scanned, leaving nothing behind.
 TEST(HostileInput, AttributesAndDeclarationsAreBounded) {
-    // All at the bound (one over: HostileDocumentsFailFast; their order and values as Xerces-C
-    // gives them: AttributesAreBuiltAsXercesBuildsThem).
-    DocumentPtr d = parse("<r" + attributes(internal::kAttributeLimit) + "/>");
-    EXPECT_EQ(internal::kAttributeLimit, d->getDocumentElement()->getAttributes()->getLength());
+    // (10,000 attributes and one more: StreamParseLimits.EachBoundHoldsExactlyOnBothPaths; their
+    // order and values as Xerces-C gives them: AttributesAreBuiltAsXercesBuildsThem.)
     // Each of 100,000 prefixed attributes would look through 100,000 declarations.
     std::string uses;
     for (std::size_t i = 0; i < 100000; ++i) uses += " p" + std::to_string(i) + ":a=''";
@@ -303,9 +287,7 @@ TEST(HostileInput, ParseMemoryHasAnAbsoluteBound) {
     small.maxMemory(16 << 20);
     const std::string wide = "<r>" + repeat("<c/>", 400000) + "</r>";
     const std::string kOver = "Parse memory limit exceeded: more than 16777216 bytes";
-    EXPECT_EQ(kOver, parseFailure(wide, small));
-    EXPECT_EQ("no exception", parseFailure(wide));
-    EXPECT_EQ("no exception", parseFailure("<r>" + repeat("<c/>", 1000) + "</r>", small));
+    EXPECT_EQ(kOver, parseFailure(wide, small));  // and within it: MemoryCountsWhatEachPathHolds
 
     // Comments that go on beyond where the bound is met (an endless input).
     StringSource endless("<r>" + repeat("<!---->", 3 << 20));
@@ -333,7 +315,6 @@ TEST(HostileInput, ManyDistinctNamesStayPooled) {
     EXPECT_EQ(first17->getAttributes()->item(0)->getNodeName(),
               again17->getAttributes()->item(0)->getNodeName());
     EXPECT_EQ(r->getChildNodes()->item(59999)->getNodeName(), last->getNodeName());
-    EXPECT_EQ(2u, d->getElementsByTagName(u"n17")->getLength());
     EXPECT_EQ(1u, d->getElementsByTagName(u"n30000")->getLength());
 }
 
@@ -350,7 +331,6 @@ TEST(DOMUtilParseLimits, EachBoundHoldsExactly) {
         std::string message;
         DOMUtil::Limits limits = {};
     } cases[] = {
-        {entity + "<a>", "&e;", "</a>", "", fits, text},
         {"<!DOCTYPE a [<!ATTLIST b d CDATA '" + value + "'>]><a>", "<b/>", "</a>", "", fits, text},
         // As many units as the input has bytes (some 13,000 here) could be written out, so they
         // are not charged: one reference more than the budget still passes.
@@ -358,10 +338,7 @@ TEST(DOMUtilParseLimits, EachBoundHoldsExactly) {
         // Character references and the predefined entities are not counted.
         {"<!DOCTYPE a [<!ENTITY e 'x'>]><a>&amp;&#65;&lt;", "&e;", "</a>", "", kExpansions,
          kTooManyExpansions},
-        // Empty elements at the deepest level close again: they must not make room for more.
-        {"", "<a>", "<b/><b/>", "</a>", kDepth - 1, depth},
-        // The depth bound is the caller's, lower or higher than the default.
-        {"", "<a>", "", "</a>", 3, depth, depthLimits(3)},
+        // The depth bound is the caller's, also higher than the default.
         {"", "<a>", "", "</a>", 12000, depth, depthLimits(12000)},
         // Entity references count as levels.
         {"<!DOCTYPE a [<!ENTITY e '<b/>'>]>", "<a>", "&e;", "</a>", 1, depth, depthLimits(3)},
@@ -404,38 +381,25 @@ TEST(DOMUtilParseLimits, HostileDocumentsFailFast) {
     const std::pair<std::string, std::string> kCases[] = {
         {laughs("<!ENTITY l", "&l", "lol") + "]><r>&l9;</r>", kTooManyExpansions},
         {laughs("<!ENTITY l", "&l", "lol") + "]><r a='&l9;'/>", kTooManyExpansions},
-        // The scanner builds an attribute default before any callback and does not count the
-        // expansions in it.
-        {laughs("<!ENTITY e", "&e", "xxxxxxxxxx") + "<!ATTLIST r a CDATA '&e9;'>]><r/>", memory},
         // Nothing grows, but each of the 10^9 expansions takes a reader: in an attribute
         // default, and through parameter entities spelled with character references.
         {laughs("<!ENTITY e", "&e", "") + "<!ATTLIST r a CDATA '&e9;'>]><r/>", memory},
         {laughs("<!ENTITY % p", "&#37;p", "") + "%p9;]><r/>", memory},
-        {"<!DOCTYPE r [<!ENTITY % p \"<!ENTITY x '" + std::string(20000, 'x') + "'>\">" +
-             repeat("%p;", 9000) + "]><r/>",
-         memory},
-        // Each expansion makes 5000 elements: 9000 of them would need gigabytes.
-        {"<!DOCTYPE r [<!ENTITY e '" + repeat("<a/>", 5000) + "'>]><r>" + repeat("&e;", 9000) +
-             "</r>",
-         memory},
         {repeat("<a>", depth) + repeat("<b/>", extra) + repeat("</a>", depth), kCost},
         {scope + repeat("<x/>", 2000) + "</r>", none},
         {scope + repeat("<x/>", 40000) + "</r>", kCost},
         {scope + repeat("<x p8999:a='' p8998:a=''/>", 14000) + "</r>", kCost},
         // 10,000 attributes, DTD defaults and declarations included; 10,000 declarations in scope.
-        {"<r" + attributes(limit + 1) + "/>", kAttributes},
         {"<!DOCTYPE r [<!ATTLIST r d CDATA 'v'>]><r" + attributes(limit) + "/>", kAttributes},
         {"<r" + declarations(limit / 2) + attributes(limit / 2 + 1) + "/>", kAttributes},
         {"<r" + declarations(6000) + "><c" + declarations(4000, 6000) + "/></r>", none},
         {"<r" + declarations(6000) + "><c" + declarations(4001, 6000) + "/></r>",
          "Namespace declaration limit exceeded"},
-        {dtd(internal::kEntityDeclarationLimit - 2, 1, 1), none},
         {dtd(internal::kEntityDeclarationLimit - 1, 1, 1), "Entity declaration limit exceeded"},
         // Short elements with many defaults would build far more than the document holds;
         // defaults in proportion to the document are no amplification.
         {defaults + "<r>" + repeat("<e/>", 2) + "</r>", none},
         {defaults + "<r>" + repeat("<e/>", 30) + "</r>", "Attribute default limit exceeded"},
-        {"<!DOCTYPE r [<!ATTLIST e a CDATA 'v'>]><r>" + repeat("<e>x</e>", 100000) + "</r>", none},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.first.substr(0, 60));
