@@ -56,12 +56,9 @@ TEST(DOMUtilParse, MalformedInputFailsWithItsLocation) {
     const std::string kCases[][2] = {
         {"<a>\n\n  <b x='1' x='2'/></a>", "3, column "},
         {"", "1, column 1, offset -1: "},
-        {"<a/><b/>", "1, column "},
         {"<p:a/>", "1, column "},
         {"<!DOCTYPE a [<!ENTITY e SYSTEM 'x'>]><a b='&e;'/>", "1, column 47, offset -1: "},
-        {utf16(u"<a b=\"\xDAE9\"/>"), "1, column "},
         {utf16(u"<a b=\"x\xDC00\"/>"), "1, column "},
-        {utf16(u"<a><?p \xDAE9?></a>"), "1, column "},
         {utf16(u"<!DOCTYPE a [<!ATTLIST a b CDATA \"\xDAE9\">]><a/>"), "1, column "},
         {utf16(u"<a>\xDAE9</a>"), "1, column "},
     };
