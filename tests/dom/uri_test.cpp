@@ -111,7 +111,6 @@ TEST(URIUtil, CwdIsTheWorkingDirectoryAsFileURI) {
         ASSERT_NE(nullptr, getcwd(dir, sizeof dir));
         EXPECT_EQ("file://" + std::string(dir) + "/", cwd(true));
     }
-    EXPECT_EQ(std::string::npos, cwd(false).find("100%41%-"));
     EXPECT_NE(std::string::npos, cwd(false).find("\xC3\xA9 100%2541%25-"));
     ASSERT_EQ(0, chdir("/"));
     EXPECT_EQ("file:///", cwd(false));
