@@ -10,8 +10,8 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(parse_c14n_fuzzer uri_fuzzer xpath_fuzzer xpointer_fuzzer binding_fuzzer
-    stream_c14n_fuzzer)
+[ ${#targets[@]} -eq 0 ] && targets=(parse_c14n_fuzzer uri_fuzzer xpath_fuzzer xpath_filter_fuzzer xpointer_fuzzer
+    binding_fuzzer stream_c14n_fuzzer)
 build="${AMXML_FUZZ_BUILD_DIR:-build-fuzz}"
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
