@@ -20,6 +20,8 @@
 #include <xercesc/dom/DOMElement.hpp>
 #include <xercesc/dom/DOMNodeList.hpp>
 
+#include "xpath_fixture.h"
+
 using namespace Ambrite::XML;
 
 namespace {
@@ -39,42 +41,8 @@ const std::size_t kMaxContexts = 50;
 
 typedef std::unique_ptr<XMLCh, AMXMLDelete> String;
 
-struct Fixture {
-    std::unique_ptr<DOMUtil::Init> init;
-    DOMDocument* document = nullptr;
-    std::vector<DOMNode*> contexts;  // (//. | //@*) in document order
-    XPath::BindingMap map;
-    XPath::Variable text{u"i1 i2"}, number{2.0}, yes{true};
-    std::unique_ptr<XPath::Variable> nodes;
-    XPath::Budget budget{5000};
-
-    Fixture() : init(new DOMUtil::Init) {
-        BlockSource source(new Block(kDocument, sizeof kDocument - 1, Block::Reference));
-        document = DOMUtil::parse(&source);
-        std::unique_ptr<XPath> every(XPathParser::parse(u"//. | //@*"));
-        std::unique_ptr<XPath::Iterator> it(every->nodeSet(document, 1, map));
-        std::unique_ptr<XPath::Iterator> ordered(XPathUtil::documentOrder(it.get()));
-        while (ordered->hasNext()) contexts.push_back(ordered->next());
-        xercesc::DOMNodeList* all = document->getElementsByTagName(u"*");
-        nodes.reset(new XPath::Variable(std::vector<DOMNode*>(contexts.rbegin(), contexts.rend())));
-        // The prefixes in scope of the innermost element, and here() as an element in the middle.
-        XPath::init(map, all->item(all->getLength() / 2), all->item(all->getLength() - 1));
-        map[u"$v"] = &text;
-        map[u"$n"] = &number;
-        map[u"$b"] = &yes;
-        map[u"$s"] = nodes.get();
-        map[XPath::Budget::key()] = &budget;
-    }
-    ~Fixture() {
-        for (const XMLCh* key : {u"$v", u"$n", u"$b", u"$s", XPath::Budget::key()})
-            map.erase(map.find(key));
-        XPath::init(map, nullptr, nullptr);
-        DocumentRelease()(document);
-    }
-};
-
-Fixture& fixture() {
-    static Fixture f;
+fuzz::XPathFixture& fixture() {
+    static fuzz::XPathFixture f(kDocument, sizeof kDocument - 1, u"//. | //@*", true, 5000);
     return f;
 }
 
@@ -131,7 +99,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
-    Fixture& f = fixture();
+    fuzz::XPathFixture& f = fixture();
     std::u16string text(data + 1, data + size);
     std::unique_ptr<XPathFilter> filter;
     try {

@@ -21,6 +21,8 @@
 #include <xercesc/dom/DOMNamedNodeMap.hpp>
 #include <xercesc/dom/DOMNodeList.hpp>
 
+#include "xpath_fixture.h"
+
 using namespace Ambrite::XML;
 
 namespace {
@@ -33,43 +35,10 @@ const char kDocument[] =
 
 typedef std::unique_ptr<XMLCh, AMXMLDelete> String;
 
-struct Fixture {
-    std::unique_ptr<DOMUtil::Init> init;
-    DOMDocument* document = nullptr;
-    std::vector<DOMNode*> contexts;
-    XPath::BindingMap map;
-    XPath::Variable text{u"i1 i2"}, number{2.0}, yes{true};
-    std::unique_ptr<XPath::Variable> nodes;
-    XPath::Budget budget{20000};
-
-    Fixture() : init(new DOMUtil::Init) {
-        BlockSource source(new Block(kDocument, sizeof kDocument - 1, Block::Reference));
-        document = DOMUtil::parse(&source);
-        // Every node XPath can reach is a context node.
-        std::unique_ptr<XPath> every(XPathParser::parse(u"/ | //node() | //@* | //namespace::*"));
-        std::unique_ptr<XPath::Iterator> it(every->nodeSet(document, 1, map));
-        std::unique_ptr<XPath::Iterator> ordered(XPathUtil::documentOrder(it.get()));
-        while (ordered->hasNext()) contexts.push_back(ordered->next());
-        xercesc::DOMNodeList* all = document->getElementsByTagName(u"*");
-        nodes.reset(new XPath::Variable(std::vector<DOMNode*>(contexts.rbegin(), contexts.rend())));
-        // The prefixes in scope of the innermost element, and here() as the document element.
-        XPath::init(map, document->getDocumentElement(), all->item(all->getLength() - 1));
-        map[u"$v"] = &text;
-        map[u"$n"] = &number;
-        map[u"$b"] = &yes;
-        map[u"$s"] = nodes.get();
-        map[XPath::Budget::key()] = &budget;
-    }
-    ~Fixture() {
-        for (const XMLCh* key : {u"$v", u"$n", u"$b", u"$s", XPath::Budget::key()})
-            map.erase(map.find(key));
-        XPath::init(map, nullptr, nullptr);
-        DocumentRelease()(document);
-    }
-};
-
-Fixture& fixture() {
-    static Fixture f;
+// Every node XPath can reach is a context node.
+fuzz::XPathFixture& fixture() {
+    static fuzz::XPathFixture f(kDocument, sizeof kDocument - 1,
+                                u"/ | //node() | //@* | //namespace::*", false, 20000);
     return f;
 }
 
@@ -84,7 +53,7 @@ bool same(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)
 
 // The values of a node-set expression, each through its own path, against the nodes themselves.
 void checkNodeSet(XPath& e, DOMNode* context, const std::u16string& text) {
-    Fixture& f = fixture();
+    fuzz::XPathFixture& f = fixture();
     std::unique_ptr<XPath::Iterator> it(e.nodeSet(context, 1, f.map));
     std::unique_ptr<XPath::Iterator> ordered(XPathUtil::documentOrder(it.get()));
     std::vector<DOMNode*> nodes;
@@ -109,7 +78,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
-    Fixture& f = fixture();
+    fuzz::XPathFixture& f = fixture();
     DOMNode* context = f.contexts[data[0] % f.contexts.size()];
     std::u16string text(data + 1, data + size);
     std::unique_ptr<XPath> e;
