@@ -183,9 +183,11 @@ Ambrite::XML::OctetSink* Explain::octets(const DOMElement* signature, const DOME
     digested_ = true;
     if (explain_) coverage_.reset(coverage ? coverage->clone() : nullptr);
     if (directory_.empty()) return digest;
-    // The reference's number among the references of its SignedInfo.
+    // The reference's number among the references of its SignedInfo, counted as verify finds
+    // them (those of entity references included).
     unsigned int k = 0;
-    const auto* signedInfo = static_cast<const DOMElement*>(reference->getParentNode());
+    const auto* signedInfo =
+        static_cast<const DOMElement*>(parentElement(const_cast<DOMElement*>(reference)));
     for (const DOMElement* e = signedInfo->getFirstElementChild(); e;
          e = e->getNextElementSibling()) {
         if (XMLString::equals(e->getLocalName(), reference->getLocalName()) &&
