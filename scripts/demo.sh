@@ -26,7 +26,9 @@ echo "==  resolves):"
 build/tools/amxml c14n --exclusive --apex "$apex" --exclude "$signature" "$sample"
 echo
 echo
-echo "== amxml verify --key samples/signed-order.pub.pem --id-attr Id $sample"
+echo "== amxml verify --key samples/signed-order.pub.pem --id-attr Id --explain $sample"
 echo "== (checks the signature end to end: the reference's digest over those bytes, then the"
-echo "==  RSA signature over the canonical SignedInfo with the sample's public key):"
-build/tools/amxml verify --key samples/signed-order.pub.pem --id-attr Id "$sample"
+echo "==  RSA signature over the canonical SignedInfo with the sample's public key; --explain"
+echo "==  adds what the reference covers, the Signed element /1/2 minus the signature inside"
+echo "==  it, and the elements that no valid signature covers, such as the Customer /1/1):"
+build/tools/amxml verify --key samples/signed-order.pub.pem --id-attr Id --explain "$sample"

@@ -21,6 +21,7 @@
 #include <xercesc/util/TransService.hpp>
 
 #include "crypto.h"
+#include "explain.h"
 #include "tool.h"
 
 namespace amxml {
@@ -51,6 +52,7 @@ using Ambrite::XML::C14n::DOMCanonicalizer;
 
 const char kUsage[] =
     "usage: amxml verify [--key PEM]... [--references-only] [--id-attr NAME]...\n"
+    "                    [--explain] [--store-references DIR]\n"
     "                    [--max-references N] [--max-transforms N] [--max-visits N]\n"
     "                    [--max-depth N] [--max-memory SIZE] [FILE|-]\n"
     "\n"
@@ -72,6 +74,14 @@ const char kUsage[] =
     "  --references-only     check the references only, with no key\n"
     "  --id-attr NAME        attributes named NAME (LOCAL or {NAMESPACE}LOCAL) hold IDs, besides\n"
     "                        those the DTD declares ID (may be repeated)\n"
+    "  --explain             say what each OK reference covers, and which elements nothing\n"
+    "                        valid covers (below)\n"
+    "  --store-references DIR\n"
+    "                        write the octets that reference K of the signature at PATH\n"
+    "                        digested to DIR/PATH-refK.bin (/1/3 gives DIR/1/3-ref1.bin),\n"
+    "                        also when the digest fails, and the canonical SignedInfo, when\n"
+    "                        the signature value is checked, to DIR/PATH-signedinfo.bin;\n"
+    "                        directories are made as needed\n"
     "  --max-references N    a signature with more references is invalid (default 30)\n"
     "  --max-transforms N    a reference with more transforms fails (default 5)\n"
     "  --max-visits N        the XPointer evaluation of one reference may visit at most N\n"
@@ -81,6 +91,21 @@ const char kUsage[] =
     "  --max-memory SIZE     refuse documents whose parse would hold more than SIZE bytes\n"
     "                        (K, M, G or T multiply by 1024 each; default 2G)\n"
     "  --help                show this text\n"
+    "\n"
+    "With --explain, lines follow the verdicts. After the line of an OK reference, what it\n"
+    "covers in the signed document (when a canonicalization is parsed again, the node set it\n"
+    "had there last): the apex of each covered subtree with the subtrees left out of it, then\n"
+    "the elements, the attributes (namespace declarations aside) and characters of text:\n"
+    "    \"  covers /1 minus /1/2, /1/3/1: 4 elements, 2 attributes, 30 characters\"\n"
+    "and when a subtree it names by ID or XPointer lies inside its signature (or outside the\n"
+    "document element):\n"
+    "    \"  warning: the reference names a node inside its signature\"\n"
+    "After the line of a signature whose OK references cover nothing outside it:\n"
+    "    \"  warning: covers nothing outside the signature\"\n"
+    "Last, in document order, the elements that no OK reference of a VALID signature covers:\n"
+    "\"not covered: /1/3\" for an element with all it holds, \"not covered: /1 (only parts of\n"
+    "its content are)\" for one with covered parts below it (its other parts have lines of\n"
+    "their own), or \"not covered: none\".\n"
     "\n"
     "Exit status 0 when the document holds at least one signature and every one is valid.\n";
 
@@ -237,6 +262,7 @@ struct Options {
     IdAttributes idAttributes;
     unsigned long long maxReferences = 30, maxTransforms = 5, maxVisits = 100000000;
     ParseLimits limits;
+    Explain* explain = nullptr;  // for --explain and --store-references
 };
 
 unsigned long long number(const std::string& option, const std::string& value) {
@@ -258,6 +284,9 @@ struct Value {
     DOMCanonicalizer::Mode mode = DOMCanonicalizer::CANONICAL;
     CanonicalizerParameters parameters;
     std::unique_ptr<DOMDocument, DocumentRelease> parsed;  // a document parsed from octets
+    // Once octets are parsed again, the node set last held on the signed document (null: all
+    // of it): what --explain reports the reference covers there.
+    std::unique_ptr<NodeSet::Filter> signedFilter;
 };
 
 // Collects the octets written into a string.
@@ -307,6 +336,7 @@ void toNodeSet(Value& value, const Options& options) {
     StringSource source(octets);
     std::unique_ptr<DOMDocument, DocumentRelease> parsed(
         Ambrite::XML::DOMUtil::parse(&source, options.limits.limits));
+    if (!value.parsed) value.signedFilter = std::move(value.filter);
     value.filter.reset();
     value.parsed = std::move(parsed);
     value.document = value.parsed.get();
@@ -449,7 +479,13 @@ Check checkReference(const DOMElement* reference, const DOMElement* signature,
             }
         }
         std::unique_ptr<DigestSink> sink(newDigestSink(digest->hash));
-        emit(value, sink.get());
+        Ambrite::XML::OctetSink* out = sink.get();
+        if (options.explain) {
+            out = options.explain->octets(
+                signature, reference, value.parsed ? value.signedFilter.get() : value.filter.get(),
+                out);
+        }
+        emit(value, out);
         std::unique_ptr<Block> computed(sink->digest());
         std::vector<unsigned char> expected;
         if (!decodeBase64(digestValue->getTextContent(), expected)) {
@@ -502,6 +538,7 @@ std::string checkSignatureValue(const DOMElement* signature, const DOMElement* s
     StringSink sink(canonical);
     NodeSet nodes(const_cast<DOMElement*>(signedInfo), nullptr, nullptr, false);
     DOMCanonicalizer::canonicalize(&nodes, &sink, c14n->mode, &parameters);
+    if (options.explain) options.explain->signedInfo(signature, canonical);
 
     const Block signatureValue(value.data(), static_cast<unsigned int>(value.size()),
                                Block::Reference);
@@ -560,6 +597,7 @@ bool checkSignature(const DOMElement* signature, DOMDocument* document, const Op
                 break;
         }
         std::printf("%s: %s\n", head.c_str(), verdict.c_str());
+        if (options.explain) options.explain->endReference(check.result == Check::OK);
         if (check.result != Check::OK && reason.empty()) {
             reason = "reference " + std::to_string(k + 1) + " " + verdict;
         }
@@ -589,13 +627,18 @@ int verifyCommand(int argc, char** argv) {
     return runCommand("verify", kUsage, [argc, argv]() {
         Options options;
         std::vector<std::string> keyFiles;
-        std::string value;
+        std::string value, store;
+        bool explain = false;
         const char* input;
         bool run = parseArguments(
             argc, argv, kUsage,
             [&](int& i) {
                 if (std::strcmp(argv[i], "--references-only") == 0) {
                     options.referencesOnly = true;
+                } else if (std::strcmp(argv[i], "--explain") == 0) {
+                    explain = true;
+                } else if (optionValue(argc, argv, i, "--store-references", store)) {
+                    if (store.empty()) throw UsageError{"empty directory of --store-references"};
                 } else if (optionValue(argc, argv, i, "--key", value)) {
                     keyFiles.push_back(value);
                 } else if (optionValue(argc, argv, i, "--id-attr", value)) {
@@ -622,6 +665,9 @@ int verifyCommand(int argc, char** argv) {
 
         auto document = parseInput(input, options.limits);
         registerIds(document.get(), options.idAttributes);
+        std::unique_ptr<Explain> explainer;
+        if (explain || !store.empty()) explainer.reset(new Explain(document.get(), explain, store));
+        options.explain = explainer.get();
         std::vector<DOMElement*> signatures;
         xercesc::DOMNodeList* list = document->getElementsByTagNameNS(kDsig, u"Signature");
         for (XMLSize_t i = 0; i < list->getLength(); ++i) {
@@ -631,8 +677,11 @@ int verifyCommand(int argc, char** argv) {
         bool valid = true;
         for (const DOMElement* s : signatures) {
             const std::string path = utf8(nodePath(const_cast<DOMElement*>(s)));
-            valid = checkSignature(s, document.get(), options, path) && valid;
+            const bool ok = checkSignature(s, document.get(), options, path);
+            if (explainer) explainer->endSignature(ok);
+            valid = ok && valid;
         }
+        if (explainer) explainer->endDocument();
         StdoutSink().close();
         return int(valid ? SUCCESS : FAILURE);
     });
