@@ -8,7 +8,7 @@
 #   -n REPS       runs of each command per document and kind (default 5); a command whose run
 #                 takes over 10 s is run once
 #   --docs LIST   gen.py doc amounts (default "1M 10M")
-#   --timeout S   a run that takes longer is stopped and shown as ">S000" ms (default 120)
+#   --timeout S   a run that takes longer is stopped and shown as ">S000" ms (default 300)
 #   --work DIR    where documents and results go (default bench/work)
 #   --build DIR   the Release build of amxml (default build-bench), made as bench/run.sh makes it
 #   --amxml FILE  time this amxml program instead of building one
@@ -26,7 +26,7 @@ root=$PWD
 
 reps=5
 docs="1M 10M"
-timeout=120
+timeout=300
 work=bench/work
 build=build-bench
 amxml=""
