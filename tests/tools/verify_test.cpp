@@ -33,6 +33,18 @@ std::string reference(const std::string& uri, const std::string& transforms = ""
            "</ds:Transforms><ds:DigestMethod Algorithm='" + digest +
            "'/><ds:DigestValue>AA==</ds:DigestValue></ds:Reference>";
 }
+const std::string kXPath = "http://www.w3.org/TR/1999/REC-xpath-19991116",
+                  kFilter2 = "http://www.w3.org/2002/06/xmldsig-filter2";
+// An XPath filter transform, its XPath element carrying `attributes`.
+std::string xpath(const std::string& expression, const std::string& attributes = "") {
+    return "<ds:Transform Algorithm='" + kXPath + "'><ds:XPath" + attributes + ">" + expression +
+           "</ds:XPath></ds:Transform>";
+}
+// An XPath Filter 2.0 transform of one step.
+std::string filter2(const std::string& operation, const std::string& expression) {
+    return "<ds:Transform Algorithm='" + kFilter2 + "'><f:XPath xmlns:f='" + kFilter2 +
+           "' Filter='" + operation + "'>" + expression + "</f:XPath></ds:Transform>";
+}
 std::string failed(const std::string& sig, const std::string& uri, const std::string& why) {
     return ref(sig, uri, "FAILED: " + why, "INVALID (reference 1 FAILED: " + why + ")");
 }
@@ -70,12 +82,20 @@ TEST_F(Verify, AcceptsWhatThePeerSignedAndRejectsAlteredCopiesAndWrongKeys) {
         {kKeys + " --id-attr {}Id", "id-attr.xml", 0, valid("/1/2", "#signed")},
         {kKeys, "id-dtd.xml", 0, valid("/1/3", "#p1")},
         {kKeys, "xpointer-id.xml", 0, valid("/1/2", "#xpointer(id('a'))")},
-        {kKeys + " --id-attr id", "multi-sig.xml", 0, valid("/1/3", "#a") + valid("/1/4", "#b")},
+        {kKeys + " --id-attr id --max-signatures 2", "multi-sig.xml", 0,
+            valid("/1/3", "#a") + valid("/1/4", "#b")},
         // P-521: r and s of 66 octets; the key of the wrong curve is tried and passed over.
         {kKeys + " --key " + data("keys/ec521.pub.pem"), "ecdsa-p521.xml", 0, valid("/1/2", "")},
         // The second canonicalization reads the octets of the first.
         {kKeys + " --id-attr id", "c14n-twice.xml", 0, valid("/1/2", "#x")},
         {kKeys, "comment-in-signedinfo.xml", 0, valid("/1/3", "#p1")},
+        // XPath filters: enveloped, through here() (the first signature covers the second),
+        // and XPath Filter 2.0.
+        {kKeys, "xpath-enveloped.xml", 0, valid("/1/3", "")},
+        {kKeys + " --id-attr id", "xpath-here.xml", 0, valid("/1/2", "") + valid("/1/3", "#a")},
+        {kKeys, "filter2.xml", 0, valid("/1/2/3", "")},
+        // On the document parsed from octets: an element left out, its attribute and text kept.
+        {kKeys, "xpath-after-c14n.xml", 0, valid("/1/2", "#xpointer(id('a'))")},
         // A certificate holds the key as well as a PEM public key does.
         {"--key " + data("keys/rsa.crt"), "id-dtd.xml", 0, valid("/1/3", "#p1")},
         {"--references-only", "xpointer-root.xml", 0, ref("/1/3", "#xpointer(/)", "OK",
@@ -98,6 +118,8 @@ TEST_F(Verify, AcceptsWhatThePeerSignedAndRejectsAlteredCopiesAndWrongKeys) {
             ref("/1/4", "#a", "OK" + sha1) + ref("/1/4", "#b", "FAILED: " + mismatch, "", 2) +
             ref("/1/4", "#c", "OK", "", 3) + ref("/1/4", "", "FAILED: " + mismatch, "", 4) +
             "signature /1/4: INVALID (reference 2 FAILED: digest mismatch; references only)\n"},
+        {kKeys, "bad-xpath-moved.xml", 1, failed("/1/2", "", mismatch)},
+        {kKeys, "bad-filter2-moved.xml", 1, failed("/1/3/3", "", mismatch)},
         {kKeys, "bad-signature-value.xml", 1, ref("/1/3", "#p1", "OK", badValue)},
         {kKeys, "bad-signedinfo-namespace.xml", 1, ref("/1/3", "#p1", "OK", badValue)},
         // The signature value is what a wrong key, or none of the right type, fails on.
@@ -127,16 +149,15 @@ TEST_F(Verify, ChecksOnlySameDocumentReferencesItUnderstands) {
         "</ds:SignedInfo><ds:SignatureValue>AA==</ds:SignatureValue>"
         "</ds:Signature></d>";
     // clang-format off
-    const std::string xpathUri = "http://www.w3.org/TR/1999/REC-xpath-19991116", visits = "'#xpointer(//*[//*[//*]])'";
-    const std::string xpath = "<ds:Transform Algorithm='" + xpathUri + "'><ds:XPath>1</ds:XPath></ds:Transform>";
-    const std::string unsupported = "NOT CHECKED: unsupported transform " + xpathUri, mismatch = "FAILED: digest mismatch";
+    const std::string xslt = "http://www.w3.org/TR/1999/REC-xslt-19991116", hostile = "//*[//*[//*]]", visits = "'#xpointer(" + hostile + ")'";
+    const std::string unsupported = "NOT CHECKED: unsupported transform " + xslt, mismatch = "FAILED: digest mismatch";
+    const std::string overFive = "FAILED: Evaluation limit exceeded: more than 5 node visits (--max-visits)";
     const std::string exclusive = "<ds:Transform Algorithm='http://www.w3.org/2001/10/xml-exc-c14n#'/>";
     const std::string enveloped =
         "<ds:Transform Algorithm='http://www.w3.org/2000/09/xmldsig#enveloped-signature'/>";
     const struct { std::string options, reference, line; } cases[] = {
         {"", reference(" URI='file:///etc/passwd'"), "NOT CHECKED: external URI"}, {"", reference(""), "NOT CHECKED: no URI"},
-        {"", reference(" URI=''", xpath), unsupported},
-        {"--id-attr Id ", reference(" URI='#x'", xpath), unsupported},
+        {"--id-attr Id ", reference(" URI='#x'", "<ds:Transform Algorithm='" + xslt + "'/>"), unsupported},
         {"", reference(" URI=''", "", "http://www.w3.org/2001/04/xmldsig-more#md5"), "FAILED: MD5 refused"},
         {"", reference(" URI=''", "", "urn:unknown"), "NOT CHECKED: unsupported digest method urn:unknown"},
         {"", reference(" URI='#nothing'"), "FAILED: no element with ID 'nothing'"},
@@ -144,7 +165,19 @@ TEST_F(Verify, ChecksOnlySameDocumentReferencesItUnderstands) {
             "FAILED: XPointer evaluated to empty set: Failed to resolve ID `nothing'"},
         {"", reference(" URI='#xpointer(('"), "FAILED: Unexpected token (expecting node test): Null"},
         {"", reference(" URI=" + visits), mismatch},
-        {"--max-visits 5 ", reference(" URI=" + visits), "FAILED: Evaluation limit exceeded: more than 5 node visits (--max-visits)"},
+        {"--max-visits 5 ", reference(" URI=" + visits), overFive},
+        // Filters: the prefixes in scope of the XPath element; within the default bound and
+        // over a small one; malformed ones.
+        {"", reference(" URI=''", xpath("u:x | ds:x", " xmlns:u='urn:u'")), mismatch},
+        {"", reference(" URI=''", xpath("u:x")), "FAILED: Unbound namespace prefix: u"},
+        {"", reference(" URI=''", xpath(hostile)), mismatch}, {"--max-visits 5 ", reference(" URI=''", xpath(hostile)), overFive},
+        {"--max-visits 5 ", reference(" URI=''", filter2("union", hostile)), overFive},
+        {"", reference(" URI=''", filter2("intersect", "1")), "FAILED: Number cannot be converted to node set"},
+        {"", reference(" URI=''", filter2("merge", "/")),
+            "FAILED: invalid XPath Filter 2.0 operation Filter=\"merge\" (intersect, subtract or union)"},
+        {"", reference(" URI=''", "<ds:Transform Algorithm='" + kXPath + "'/>"), "FAILED: no XPath element in the XPath filter transform"},
+        {"", reference(" URI=''", "<ds:Transform Algorithm='" + kFilter2 + "'/>"),
+            "FAILED: no XPath element in the XPath Filter 2.0 transform"},
         {"--max-transforms 2 ", reference(" URI=''", repeat(enveloped, 3)), "FAILED: more than 2 transforms (--max-transforms)"},
         {"", reference(" URI=''", exclusive + enveloped), "NOT CHECKED: enveloped signature transform after a canonicalization"},
         {"", reference(" URI=''", repeat(exclusive, 3)), mismatch},
@@ -195,7 +228,13 @@ TEST_F(Verify, BoundsTheReferencesOfASignature) {
 
 TEST_F(Verify, RefusesKeysAndCommandLines) {
     const std::string doc = data("id-dtd.xml");
+    const std::string signature = "<Signature xmlns='http://www.w3.org/2000/09/xmldsig#'/>";
     const Expected cases[] = {
+        // Before any signature is checked: one more than the default bound, or than the given.
+        {"--references-only " + write("many.xml", "<d>" + repeat(signature, 31) + "</d>"), 1,
+         "amxml verify: more than 30 signatures (--max-signatures)\n"},
+        {"--max-signatures 1 --references-only --id-attr id " + data("multi-sig.xml"), 1,
+         "amxml verify: more than 1 signatures (--max-signatures)\n"},
         {doc, 2, "amxml verify: no key given (--key PEM, or --references-only)\n"},
         {"--key " + data("keys/small.pub.pem") + " " + doc, 1, "bits refused (at least 1024)"},
         {"--key " + doc + " " + doc, 1, "amxml verify: no public key or certificate in "},

@@ -19,6 +19,7 @@
 #include <xercesc/dom/DOMNamedNodeMap.hpp>
 #include <xercesc/dom/DOMNodeList.hpp>
 #include <xercesc/util/TransService.hpp>
+#include <xercesc/util/XMLString.hpp>
 
 #include "crypto.h"
 #include "explain.h"
@@ -40,11 +41,16 @@ using Ambrite::XML::DOMNode;
 using Ambrite::XML::Exception;
 using Ambrite::XML::NodeHashSet;
 using Ambrite::XML::NodeSet;
+using Ambrite::XML::NodeSetFilter;
+using Ambrite::XML::NodeSetIterator;
 using Ambrite::XML::NodeTreeFilter;
 using Ambrite::XML::NodeTypeFilter;
 using Ambrite::XML::NotFilter;
+using Ambrite::XML::OrFilter;
 using Ambrite::XML::VerifySink;
 using Ambrite::XML::XPath;
+using Ambrite::XML::XPathFilter;
+using Ambrite::XML::XPathParser;
 using Ambrite::XML::XPointer;
 using Ambrite::XML::XPointerParser;
 using Ambrite::XML::C14n::CanonicalizerParameters;
@@ -53,8 +59,8 @@ using Ambrite::XML::C14n::DOMCanonicalizer;
 const char kUsage[] =
     "usage: amxml verify [--key PEM]... [--references-only] [--id-attr NAME]...\n"
     "                    [--explain] [--store-references DIR]\n"
-    "                    [--max-references N] [--max-transforms N] [--max-visits N]\n"
-    "                    [--max-depth N] [--max-memory SIZE] [FILE|-]\n"
+    "                    [--max-signatures N] [--max-references N] [--max-transforms N]\n"
+    "                    [--max-visits N] [--max-depth N] [--max-memory SIZE] [FILE|-]\n"
     "\n"
     "Parses FILE (standard input when FILE is - or absent) and checks every XML signature in\n"
     "it: each reference of its SignedInfo (the digest of what the reference designates after\n"
@@ -64,10 +70,13 @@ const char kUsage[] =
     "\n"
     "Only same-document references are followed (\"\", #ID, #xpointer(/), #xpointer(id('ID')));\n"
     "others are NOT CHECKED, and nothing is fetched. The transforms understood are the\n"
-    "enveloped signature and canonical XML, inclusive or exclusive, with or without comments;\n"
-    "any other leaves its reference NOT CHECKED. Digests: SHA-1 (with a warning) and SHA-2;\n"
-    "signatures: RSA PKCS#1 v1.5 and ECDSA; MD5 is refused. A key inside the document is\n"
-    "never used. Two elements with the same ID fail the document.\n"
+    "enveloped signature; canonical XML, inclusive or exclusive, with or without comments;\n"
+    "the XPath filter (its expression true for each node kept, with here() and the prefixes\n"
+    "in scope of its XPath element); and XPath Filter 2.0 (intersect, subtract and union of\n"
+    "the subtrees its expressions select). Any other leaves its reference NOT CHECKED.\n"
+    "Digests: SHA-1 (with a warning) and SHA-2; signatures: RSA PKCS#1 v1.5 and ECDSA; MD5 is\n"
+    "refused. A key inside the document is never used. Two elements with the same ID fail the\n"
+    "document.\n"
     "\n"
     "  --key PEM             a public key or X.509 certificate in PEM (RSA of 1024 bits or\n"
     "                        more, or EC on P-256, P-384 or P-521); may be repeated\n"
@@ -82,10 +91,12 @@ const char kUsage[] =
     "                        also when the digest fails, and the canonical SignedInfo, when\n"
     "                        the signature value is checked, to DIR/PATH-signedinfo.bin;\n"
     "                        directories are made as needed\n"
+    "  --max-signatures N    a document with more signatures fails before any is checked\n"
+    "                        (default 30)\n"
     "  --max-references N    a signature with more references is invalid (default 30)\n"
     "  --max-transforms N    a reference with more transforms fails (default 5)\n"
-    "  --max-visits N        the XPointer evaluation of one reference may visit at most N\n"
-    "                        nodes (default 100000000)\n"
+    "  --max-visits N        the XPath work of one reference (its XPointer and filters) may\n"
+    "                        visit at most N nodes (default 100000000)\n"
     "  --max-depth N         refuse documents nesting elements more than N deep\n"
     "                        (default 10000)\n"
     "  --max-memory SIZE     refuse documents whose parse would hold more than SIZE bytes\n"
@@ -112,6 +123,8 @@ const char kUsage[] =
 const XMLCh kDsig[] = u"http://www.w3.org/2000/09/xmldsig#";
 const XMLCh kExcC14n[] = u"http://www.w3.org/2001/10/xml-exc-c14n#";
 const XMLCh kEnveloped[] = u"http://www.w3.org/2000/09/xmldsig#enveloped-signature";
+const XMLCh kXPathFilter[] = u"http://www.w3.org/TR/1999/REC-xpath-19991116";
+const XMLCh kFilter2[] = u"http://www.w3.org/2002/06/xmldsig-filter2";
 
 struct DigestMethod {
     const XMLCh* uri;
@@ -260,7 +273,8 @@ struct Options {
     std::vector<std::unique_ptr<PublicKey>> keys;
     bool referencesOnly = false;
     IdAttributes idAttributes;
-    unsigned long long maxReferences = 30, maxTransforms = 5, maxVisits = 100000000;
+    unsigned long long maxSignatures = 30, maxReferences = 30, maxTransforms = 5,
+                       maxVisits = 100000000;
     ParseLimits limits;
     Explain* explain = nullptr;  // for --explain and --store-references
 };
@@ -376,6 +390,128 @@ void inclusivePrefixes(const DOMElement* method, CanonicalizerParameters& parame
     }
 }
 
+// A reference that fails for a reason found in its transforms.
+struct Failure {
+    std::string message;
+};
+
+bool named(const DOMNode* n, const XMLCh* namespaceUri, const XMLCh* localName) {
+    return n->getNamespaceURI() && n->getLocalName() &&
+           std::u16string(n->getNamespaceURI()) == namespaceUri &&
+           std::u16string(n->getLocalName()) == localName;
+}
+
+// The bindings of the expression of an XPath element: here() is the element and the prefixes
+// in scope there are bound (the map owns these), and the reference's budget, borrowed, bounds
+// the work.
+class ElementBindings {
+public:
+    ElementBindings(DOMElement* element, XPath::Budget& budget) {
+        try {
+            XPath::init(map_, element, element);
+            map_[XPath::Budget::key()] = &budget;
+        } catch (...) {
+            release();
+            throw;
+        }
+    }
+    ~ElementBindings() { release(); }
+    ElementBindings(const ElementBindings&) = delete;
+    ElementBindings& operator=(const ElementBindings&) = delete;
+    const XPath::BindingMap& map() const { return map_; }
+
+private:
+    // Takes the budget out before init deletes what the map holds.
+    void release() {
+        XPath::BindingMap::iterator budget = map_.find(XPath::Budget::key());
+        if (budget != map_.end()) map_.erase(budget);
+        XPath::init(map_, nullptr, nullptr);
+    }
+
+    XPath::BindingMap map_;
+};
+
+// Whether the verdict of an XPath filter on a node of the input can matter. Namespace
+// declarations are written from the scope of each element written, whatever their own
+// membership; XPath sees no document type or entity reference node.
+bool filtered(DOMNode* node) {
+    switch (node->getNodeType()) {
+        case DOMNode::DOCUMENT_TYPE_NODE:
+        case DOMNode::ENTITY_REFERENCE_NODE:
+            return false;
+        case DOMNode::ATTRIBUTE_NODE:
+            return !xercesc::XMLString::equals(
+                node->getPrefix() ? node->getPrefix() : node->getNodeName(), u"xmlns");
+        default:
+            return true;
+    }
+}
+
+NodeHashSet hashSet(const std::vector<DOMNode*>& nodes) {
+    NodeHashSet set(static_cast<unsigned int>(nodes.size()));
+    for (DOMNode* n : nodes) set.insert(n);
+    return set;
+}
+
+// The XPath filter: keeps the nodes of the input for which the expression of the transform's
+// XPath element is true, evaluated once per node, its context-free parts once in all.
+void xpathFilter(Value& value, const DOMElement* transform, XPath::Budget& budget,
+                 const Options& options) {
+    DOMElement* element = child(transform, u"XPath");
+    if (!element) throw Failure{"no XPath element in the XPath filter transform"};
+    toNodeSet(value, options);
+    ElementBindings bindings(element, budget);
+    XPathFilter expression(XPathParser::parse(element->getTextContent()), bindings.map());
+    NodeSet input(value.document, value.filter ? value.filter->clone() : nullptr, nullptr, false);
+    NodeSetIterator nodes(&input);
+    std::vector<DOMNode*> kept, dropped;
+    while (nodes.hasNext()) {
+        DOMNode* n = nodes.next();
+        (!filtered(n) || expression.matches(n) ? kept : dropped).push_back(n);
+    }
+    if (dropped.empty()) return;
+    // Either set, restricted onto the input, gives the output: the smaller one is kept.
+    if (kept.size() < dropped.size()) {
+        restrict(value, new NodeSetFilter(hashSet(kept)));
+    } else {
+        restrict(value, new NotFilter(new NodeSetFilter(hashSet(dropped))));
+    }
+}
+
+// XPath Filter 2.0: each expression selects nodes from the document root, and the subtrees
+// of these are intersected with, subtracted from or united with the filter set, which starts
+// as the whole document; the output is the input within the filter set.
+void filter2(Value& value, const DOMElement* transform, XPath::Budget& budget,
+             const Options& options) {
+    toNodeSet(value, options);
+    std::unique_ptr<NodeSet::Filter> set;  // null: the whole document
+    bool any = false;
+    for (DOMElement* e = transform->getFirstElementChild(); e; e = e->getNextElementSibling()) {
+        if (!named(e, kFilter2, u"XPath")) continue;
+        any = true;
+        const std::u16string operation = e->getAttribute(u"Filter");
+        if (operation != u"intersect" && operation != u"subtract" && operation != u"union") {
+            throw Failure{"invalid XPath Filter 2.0 operation Filter=\"" +
+                          printable(utf8(operation), false) + "\" (intersect, subtract or union)"};
+        }
+        ElementBindings bindings(e, budget);
+        std::unique_ptr<XPath> expression(XPathParser::parse(e->getTextContent()));
+        std::unique_ptr<XPath::Iterator> nodes(
+            expression->nodeSet(value.document, 1, bindings.map()));
+        NodeHashSet roots;
+        while (nodes->hasNext()) roots.insert(nodes->next());
+        std::unique_ptr<NodeSet::Filter> subtrees(new NodeTreeFilter(roots));
+        if (operation == u"subtract") subtrees.reset(new NotFilter(subtrees.release()));
+        if (operation == u"union") {
+            if (set) set.reset(new OrFilter(set.release(), subtrees.release()));
+        } else {
+            set.reset(set ? new AndFilter(set.release(), subtrees.release()) : subtrees.release());
+        }
+    }
+    if (!any) throw Failure{"no XPath element in the XPath Filter 2.0 transform"};
+    if (set) restrict(value, set.release());
+}
+
 // The outcome of one reference.
 struct Check {
     enum Result { OK, FAILED, NOT_CHECKED } result;
@@ -384,7 +520,7 @@ struct Check {
 
 // Selects the nodes a same-document URI designates in `value`; false with `check` set when it
 // designates none or cannot be followed.
-bool dereference(const std::u16string& uri, DOMDocument* document, const Options& options,
+bool dereference(const std::u16string& uri, DOMDocument* document, XPath::Budget& budget,
                  Value& value, Check& check) {
     value.document = document;
     if (uri.empty()) {
@@ -410,7 +546,6 @@ bool dereference(const std::u16string& uri, DOMDocument* document, const Options
     }
     // An XPointer: the subtrees of the nodes it selects, comments included.
     std::unique_ptr<XPointer> pointer(XPointerParser::parse(fragment.c_str()));
-    XPath::Budget budget(options.maxVisits);
     XPath::BindingMap bindings;
     bindings[XPath::Budget::key()] = &budget;
     std::unique_ptr<XPath::Iterator> nodes(pointer->locationSet(document, bindings));
@@ -451,8 +586,9 @@ Check checkReference(const DOMElement* reference, const DOMElement* signature,
     if (!reference->hasAttribute(u"URI")) return {Check::NOT_CHECKED, "no URI"};
 
     Value value;
+    XPath::Budget budget(options.maxVisits);  // for all the XPath work of the reference
     try {
-        if (!dereference(reference->getAttribute(u"URI"), document, options, value, check)) {
+        if (!dereference(reference->getAttribute(u"URI"), document, budget, value, check)) {
             return check;
         }
         for (const DOMElement* t : transforms) {
@@ -473,6 +609,10 @@ Check checkReference(const DOMElement* reference, const DOMElement* signature,
                     c14n->mode == DOMCanonicalizer::EXCLUSIVE_WITH_COMMENTS) {
                     inclusivePrefixes(t, value.parameters);
                 }
+            } else if (algorithm == kXPathFilter) {
+                xpathFilter(value, t, budget, options);
+            } else if (algorithm == kFilter2) {
+                filter2(value, t, budget, options);
             } else {
                 return {Check::NOT_CHECKED,
                         "unsupported transform " + printable(utf8(algorithm), false)};
@@ -495,6 +635,8 @@ Check checkReference(const DOMElement* reference, const DOMElement* signature,
             std::memcmp(expected.data(), computed->data(), expected.size()) != 0) {
             return {Check::FAILED, "digest mismatch"};
         }
+    } catch (const Failure& f) {
+        return {Check::FAILED, f.message};
     } catch (const Exception& e) {
         std::string message = printable(utf8(e.what().str()), false);
         if (e.id() == 14 && message.find("Evaluation limit exceeded") == 0) {
@@ -643,6 +785,8 @@ int verifyCommand(int argc, char** argv) {
                     keyFiles.push_back(value);
                 } else if (optionValue(argc, argv, i, "--id-attr", value)) {
                     options.idAttributes.push_back(idAttribute(value));
+                } else if (optionValue(argc, argv, i, "--max-signatures", value)) {
+                    options.maxSignatures = number("--max-signatures", value);
                 } else if (optionValue(argc, argv, i, "--max-references", value)) {
                     options.maxReferences = number("--max-references", value);
                 } else if (optionValue(argc, argv, i, "--max-transforms", value)) {
@@ -674,6 +818,10 @@ int verifyCommand(int argc, char** argv) {
             signatures.push_back(static_cast<DOMElement*>(list->item(i)));
         }
         if (signatures.empty()) throw ToolError{"no signature in the document"};
+        if (signatures.size() > options.maxSignatures) {
+            throw ToolError{"more than " + std::to_string(options.maxSignatures) +
+                            " signatures (--max-signatures)"};
+        }
         bool valid = true;
         for (const DOMElement* s : signatures) {
             const std::string path = utf8(nodePath(const_cast<DOMElement*>(s)));

@@ -59,6 +59,30 @@ signature() {
     echo "<Signature xmlns=\"$ds\"${id:+ Id=\"$id\"}>$(signedinfo "$@")<SignatureValue/></Signature>"
 }
 
+# filtered ID URI TRANSFORMS: a Signature template of one reference, its Transforms element
+# holding the given XML (filters, whose expressions the specs above cannot carry); RSA-SHA256
+# over an exclusive SignedInfo and a SHA-256 digest.
+filtered() {
+    echo "<Signature xmlns=\"$ds\"${1:+ Id=\"$1\"}><SignedInfo>$(method CanonicalizationMethod "$exc")"
+    echo "<SignatureMethod Algorithm=\"${more}rsa-sha256\"/><Reference URI=\"$2\"><Transforms>$3</Transforms>"
+    echo "<DigestMethod Algorithm=\"${enc}sha256\"/><DigestValue></DigestValue></Reference></SignedInfo>"
+    echo "<SignatureValue/></Signature>"
+}
+# xpath EXPRESSION: an XPath filter transform, the prefix ds declared on its XPath element.
+xpath() {
+    echo "<Transform Algorithm=\"http://www.w3.org/TR/1999/REC-xpath-19991116\"><XPath xmlns:ds=\"$ds\">$1</XPath></Transform>"
+}
+# xpath2 OPERATION EXPRESSION...: an XPath Filter 2.0 transform of the given steps.
+xpath2() {
+    local f=http://www.w3.org/2002/06/xmldsig-filter2
+    echo "<Transform Algorithm=\"$f\">"
+    while [ $# -gt 0 ]; do
+        echo "<f:XPath xmlns:f=\"$f\" xmlns:ds=\"$ds\" Filter=\"$1\">$2</f:XPath>"
+        shift 2
+    done
+    echo "</Transform>"
+}
+
 rsa=(--privkey-pem keys/rsa.pem)
 ec=(--privkey-pem keys/ec.pem)
 
@@ -167,6 +191,51 @@ EOF
 sign multi-sig.xml "${ec[@]}" -- --id-attr:id item --node-xpath "/list/*[local-name()='Signature'][2]" <multi-sig.tmp
 rm -f multi-sig.tmp
 
+# Enveloped through an XPath filter, the node set then canonicalized inclusively by default.
+sign xpath-enveloped.xml "${rsa[@]}" -- <<EOF
+<?xml version="1.0" encoding="UTF-8"?>
+<o:Order xmlns:o="urn:example:order" xmlns:x="urn:example:extra" x:v="1"><!-- dropped -->
+  <o:Item sku="A-1">Widget</o:Item>
+  <o:Item sku="B-2">Gadget</o:Item>
+  $(filtered "" "" "$(xpath 'not(ancestor-or-self::ds:Signature)')")
+</o:Order>
+EOF
+
+# here(): the first signature leaves out its own subtree only, so it covers the second one,
+# signed before it.
+sign xpath-here.tmp "${rsa[@]}" -- --id-attr:id item --node-xpath "/doc/*[local-name()='Signature'][2]" <<EOF
+<?xml version="1.0" encoding="UTF-8"?>
+<doc xmlns:n="urn:n"><item id="a"><n:v>A</n:v></item>
+  $(filtered s1 "" "$(xpath 'count(ancestor-or-self::ds:Signature | here()/ancestor::ds:Signature[1]) &gt; count(ancestor-or-self::ds:Signature)') $(method Transform "$exc")")
+  $(signature s2 "$exc" "${more}rsa-sha256" "#a||${enc}sha256")
+</doc>
+EOF
+sign xpath-here.xml "${rsa[@]}" -- --id-attr:id item --node-xpath "/doc/*[local-name()='Signature'][1]" <xpath-here.tmp
+rm -f xpath-here.tmp
+
+# XPath Filter 2.0: the Signed element, less the signature inside it, and the Extra element.
+sign filter2.xml "${rsa[@]}" -- <<EOF
+<?xml version="1.0" encoding="UTF-8"?>
+<Envelope xmlns:x="urn:example:extra">
+  <Header>not signed</Header>
+  <Signed x:a="1"><Part>one</Part><!-- c --><Part>two</Part>
+    $(filtered "" "" "$(xpath2 intersect //Signed subtract //ds:Signature union //Extra) $(method Transform "$exc")")
+  </Signed>
+  <Extra>united</Extra>
+</Envelope>
+EOF
+
+# The XPath filter on the document parsed from the octets of a canonicalization: the comment
+# left out, and an element whose attribute and text stay; the prefix n bound by the document
+# element.
+sign xpath-after-c14n.xml "${rsa[@]}" -- <<EOF
+<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE doc [<!ATTLIST e id ID #IMPLIED>]>
+<doc xmlns:n="urn:n"><e id="a"><n:c>x</n:c><!-- in --><n:d k="v">t</n:d></e>
+  $(filtered "" "#xpointer(id('a'))" "$(method Transform "$c14n#WithComments") $(xpath 'not(self::comment() or self::n:d)')")
+</doc>
+EOF
+
 # The demo's sample, a purchase order signed over its Signed element: signed in place. xmlsec1
 # writes the document again in its own way, so only the two values it computed are put back
 # into the sample's own bytes.
@@ -203,6 +272,12 @@ sed -e 's|<Item Id="signed" xml:space="preserve"><u:n>one</u:n>  two  </Item>|<I
     -e "s|</Signature>|<Object><Item Id=\"signed\" xml:space=\"preserve\"><u:n>one</u:n>  two  </Item></Object></Signature>|" \
     id-attr.xml >bad-wrapped.xml
 cmp -s id-attr.xml bad-wrapped.xml && { echo "wrapping changed nothing" >&2; exit 1; }
+# Moved elements: an item into the subtree the filter leaves out; the united element before the
+# signed one, where its own filter still finds it.
+alter xpath-enveloped.xml bad-xpath-moved.xml \
+    '/<o:Item sku="B-2">/d; s|</Signature>|<Object><o:Item sku="B-2">Gadget</o:Item></Object></Signature>|'
+alter filter2.xml bad-filter2-moved.xml \
+    '/<Extra>united<\/Extra>/d; s|<Signed x:a="1">|<Extra>united</Extra>&|'
 
 fi
 
@@ -233,6 +308,11 @@ check good multi-sig.xml --id-attr:id item --node-xpath "/list/*[local-name()='S
 check good multi-sig.xml --id-attr:id item --node-xpath "/list/*[local-name()='Signature'][2]"
 check good comment-in-signedinfo.xml
 check good ../../../samples/signed-order.xml --id-attr:Id Signed
+check good xpath-enveloped.xml
+check good xpath-here.xml --id-attr:id item --node-xpath "/doc/*[local-name()='Signature'][1]"
+check good xpath-here.xml --id-attr:id item --node-xpath "/doc/*[local-name()='Signature'][2]"
+check good filter2.xml
+check good xpath-after-c14n.xml
 for f in bad-text bad-attribute bad-namespace; do check bad $f.xml; done
 check bad bad-digest.xml --id-attr:Id Item
 check bad bad-second-ref.xml --id-attr:id item
@@ -240,4 +320,6 @@ check bad bad-signature-value.xml
 check bad bad-signedinfo-namespace.xml
 check bad bad-duplicate-id.xml
 check bad bad-wrapped.xml --id-attr:Id Item
+check bad bad-xpath-moved.xml
+check bad bad-filter2-moved.xml
 echo "xmlsec1 agrees with every fixture"
