@@ -514,7 +514,9 @@ NameTest::NameTest(const XMLCh* name)
       nameHit_(nullptr),
       nameMiss_(nullptr),
       uriHit_(nullptr),
-      uriMiss_(nullptr) {
+      uriMiss_(nullptr),
+      kept_(false),
+      prepared_(false) {
     const XMLCh* colon = StringUtil::find(name, u':');
     internal::OwnedString prefix(colon ? internal::dupString(name, colon - name) : nullptr);
     localName_ = StringUtil::dup(colon ? colon + 1 : name);
@@ -528,15 +530,21 @@ NameTest::~NameTest() {
 }
 
 void NameTest::prepare(Step::Axis::PrincipalType principalType, const XPath::BindingMap& bindings) {
+    if (prepared_ && principalType == principalType_) return;
+    prepared_ = false;
     principalType_ = principalType;
     nameHit_ = nameMiss_ = uriHit_ = uriMiss_ = nullptr;
     namespaceURI_ = nullptr;
-    if (!prefix_) return;
+    if (!prefix_) {
+        prepared_ = kept_;
+        return;
+    }
     XPath::BindingMap::iterator it = bindings.find(prefix_);
     if (it == bindings.end()) {
         throw Exception(14, Format("Unbound namespace prefix: %S", prefix_));
     }
     namespaceURI_ = static_cast<const XPath::Namespace*>(it->value)->namespaceURI();
+    prepared_ = kept_;
 }
 
 // Pooled names make most comparisons one of pointers.

@@ -423,6 +423,8 @@ private:
 // ---------------------------------------------------------------------------------------------
 // Many context nodes
 
+class NameTest;
+
 /// One compiled expression evaluated as a boolean for many context nodes of one document, as the
 /// XPath filter transform of signatures does. The parts of the expression that depend on neither
 /// the context node nor the context position or size (absolute paths, literals, variables,
@@ -451,10 +453,12 @@ private:
     class Cache;
     bool invariant(XPath* e);
     void hoist(XPath*& e);
+    void keepNameTests(XPath* e);
 
     XPath* expression_;
     const XPath::BindingMap& bindings_;
     std::vector<Cache*> caches_;
+    std::vector<NameTest*> nameTests_;  // of the steps evaluated per node
     const DOMNode* document_;
 };
 
@@ -830,6 +834,11 @@ private:
     const XMLCh* nameMiss_;
     const XMLCh* uriHit_;
     const XMLCh* uriMiss_;
+    // Under an XPathFilter, whose map and document stay the same until it resets, the prefix
+    // and the pointers are kept from one evaluation to the next until then.
+    friend class XPathFilter;
+    bool kept_;
+    bool prepared_;
 };
 
 // ---------------------------------------------------------------------------------------------
