@@ -827,6 +827,7 @@ namespace {
 const XPath::Budget* budgetOf(const XPath::BindingMap& bindings) {
     if (bindings.empty()) return nullptr;
     XPath::BindingMap::iterator first = bindings.begin();
+    if (first->key && first->key[0] > kBudgetKey[0]) return nullptr;
     const int order = first->key ? StringUtil::cmp(first->key, kBudgetKey) : -1;
     if (order == 0) return static_cast<const XPath::Budget*>(first->value);
     if (order > 0) return nullptr;
