@@ -19,7 +19,7 @@ void evaluationError(const char* message) { throw Exception(14, message); }
 
 AttributeKind attributeKind(DOMNode* attribute) {
     const XMLCh* name = attribute->getNodeName();
-    if (StringUtil::ncmp(name, u"xmlns", 5) != 0) return ORDINARY_ATTRIBUTE;
+    if (name[0] != u'x' || StringUtil::ncmp(name, u"xmlns", 5) != 0) return ORDINARY_ATTRIBUTE;
     if (name[5] == u':') return NAMESPACE_DECLARATION;
     if (name[5] != 0) return ORDINARY_ATTRIBUTE;
     return *attributeValue(attribute) ? NAMESPACE_DECLARATION : EMPTY_DEFAULT_DECLARATION;
@@ -195,6 +195,10 @@ double XPathUtil::number(XPath::Iterator* it) {
 }
 
 double XPathUtil::number(DOMNode* node) {
+    if (node && node->getNodeType() == DOMNode::ATTRIBUTE_NODE) {
+        const XMLCh* value = internal::attributeValue(node);
+        return internal::parseNumber(value, internal::length(value));
+    }
     std::u16string value;
     if (node) internal::appendStringValue(node, value);
     return internal::parseNumber(value.data(), value.size());
@@ -207,12 +211,7 @@ XMLCh* XPathUtil::string(double d) {
     return internal::dupString(text, internal::formatNumber(d, text));
 }
 
-XMLCh* XPathUtil::string(XPath::Iterator* it) {
-    std::vector<DOMNode*> nodes;
-    internal::readAll(it, nodes);
-    internal::documentOrder(nodes);
-    return string(nodes.empty() ? nullptr : nodes[0]);
-}
+XMLCh* XPathUtil::string(XPath::Iterator* it) { return string(internal::firstInOrder(it)); }
 
 XMLCh* XPathUtil::string(DOMNode* node) {
     if (!node) return StringUtil::dup(u"");

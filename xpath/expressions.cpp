@@ -280,11 +280,20 @@ bool Primitive::boolean(DOMNode* node, unsigned int position, const BindingMap& 
 
 double Primitive::number(DOMNode* node, unsigned int position, const BindingMap& bindings) {
     if (type(bindings) == NUMBER) return number_;
+    if (type(bindings) == NODE_SET) {
+        DOMNode* n = relative_ ? node : DOMUtil::getOwnerDocument(node);
+        return XPathUtil::number(n && internal::placed(n) ? n : nullptr);
+    }
     return XPath::number(node, position, bindings);
 }
 
 XMLCh* Primitive::string(DOMNode* node, unsigned int position, const BindingMap& bindings) {
     if (type(bindings) == STRING) return StringUtil::dup(string_);
+    if (type(bindings) == NODE_SET) {
+        // The one node, if document order places it, without an iterator.
+        DOMNode* n = relative_ ? node : DOMUtil::getOwnerDocument(node);
+        return XPathUtil::string(n && internal::placed(n) ? n : nullptr);
+    }
     return XPath::string(node, position, bindings);
 }
 
@@ -365,6 +374,16 @@ struct Values {
 
 struct Operator::Scratch : public Allocated {
     Values left, right;
+    // What the two sides are, as last seen: a step is read on the stack, a literal in place.
+    const XPath* sides[2] = {nullptr, nullptr};
+    Step* steps[2] = {nullptr, nullptr};
+    const Primitive* literals[2] = {nullptr, nullptr};
+    void know(std::size_t i, XPath* side) {
+        if (sides[i] == side) return;
+        sides[i] = side;
+        steps[i] = dynamic_cast<Step*>(side);
+        literals[i] = dynamic_cast<const Primitive*>(side);
+    }
 };
 
 Operator::Operator(XPath* left, Kind kind, XPath* right)
@@ -436,11 +455,15 @@ XPath::Iterator* Operator::nodeSet(DOMNode* node, unsigned int position,
 namespace {
 
 // Fills `values` for one side of a comparison, by the side's own type and the other side's.
+// `step` is the side as a step, if it is one; `literal` points to the text of a string literal
+// side, which is read in place.
 void collect(XPath* side, XPath::Type own, XPath::Type other, bool ordering, DOMNode* node,
-             unsigned int position, const XPath::BindingMap& bindings, Values& values) {
+             unsigned int position, const XPath::BindingMap& bindings, Values& values, Step* step,
+             const XMLCh* const* literal) {
     values.clear();
     if (own == XPath::NODE_SET && other != XPath::BOOLEAN) {
-        OwnedIterator it(side->nodeSet(node, position, bindings));
+        internal::NodeStream nodes(side, step, node, position, bindings);
+        XPath::Iterator* it = nodes.get();
         values.tag = ordering || other == XPath::NUMBER ? Values::NUMBER : Values::STRING;
         while (it->hasNext()) {
             DOMNode* n = it->next();
@@ -462,9 +485,48 @@ void collect(XPath* side, XPath::Type own, XPath::Type other, bool ordering, DOM
                                      : side->number(node, position, bindings));
     } else {
         values.tag = Values::STRING;
+        if (literal) {
+            values.add(*literal);
+            return;
+        }
         OwnedString s(side->string(node, position, bindings));
         values.add(s.get());
     }
+}
+
+// Whether the string-value of some node of `side` equals (or, with `equal` false, differs from)
+// `text`. Every node is read, as collecting them would; once decided, only those whose
+// string-value would fail are looked at.
+bool someNodeEquals(XPath* side, Step* step, DOMNode* node, unsigned int position,
+                    const XPath::BindingMap& bindings, const XMLCh* text, bool equal,
+                    std::u16string& buffer) {
+    internal::NodeStream nodes(side, step, node, position, bindings);
+    XPath::Iterator* it = nodes.get();
+    bool found = false;
+    while (it->hasNext()) {
+        DOMNode* n = it->next();
+        const XMLCh* value;
+        switch (n->getNodeType()) {
+            case DOMNode::ATTRIBUTE_NODE:
+                value = internal::attributeValue(n);
+                break;
+            case DOMNode::TEXT_NODE:
+            case DOMNode::CDATA_SECTION_NODE:
+            case DOMNode::PROCESSING_INSTRUCTION_NODE:
+            case DOMNode::COMMENT_NODE:
+                value = n->getNodeValue();
+                if (!value) value = u"";
+                break;
+            default:
+                if (found && internal::isVisible(n)) continue;
+                buffer.clear();
+                internal::appendStringValue(n, buffer);
+                value = buffer.c_str();
+                break;
+        }
+        if (!found) found = StringUtil::eq(value, text) == equal;
+    }
+    return found;
 }
 
 // Whether some string of l equals (or, with `equal` false, differs from) some string of r. Long
@@ -564,10 +626,24 @@ bool Operator::compare(DOMNode* node, unsigned int position, const BindingMap& b
     Values& l = lease.scratch->left;
     Values& r = lease.scratch->right;
 
+    Scratch& scratch = *lease.scratch;
+    scratch.know(0, left_);
+    scratch.know(1, right_);
     const Type lt = left_->type(bindings), rt = right_->type(bindings);
     const bool ordering = kind_ >= LESS;
-    collect(left_, lt, rt, ordering, node, position, bindings, l);
-    collect(right_, rt, lt, ordering, node, position, bindings, r);
+    const Primitive* ll = lt == STRING ? scratch.literals[0] : nullptr;
+    const Primitive* rl = rt == STRING ? scratch.literals[1] : nullptr;
+    if (!ordering && (lt == NODE_SET || rt == NODE_SET) && (ll || rl)) {
+        // A node set against a literal: each string-value is compared in place.
+        const bool leftSet = lt == NODE_SET;
+        const XMLCh* text = leftSet ? rl->string_ : ll->string_;
+        return someNodeEquals(leftSet ? left_ : right_, scratch.steps[leftSet ? 0 : 1], node,
+                              position, bindings, text ? text : u"", kind_ == EQUAL, l.text);
+    }
+    collect(left_, lt, rt, ordering, node, position, bindings, l, scratch.steps[0],
+            ll ? &ll->string_ : nullptr);
+    collect(right_, rt, lt, ordering, node, position, bindings, r, scratch.steps[1],
+            rl ? &rl->string_ : nullptr);
     if (l.size() == 0 || r.size() == 0) return false;
     const bool equal = kind_ == EQUAL;
     switch (l.tag) {

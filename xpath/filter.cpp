@@ -145,6 +145,7 @@ XPathFilter::XPathFilter(XPath* expression, const XPath::BindingMap& bindings)
     : expression_(expression), bindings_(bindings), document_(nullptr) {
     std::unique_ptr<XPath> owned(expression);
     hoist(expression_);
+    keepNameTests(expression_);
     owned.release();
 }
 
@@ -161,6 +162,25 @@ bool XPathFilter::matches(DOMNode* node) {
 
 void XPathFilter::reset() {
     for (Cache* c : caches_) c->reset();
+    for (NameTest* t : nameTests_) t->prepared_ = false;
+}
+
+// The name tests of the steps evaluated per node keep their prefix and the names they met until
+// reset (those inside caches are evaluated once per document anyway).
+void XPathFilter::keepNameTests(XPath* e) {
+    if (Operator* o = dynamic_cast<Operator*>(e)) {
+        if (o->left_) keepNameTests(o->left_);
+        keepNameTests(o->right_);
+    } else if (FunctionCall* f = dynamic_cast<FunctionCall*>(e)) {
+        for (XPath* a : f->arguments_) keepNameTests(a);
+    } else if (Step* s = dynamic_cast<Step*>(e)) {
+        if (NameTest* t = dynamic_cast<NameTest*>(s->test_)) {
+            nameTests_.push_back(t);
+            t->kept_ = true;
+        }
+        keepNameTests(s->context_);
+        for (XPath* p : s->predicates_) keepNameTests(p);
+    }
 }
 
 // Whether `e` depends on neither the context node, position nor size. Constants, the root,

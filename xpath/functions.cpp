@@ -76,16 +76,18 @@ struct Call {
     // The context node, or the first node of the argument in document order (null if none).
     DOMNode* subject() const {
         if (args.empty()) return node;
-        OwnedIterator it(nodeSet(0));
-        std::vector<DOMNode*> nodes;
-        internal::readAll(it.get(), nodes);
-        internal::documentOrder(nodes);
-        return nodes.empty() ? nullptr : nodes[0];
+        internal::NodeStream nodes(args[0], node, position, bindings);
+        return internal::firstInOrder(nodes.get());
     }
 };
 
 // Distinct nodes of a stream, counted without touching the heap for small sets.
 unsigned int countDistinct(XPath::Iterator* it) {
+    if (internal::distinctNodes(it)) {
+        unsigned int n = 0;
+        for (; it->hasNext(); it->next()) ++n;
+        return n;
+    }
     DOMNode* small[32];
     std::vector<DOMNode*> large;
     std::size_t n = 0;
@@ -305,8 +307,8 @@ double BaseFunction::number(const std::vector<XPath*>& args, DOMNode* node, unsi
             return position;
         case COUNT: {
             checkArguments(args, 1, 1);
-            OwnedIterator it(c.nodeSet(0));
-            return countDistinct(it.get());
+            internal::NodeStream nodes(args[0], node, position, bindings);
+            return countDistinct(nodes.get());
         }
         case STRING_LENGTH: {
             checkArguments(args, 1, 1);
@@ -318,9 +320,14 @@ double BaseFunction::number(const std::vector<XPath*>& args, DOMNode* node, unsi
             return c.number(0);
         case SUM: {
             checkArguments(args, 1, 1);
-            OwnedIterator it(c.nodeSet(0));
-            NodeHashSet seen;
+            internal::NodeStream nodes(args[0], node, position, bindings);
+            XPath::Iterator* it = nodes.get();
             double sum = 0;
+            if (internal::distinctNodes(it)) {
+                while (it->hasNext()) sum += XPathUtil::number(it->next());
+                return sum;
+            }
+            NodeHashSet seen;
             while (it->hasNext()) {
                 DOMNode* n = it->next();
                 if (seen.contains(n)) continue;

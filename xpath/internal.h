@@ -5,6 +5,7 @@
 #include <ambrite/xml/xpath.h>
 
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 #include <xercesc/dom/DOMNode.hpp>
@@ -82,6 +83,57 @@ double roundHalfUp(double d);
 
 /// Appends every node of `it` to `out`.
 void readAll(XPath::Iterator* it, std::vector<DOMNode*>& out);
+
+/// Whether document order places n (see OrderedIterator): the walk from its document meets it.
+bool placed(DOMNode* n);
+/// Whether `it` is a StepIterator known to yield each node once.
+bool distinctNodes(XPath::Iterator* it);
+/// The first node of `it` in document order, or null; reads `it` to its end.
+DOMNode* firstInOrder(XPath::Iterator* it);
+
+/// The nodes of an expression, as its nodeSet() gives them; those of a step are read through a
+/// StepIterator on the stack, so that reading them allocates nothing.
+class NodeStream {
+public:
+    NodeStream(XPath* e, DOMNode* node, unsigned int position, const XPath::BindingMap& bindings)
+        : NodeStream(e, dynamic_cast<Step*>(e), node, position, bindings) {}
+    /// `step` is `e` as a step, or null when it is none.
+    NodeStream(XPath* e, Step* step, DOMNode* node, unsigned int position,
+               const XPath::BindingMap& bindings)
+        : it_(nullptr), onStack_(false) {
+        if (step) {
+            open(step, node, position, bindings);
+        } else {
+            it_ = e->nodeSet(node, position, bindings);
+        }
+    }
+    NodeStream(Step* step, DOMNode* node, unsigned int position, const XPath::BindingMap& bindings)
+        : it_(nullptr), onStack_(false) {
+        open(step, node, position, bindings);
+    }
+    ~NodeStream() {
+        if (onStack_) {
+            static_cast<StepIterator*>(it_)->~StepIterator();
+        } else {
+            delete it_;
+        }
+    }
+    NodeStream(const NodeStream&) = delete;
+    NodeStream& operator=(const NodeStream&) = delete;
+
+    XPath::Iterator* get() const { return it_; }
+
+private:
+    void open(Step* step, DOMNode* node, unsigned int position, const XPath::BindingMap& bindings) {
+        const XPath::Budget* budget = step->start(node, position, bindings);
+        it_ = ::new (static_cast<void*>(storage_)) StepIterator(step, budget);
+        onStack_ = true;
+    }
+
+    XPath::Iterator* it_;
+    bool onStack_;
+    alignas(StepIterator) unsigned char storage_[sizeof(StepIterator)];
+};
 
 /// Rewrites `nodes` as its distinct members in document order, dropping those the order cannot
 /// place (see OrderedIterator).

@@ -66,11 +66,14 @@ OrderedIterator::OrderedIterator(XPath::Iterator* source) : source_(source), cur
 
 OrderedIterator::~OrderedIterator() {}
 
+// A step known to yield its nodes in document order is read as it comes.
 void OrderedIterator::order() {
     if (!source_) return;
+    StepIterator* step = dynamic_cast<StepIterator*>(source_);
+    const bool ordered = step && step->ordered();
     internal::readAll(source_, nodes_);
     source_ = nullptr;
-    internal::documentOrder(nodes_);
+    if (!ordered) internal::documentOrder(nodes_);
 }
 
 bool OrderedIterator::hasNext() {
@@ -281,6 +284,29 @@ void Orderer::orderChildren(std::uint32_t parent) {
 }
 
 }  // namespace
+
+bool placed(DOMNode* n) {
+    DOMNode* document = DOMUtil::getOwnerDocument(n);
+    return document && reachable(n, document);
+}
+
+bool distinctNodes(XPath::Iterator* it) {
+    StepIterator* step = dynamic_cast<StepIterator*>(it);
+    return step && step->distinct();
+}
+
+DOMNode* firstInOrder(XPath::Iterator* it) {
+    StepIterator* step = dynamic_cast<StepIterator*>(it);
+    if (step && step->ordered()) {
+        DOMNode* first = step->hasNext() ? step->next() : nullptr;
+        while (step->hasNext()) step->next();
+        return first;
+    }
+    std::vector<DOMNode*> nodes;
+    readAll(it, nodes);
+    documentOrder(nodes);
+    return nodes.empty() ? nullptr : nodes[0];
+}
 
 void documentOrder(std::vector<DOMNode*>& nodes) {
     if (nodes.empty()) return;

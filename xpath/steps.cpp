@@ -6,6 +6,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMNamedNodeMap.hpp>
 #include <xercesc/dom/impl/DOMElementImpl.hpp>
 #include <xercesc/dom/impl/DOMTextImpl.hpp>
@@ -513,7 +514,9 @@ NameTest::NameTest(const XMLCh* name)
       nameHit_(nullptr),
       nameMiss_(nullptr),
       uriHit_(nullptr),
-      uriMiss_(nullptr) {
+      uriMiss_(nullptr),
+      kept_(false),
+      prepared_(false) {
     const XMLCh* colon = StringUtil::find(name, u':');
     internal::OwnedString prefix(colon ? internal::dupString(name, colon - name) : nullptr);
     localName_ = StringUtil::dup(colon ? colon + 1 : name);
@@ -527,15 +530,21 @@ NameTest::~NameTest() {
 }
 
 void NameTest::prepare(Step::Axis::PrincipalType principalType, const XPath::BindingMap& bindings) {
+    if (prepared_ && principalType == principalType_) return;
+    prepared_ = false;
     principalType_ = principalType;
     nameHit_ = nameMiss_ = uriHit_ = uriMiss_ = nullptr;
     namespaceURI_ = nullptr;
-    if (!prefix_) return;
+    if (!prefix_) {
+        prepared_ = kept_;
+        return;
+    }
     XPath::BindingMap::iterator it = bindings.find(prefix_);
     if (it == bindings.end()) {
         throw Exception(14, Format("Unbound namespace prefix: %S", prefix_));
     }
     namespaceURI_ = static_cast<const XPath::Namespace*>(it->value)->namespaceURI();
+    prepared_ = kept_;
 }
 
 // Pooled names make most comparisons one of pointers.
@@ -601,6 +610,84 @@ const XPath::BindingMap& noBindings() {
 }
 }  // namespace
 
+namespace {
+
+// What is known of the nodes of one evaluation of a step, from the shape of the path: each comes
+// once; they come in document order (and once); none is an ancestor of another; there is at
+// most one; document order places every one of them.
+enum Shape { DISTINCT = 1, ORDERED = 2, DISJOINT = 4, SINGLE = 8, PLACED = 16 };
+
+// How an axis keeps what is known of its context nodes.
+enum AxisClass {
+    SAME,
+    CHILDREN,
+    PARENT,
+    LATER_SIBLINGS,
+    REVERSE,
+    SUBTREE,
+    AFTER,
+    ATTRIBUTES,
+    FILTER
+};
+
+int axisClass(const Step::Axis* axis) {
+    if (const LinearAxis* l = dynamic_cast<const LinearAxis*>(axis)) {
+        switch (l->kind()) {
+            case LinearAxis::SELF:
+                return SAME;
+            case LinearAxis::CHILD:
+                return CHILDREN;
+            case LinearAxis::PARENT:
+                return PARENT;
+            case LinearAxis::FOLLOWING_SIBLING:
+                return LATER_SIBLINGS;
+            default:
+                return REVERSE;
+        }
+    }
+    if (const TreeAxis* t = dynamic_cast<const TreeAxis*>(axis)) {
+        return t->kind() == TreeAxis::FOLLOWING ? AFTER : SUBTREE;
+    }
+    if (dynamic_cast<const AttributeAxis*>(axis)) return ATTRIBUTES;
+    if (dynamic_cast<const FilterAxis*>(axis)) return FILTER;
+    return REVERSE;  // nothing known
+}
+
+// The shape of the candidates of an axis of that class from context nodes of shape `source`.
+// Each of one node's axes yields distinct nodes, the forward ones in document order; children
+// and attributes of distinct nodes are distinct, and those of nodes in document order none of
+// which contains another come in document order too; so do the subtrees of such nodes. Nodes
+// reached from nodes that document order places are placed as well.
+unsigned int shapeAfter(int axisClass, unsigned int source) {
+    const unsigned int D = DISTINCT, O = ORDERED, J = DISJOINT, S = SINGLE, P = source & PLACED;
+    const bool single = source & S, lined = (source & O) && (source & J);
+    switch (axisClass) {
+        case SAME:
+            return source;
+        case CHILDREN:
+            if (single || lined) return D | O | J | P;
+            if (source & D) return D | (source & J) | P;
+            return P;
+        case PARENT:
+            return single ? D | O | J | S | P : P;
+        case LATER_SIBLINGS:
+            return single ? D | O | J | P : P;
+        case SUBTREE:
+            return single || lined ? D | O | P : P;
+        case AFTER:
+            return single ? D | O | P : P;
+        case ATTRIBUTES:
+            if (single || (source & O)) return D | O | J | P;
+            return source & D ? D | J | P : P;
+        case FILTER:
+            return D | O | PLACED;
+        default:
+            return single ? D | P : P;
+    }
+}
+
+}  // namespace
+
 Step::Step(XPath* context, Axis* axis, Test* test, const std::vector<XPath*>& predicates)
     : XPath(NODE_SET),
       context_(context),
@@ -608,7 +695,19 @@ Step::Step(XPath* context, Axis* axis, Test* test, const std::vector<XPath*>& pr
       test_(test),
       shortcut_(nullptr),
       skipped_(nullptr),
-      active_(axis) {
+      active_(axis),
+      primitive_(nullptr),
+      inner_(nullptr),
+      shortcutPrimitive_(nullptr),
+      shortcutInner_(nullptr),
+      axisClass_(REVERSE),
+      shortcutClass_(REVERSE),
+      single_(nullptr),
+      singlePending_(false),
+      source_(nullptr),
+      own_(nullptr),
+      shape_(0),
+      start_(nullptr) {
     struct Adopted {
         Step* step;
         const std::vector<XPath*>* predicates;
@@ -635,6 +734,16 @@ Step::Step(XPath* context, Axis* axis, Test* test, const std::vector<XPath*>& pr
     }
     predicates_ = predicates;
     collapse();
+    axisClass_ = axisClass(axis_);
+    if (axisClass_ != FILTER) {
+        primitive_ = dynamic_cast<Primitive*>(context_);
+        inner_ = dynamic_cast<Step*>(context_);
+    }
+    if (shortcut_) {
+        shortcutClass_ = axisClass(shortcut_);
+        shortcutPrimitive_ = dynamic_cast<Primitive*>(skipped_->context_);
+        shortcutInner_ = dynamic_cast<Step*>(skipped_->context_);
+    }
     adopted.step = nullptr;
 }
 
@@ -702,6 +811,7 @@ void Step::collapse() {
 
 // The axis goes first: its context iterator may belong to the context step.
 Step::~Step() {
+    delete own_;
     delete shortcut_;
     delete axis_;
     delete test_;
@@ -710,25 +820,97 @@ Step::~Step() {
     for (StepIterator::State* s : states_) delete s;
 }
 
-XPath::Iterator* Step::nodeSet(DOMNode* node, unsigned int position, const BindingMap& bindings) {
-    const Budget* budget = nullptr;
+namespace {
+
+// The budget in force: "#budget" sorts before every prefix, variable and function key, so it is
+// the first entry when bound.
+const XPath::Budget* budgetOf(const XPath::BindingMap& bindings) {
+    if (bindings.empty()) return nullptr;
+    XPath::BindingMap::iterator first = bindings.begin();
+    if (first->key && first->key[0] > kBudgetKey[0]) return nullptr;
+    const int order = first->key ? StringUtil::cmp(first->key, kBudgetKey) : -1;
+    if (order == 0) return static_cast<const XPath::Budget*>(first->value);
+    if (order > 0) return nullptr;
+    XPath::BindingMap::iterator it = bindings.find(kBudgetKey);
+    return it == bindings.end() ? nullptr : static_cast<const XPath::Budget*>(it->value);
+}
+
+}  // namespace
+
+const XPath::Budget* Step::start(DOMNode* node, unsigned int position, const BindingMap& bindings) {
+    const Budget* budget = budgetOf(bindings);
     bool rebound = false;
     if (!bindings.empty()) {
-        BindingMap::iterator it = bindings.find(kBudgetKey);
-        if (it != bindings.end()) budget = static_cast<const Budget*>(it->value);
         for (const XMLCh* call : calls_) rebound = rebound || bindings.find(call) != bindings.end();
     }
+    XPath* context = context_;
+    Primitive* primitive = primitive_;
+    Step* inner = inner_;
+    int axisClass = axisClass_;
+    active_ = axis_;
     if (shortcut_ && !budget && !rebound && context_ == skipped_) {
         active_ = shortcut_;
-        active_->setSource(skipped_->context_->nodeSet(node, position, bindings));
-    } else {
-        active_ = axis_;
-        active_->setSource(context_->nodeSet(node, position, bindings));
+        context = skipped_->context_;
+        primitive = shortcutPrimitive_;
+        inner = shortcutInner_;
+        axisClass = shortcutClass_;
     }
+    singlePending_ = false;
+    source_ = nullptr;
+    unsigned int source = 0;
+    start_ = nullptr;
+    if (primitive && context == primitive && primitive->type(bindings) == NODE_SET) {
+        single_ = primitive->relative_ ? node : DOMUtil::getOwnerDocument(node);
+        active_->setSource(nullptr);
+        singlePending_ = true;
+        start_ = single_;
+        source = DISTINCT | ORDERED | DISJOINT | SINGLE;
+        if (single_ && single_->getNodeType() == DOMNode::DOCUMENT_NODE) source |= PLACED;
+    } else if (inner && context == inner) {
+        StepIterator* nodes = inner->restart(node, position, bindings);
+        active_->setSource(nullptr);
+        source_ = nodes;
+        source = nodes->shape_;
+        start_ = nodes->start_;
+    } else {
+        active_->setSource(context->nodeSet(node, position, bindings));
+    }
+    shape_ = shapeAfter(axisClass, source);
+    if (axisClass == FILTER) start_ = nullptr;
     test_->prepare(active_->principalType(), bindings);
     for (StepIterator::State* s : states_) s->bind(bindings);
     buffer_.clear();
+    return budget;
+}
+
+StepIterator* Step::restart(DOMNode* node, unsigned int position, const BindingMap& bindings) {
+    const Budget* budget = start(node, position, bindings);
+    if (own_) {
+        own_->reset(budget);
+    } else {
+        own_ = new StepIterator(this, budget);
+    }
+    return own_;
+}
+
+XPath::Iterator* Step::nodeSet(DOMNode* node, unsigned int position, const BindingMap& bindings) {
+    const Budget* budget = start(node, position, bindings);
     return new StepIterator(this, budget);
+}
+
+bool Step::boolean(DOMNode* node, unsigned int position, const BindingMap& bindings) {
+    internal::NodeStream nodes(this, node, position, bindings);
+    return nodes.get()->hasNext();
+}
+
+double Step::number(DOMNode* node, unsigned int position, const BindingMap& bindings) {
+    internal::NodeStream nodes(this, node, position, bindings);
+    return XPathUtil::number(internal::firstInOrder(nodes.get()));
+}
+
+XMLCh* Step::string(DOMNode* node, unsigned int position, const BindingMap& bindings) {
+    internal::NodeStream nodes(this, node, position, bindings);
+    return XPathUtil::string(internal::firstInOrder(nodes.get()));
 }
 
 void Step::print(std::ostream& out) const {
@@ -758,9 +940,13 @@ void StepIterator::State::bind(const XPath::BindingMap& outer) {
     typedef XPath::BindingMap::iterator It;
     It a = outer.begin(), b = bindings_.begin();
     bool same = false;
+    // Keys are compared with "&last" only past their first unit, nearly always another.
+    const auto isLast = [](const XMLCh* key) {
+        return key && key[0] == kLastKey[0] && StringUtil::eq(key, kLastKey);
+    };
     for (;;) {
-        if (a != outer.end() && StringUtil::eq(a->key, kLastKey)) ++a;
-        if (b != bindings_.end() && StringUtil::eq(b->key, kLastKey)) {
+        if (a != outer.end() && isLast(a->key)) ++a;
+        if (b != bindings_.end() && isLast(b->key)) {
             if (b->value != this) break;
             same = true;
             ++b;
@@ -787,21 +973,29 @@ void StepIterator::State::bind(const XPath::BindingMap& outer) {
     }
 }
 
-StepIterator::StepIterator(Step* step, const XPath::Budget* budget)
-    : step_(step),
-      budget_(budget),
-      looked_(false),
-      started_(false),
-      exhausted_(false),
-      lookahead_(nullptr),
-      lastLevel_(0),
-      lastValue_(0),
-      cursor_(0) {
+StepIterator::StepIterator(Step* step, const XPath::Budget* budget) : step_(step) { reset(budget); }
+
+void StepIterator::reset(const XPath::Budget* budget) {
+    budget_ = budget;
+    looked_ = started_ = exhausted_ = false;
+    lookahead_ = nullptr;
+    lastLevel_ = 0;
+    lastValue_ = 0;
+    cursor_ = 0;
+    shape_ = step_->shape_;
+    start_ = step_->start_;
     for (State* s : step_->states_) s->owner_ = this;
 }
 
 // The step's axis, test and states are its own; nothing to release here.
 StepIterator::~StepIterator() {}
+
+bool StepIterator::distinct() const { return (shape_ & DISTINCT) != 0; }
+
+bool StepIterator::ordered() const {
+    if (!(shape_ & ORDERED)) return false;
+    return (shape_ & PLACED) || (start_ && internal::placed(start_));
+}
 
 bool StepIterator::hasNext() {
     if (!looked_) look();
@@ -816,7 +1010,16 @@ DOMNode* StepIterator::next() {
 
 bool StepIterator::advance() {
     started_ = true;
-    if (!step_->active_->advance()) return false;
+    Step& step = *step_;
+    if (step.singlePending_) {
+        step.singlePending_ = false;
+        step.active_->begin(step.single_);
+    } else if (step.source_) {
+        if (!step.source_->hasNext()) return false;
+        step.active_->begin(step.source_->next());
+    } else if (!step.active_->advance()) {
+        return false;
+    }
     if (budget_) budget_->visit();
     for (State* s : step_->states_) s->position_ = 1;
     lastLevel_ = 0;

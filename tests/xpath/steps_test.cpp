@@ -91,6 +91,16 @@ TEST(Step, SeesThroughEntityReferences) {
                 {"name(id('x')/following-sibling::*[1])", "b"}});
 }
 
+// Document order places nothing outside the document's tree, also where a path yields its nodes
+// in order by its shape.
+TEST(Step, LeavesDetachedNodesOutOfDocumentOrder) {
+    Env env("<r/>");
+    DOMNode* x = env.doc->createElement(u"x");
+    x->appendChild(env.doc->createElement(u"y"))->appendChild(env.doc->createTextNode(u"t"));
+    check(env, {{"string(y)", ""}, {"name(y/..)", ""}, {"count(y/text())", "1"}, {"/r", ""}}, x);
+    check(env, {{"string(y)", "t"}, {"name(y/..)", "x"}}, env.root()->appendChild(x));
+}
+
 // The budget counts every context node an axis starts from and every candidate it yields.
 TEST(Step, StopsEvaluationsAtTheBudget) {
     std::string xml = "<r>";

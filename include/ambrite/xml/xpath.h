@@ -258,6 +258,8 @@ public:
 
 private:
     friend class XPathFilter;
+    friend class Operator;
+    friend class Step;
 
     bool boolean_;
     double number_;
@@ -421,6 +423,8 @@ private:
 // ---------------------------------------------------------------------------------------------
 // Many context nodes
 
+class NameTest;
+
 /// One compiled expression evaluated as a boolean for many context nodes of one document, as the
 /// XPath filter transform of signatures does. The parts of the expression that depend on neither
 /// the context node nor the context position or size (absolute paths, literals, variables,
@@ -449,10 +453,12 @@ private:
     class Cache;
     bool invariant(XPath* e);
     void hoist(XPath*& e);
+    void keepNameTests(XPath* e);
 
     XPath* expression_;
     const XPath::BindingMap& bindings_;
     std::vector<Cache*> caches_;
+    std::vector<NameTest*> nameTests_;  // of the steps evaluated per node
     const DOMNode* document_;
 };
 
@@ -484,6 +490,9 @@ private:
 
 class OrderedIterator;
 class Step;
+namespace internal {
+class NodeStream;
+}
 
 /// The nodes of one evaluation of a step: for each context node, the axis's candidates that pass
 /// the test, filtered by the predicates with positions counted per predicate in axis order.
@@ -502,7 +511,17 @@ public:
     /// The next node, or null when exhausted.
     DOMNode* next() override;
 
+    /// Whether each node comes once, as the shape of the path guarantees (a child step of
+    /// distinct nodes, any axis from one node, ...).
+    bool distinct() const;
+    /// Whether the nodes come in document order, each once, and document order places every one
+    /// of them: an OrderedIterator would yield them as they come.
+    bool ordered() const;
+
 private:
+    friend class Step;
+    /// Starts over for a new evaluation of the step.
+    void reset(const XPath::Budget* budget);
     bool advance();
     DOMNode* candidate();
     bool passes(DOMNode* node, std::size_t level);
@@ -518,6 +537,8 @@ private:
     std::size_t lastLevel_;   // the predicate level whose last() is known
     unsigned int lastValue_;  // last() of that level; 0 while unknown
     std::size_t cursor_;      // next node of the step's buffer
+    unsigned int shape_;      // what is known of the nodes, from the shape of the path
+    DOMNode* start_;          // the one node the path started from, or null
 };
 
 /// The last() function of one predicate level, bound as "&last" in that level's copy of the
@@ -558,11 +579,21 @@ public:
     /// A new StepIterator (see there for its lifetime). The axis and the test are those of every
     /// evaluation: one tree is evaluated by one thread at a time.
     Iterator* nodeSet(DOMNode* node, unsigned int position, const BindingMap& bindings) override;
+    /// The conversions of the node set, read without an iterator on the heap.
+    bool boolean(DOMNode* node, unsigned int position, const BindingMap& bindings) override;
+    double number(DOMNode* node, unsigned int position, const BindingMap& bindings) override;
+    XMLCh* string(DOMNode* node, unsigned int position, const BindingMap& bindings) override;
     void print(std::ostream& out) const override;
 
 private:
     friend class StepIterator;
     friend class XPathFilter;
+    friend class internal::NodeStream;
+
+    /// Sets an evaluation up as nodeSet() does, short of the iterator; gives the budget in force.
+    const Budget* start(DOMNode* node, unsigned int position, const BindingMap& bindings);
+    /// Starts an evaluation read through this step's own iterator, as the context of another.
+    StepIterator* restart(DOMNode* node, unsigned int position, const BindingMap& bindings);
 
     XPath* context_;
     Axis* axis_;
@@ -583,6 +614,21 @@ private:
     Step* skipped_;                    // the descendant-or-self::node() step it replaces
     std::vector<const XMLCh*> calls_;  // keys of the functions the predicates call
     Axis* active_;                     // the axis of the current evaluation
+    // The context nodes of an evaluation come without an iterator of their own where they can:
+    // one node when the context is the context node or the root, or the nodes of a context step
+    // read through that step's own iterator. Not for filters, which order their nodes first.
+    Primitive* primitive_;          // context_ as a Primitive, else null
+    Step* inner_;                   // context_ as a Step, else null
+    Primitive* shortcutPrimitive_;  // the same for the context of skipped_
+    Step* shortcutInner_;
+    int axisClass_;  // how axis_ and shortcut_ keep the shape of their context nodes
+    int shortcutClass_;
+    DOMNode* single_;       // the one context node of the evaluation
+    bool singlePending_;    // ... not begun yet
+    StepIterator* source_;  // the context step's own iterator, or null
+    StepIterator* own_;     // this step's iterator when it serves as the context of another
+    unsigned int shape_;    // what is known of the nodes of the current evaluation
+    DOMNode* start_;        // the one node the current evaluation's path started from, or null
 };
 
 /// Walks one axis from each node of a context node set in turn.
@@ -788,6 +834,11 @@ private:
     const XMLCh* nameMiss_;
     const XMLCh* uriHit_;
     const XMLCh* uriMiss_;
+    // Under an XPathFilter, whose map and document stay the same until it resets, the prefix
+    // and the pointers are kept from one evaluation to the next until then.
+    friend class XPathFilter;
+    bool kept_;
+    bool prepared_;
 };
 
 // ---------------------------------------------------------------------------------------------
