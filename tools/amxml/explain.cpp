@@ -176,26 +176,13 @@ std::string Explain::storePath(const DOMElement* signature, const std::string& s
     return name + suffix;
 }
 
-Ambrite::XML::OctetSink* Explain::octets(const DOMElement* signature, const DOMElement* reference,
+Ambrite::XML::OctetSink* Explain::octets(const DOMElement* signature, unsigned int k,
                                          const NodeSet::Filter* coverage,
                                          Ambrite::XML::OctetSink* digest) {
     signature_ = signature;
     digested_ = true;
     if (explain_) coverage_.reset(coverage ? coverage->clone() : nullptr);
     if (directory_.empty()) return digest;
-    // The reference's number among the references of its SignedInfo, counted as verify finds
-    // them (those of entity references included).
-    unsigned int k = 0;
-    const auto* signedInfo =
-        static_cast<const DOMElement*>(parentElement(const_cast<DOMElement*>(reference)));
-    for (const DOMElement* e = signedInfo->getFirstElementChild(); e;
-         e = e->getNextElementSibling()) {
-        if (XMLString::equals(e->getLocalName(), reference->getLocalName()) &&
-            XMLString::equals(e->getNamespaceURI(), reference->getNamespaceURI())) {
-            ++k;
-        }
-        if (e == reference) break;
-    }
     tee_.reset(new Tee(storePath(signature, "-ref" + std::to_string(k) + ".bin"), digest));
     return tee_.get();
 }

@@ -25,12 +25,11 @@ public:
     Explain(const Explain&) = delete;
     Explain& operator=(const Explain&) = delete;
 
-    /// Called when `reference` of `signature` is about to be digested through `digest`;
-    /// `coverage` is its node set on the signed document (null: every node), read now and not
-    /// kept. Gives the sink the octets must be written to instead of `digest`, which passes
-    /// them on to it; ToolError when the file storing them cannot be opened.
-    Ambrite::XML::OctetSink* octets(const Ambrite::XML::DOMElement* signature,
-                                    const Ambrite::XML::DOMElement* reference,
+    /// Called when reference `k` (from 1) of `signature` is about to be digested through
+    /// `digest`; `coverage` is its node set on the signed document (null: every node), read now
+    /// and not kept. Gives the sink the octets must be written to instead of `digest`, which
+    /// passes them on to it; ToolError when the file storing them cannot be opened.
+    Ambrite::XML::OctetSink* octets(const Ambrite::XML::DOMElement* signature, unsigned int k,
                                     const Ambrite::XML::NodeSet::Filter* coverage,
                                     Ambrite::XML::OctetSink* digest);
     /// After the line of a reference: what it covers when `ok`. ToolError when its octets

@@ -560,7 +560,8 @@ bool dereference(const std::u16string& uri, DOMDocument* document, XPath::Budget
     return true;
 }
 
-Check checkReference(const DOMElement* reference, const DOMElement* signature,
+// Checks reference `k` (from 1) of `signature`.
+Check checkReference(const DOMElement* reference, unsigned int k, const DOMElement* signature,
                      DOMDocument* document, const Options& options) {
     Check check{Check::OK, ""};
     const DOMElement* digestMethod = child(reference, u"DigestMethod");
@@ -622,8 +623,7 @@ Check checkReference(const DOMElement* reference, const DOMElement* signature,
         Ambrite::XML::OctetSink* out = sink.get();
         if (options.explain) {
             out = options.explain->octets(
-                signature, reference, value.parsed ? value.signedFilter.get() : value.filter.get(),
-                out);
+                signature, k, value.parsed ? value.signedFilter.get() : value.filter.get(), out);
         }
         emit(value, out);
         std::unique_ptr<Block> computed(sink->digest());
@@ -725,7 +725,8 @@ bool checkSignature(const DOMElement* signature, DOMDocument* document, const Op
         head += reference->hasAttribute(u"URI")
                     ? " (URI \"" + printable(utf8(reference->getAttribute(u"URI")), false) + "\")"
                     : " (no URI)";
-        const Check check = checkReference(reference, signature, document, options);
+        const Check check = checkReference(reference, static_cast<unsigned int>(k + 1), signature,
+                                           document, options);
         std::string verdict;
         switch (check.result) {
             case Check::OK:
