@@ -159,7 +159,12 @@ protected:
     void endEntityReference();
     void startElement(const xercesc::XMLElementDecl& element, const XMLCh* prefix,
                       const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes, std::size_t count);
-    void endElement();
+    /// After startElement, for an element that has content (not an empty one): the namespaces
+    /// its names resolved to, which shorten the scanner's later prefix lookups.
+    void keepBindings(unsigned int uri, const XMLCh* prefix,
+                      const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes, std::size_t count);
+    /// `prefix` is the prefix of the element's name.
+    void endElement(const XMLCh* prefix);
     void docPI(const XMLCh* data);
     void doctypeDecl(bool hasExtSubset);
     /// An entity or notation declaration.
@@ -183,6 +188,7 @@ private:
     [[noreturn]] void failMemory();
     void checkMemory();
     void expanded(unsigned long long units);
+    void keepBinding(const XMLCh* prefix, unsigned int uri);
     [[noreturn]] void fail(const std::string& message);
     [[noreturn]] void fail(const std::u16string& message);
 

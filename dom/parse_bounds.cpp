@@ -18,6 +18,7 @@
 #include <xercesc/framework/XMLEntityDecl.hpp>
 #include <xercesc/framework/XMLErrorCodes.hpp>
 #include <xercesc/framework/XMLRecognizer.hpp>
+#include <xercesc/internal/ElemStack.hpp>
 #include <xercesc/internal/ReaderMgr.hpp>
 #include <xercesc/internal/XMLReader.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
@@ -48,6 +49,16 @@ std::atomic<unsigned long long> parseSerial(0);
 // constructor, which would leave the object half built and its members leaked. The large ones
 // (buffers, hash tables, document heap blocks, readers) are not made inside constructors.
 constexpr XMLSize_t kCheckedAllocation = 16384;
+// Elements nested at most this deep leave the scanner's prefix lookups alone (keepBindings).
+constexpr unsigned int kShortWalk = 32;
+
+// The scanner's stack of open elements, which holds the namespace bindings it resolves names with.
+struct ElementStackOf : xercesc::XMLScanner {
+    static xercesc::ElemStack& get(xercesc::XMLScanner* scanner) {
+        xercesc::ElemStack xercesc::XMLScanner::*stack = &ElementStackOf::fElemStack;
+        return scanner->*stack;
+    }
+};
 
 // Xerces-C objects made with a memory manager come with a header holding it.
 std::size_t objectHeader() {
@@ -157,6 +168,9 @@ struct ParseBounds::State {
     // DTD binds anew, with the depth of the element it belongs to; and how many times each is.
     std::vector<std::pair<std::u16string, unsigned int>> rebound;
     std::unordered_map<std::u16string, unsigned int> reboundCount;
+    // Open elements below the first kShortWalk levels that have content: the depth of each and
+    // the namespace of its name, innermost last.
+    std::vector<std::pair<unsigned int, unsigned int>> deepElements;
 };
 
 ParseBounds::ParseBounds(const DOMUtil::Limits& limits, bool holdsDocument)
@@ -545,8 +559,66 @@ void ParseBounds::checkRebound(const XMLCh* prefix,
     }
 }
 
-void ParseBounds::endElement() {
+// The scanner looks a prefix up by walking the open elements from the innermost out to the one
+// that declares it, so a prefix declared at the root of a deep document costs a walk of the
+// whole depth at each use. The binding a name of the innermost element resolved to is the one in
+// force there; copied into that element's row of the stack, it ends the walks of later uses below
+// it there instead of at the declaration, with the same namespace; and when the element ends, the
+// binding of its name goes into its parent's row, for the siblings that follow, unless the
+// element declared that prefix itself. Walks out of the first kShortWalk levels are short enough
+// to leave as they are.
+void ParseBounds::keepBindings(unsigned int uri, const XMLCh* prefix,
+                               const xercesc::RefVectorOf<xercesc::XMLAttr>& attributes,
+                               std::size_t count) {
     State& s = *state_;
+    if (s.depth < kShortWalk) return;
+    if (!prefix) prefix = XMLUni::fgZeroLenString;
+    keepBinding(prefix, uri);
+    // The parent's scope has the element's binding unless the element declares its prefix.
+    bool inherited = true;
+    for (XMLSize_t i = 0; i < count; ++i) {
+        const xercesc::XMLAttr* a = attributes.elementAt(i);
+        const XMLCh* p = a->getPrefix();
+        if (isDeclaration(*a)) {
+            if (xercesc::XMLString::equals(p && *p ? a->getName() : XMLUni::fgZeroLenString,
+                                           prefix)) {
+                inherited = false;
+            }
+        } else if (a->getSpecified() && declaredPrefix(p)) {
+            keepBinding(p, a->getURIId());
+        }
+    }
+    s.deepElements.emplace_back(s.depth,
+                                inherited ? uri : boundedScanner()->getUnknownNamespaceId());
+}
+
+// Into the row of the innermost element on the scanner's stack, unless it maps the prefix.
+void ParseBounds::keepBinding(const XMLCh* prefix, unsigned int uri) {
+    xercesc::XMLScanner* scanner = boundedScanner();
+    if (!prefix) prefix = XMLUni::fgZeroLenString;
+    if (uri == scanner->getUnknownNamespaceId() ||
+        xercesc::XMLString::equals(prefix, XMLUni::fgXMLString) ||
+        xercesc::XMLString::equals(prefix, XMLUni::fgXMLNSString)) {
+        return;
+    }
+    xercesc::ElemStack& stack = ElementStackOf::get(scanner);
+    const xercesc::ElemStack::StackElem* row = stack.topElement();
+    const unsigned int id = stack.getPrefixId(prefix);
+    for (XMLSize_t i = 0; i < row->fMapCount; ++i) {
+        if (row->fMap[i].fPrefId == id) return;
+    }
+    stack.addPrefix(prefix, uri);
+}
+
+void ParseBounds::endElement(const XMLCh* prefix) {
+    State& s = *state_;
+    // An element with content ends after the scanner took it off its stack: the parent's row
+    // is the innermost. (An empty one ends before, and kept no bindings.)
+    if (!s.deepElements.empty() && s.deepElements.back().first == s.depth) {
+        const unsigned int uri = s.deepElements.back().second;
+        s.deepElements.pop_back();
+        if (s.depth > kShortWalk) keepBinding(prefix, uri);
+    }
     if (s.depth) --s.depth;
     if (!s.open.empty()) {
         s.declarations -= s.open.back().written;

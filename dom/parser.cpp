@@ -311,7 +311,11 @@ void BoundedParser::startElement(const xercesc::XMLElementDecl& element, unsigne
     if (defaults) addDefaults(element);
     // The element's names, its attributes' and its defaults'.
     pooled(4 * (1 + count + defaults_.size()));
-    if (isEmpty) endElement(element, urlId, isRoot, prefix);
+    if (isEmpty) {
+        endElement(element, urlId, isRoot, prefix);
+    } else {
+        keepBindings(urlId, prefix, attributes, count);
+    }
 }
 
 // Xerces-C would also copy the DTD's defaults of the element into its map of defaults, after a
@@ -413,7 +417,7 @@ void BoundedParser::addAttributes(const xercesc::RefVectorOf<xercesc::XMLAttr>& 
 void BoundedParser::endElement(const xercesc::XMLElementDecl& element, unsigned int urlId,
                                bool isRoot, const XMLCh* prefix) {
     DOMLSParserImpl::endElement(element, urlId, isRoot, prefix);
-    ParseBounds::endElement();
+    ParseBounds::endElement(prefix);
 }
 
 void BoundedParser::doctypeDecl(const xercesc::DTDElementDecl& root, const XMLCh* publicId,

@@ -171,14 +171,18 @@ void StreamParser::startElement(const xercesc::XMLElementDecl& element, unsigned
     handler_.startElement(element.getFullName(), element.getBaseName(),
                           prefix && *prefix ? prefix : nullptr, uri,
                           StreamAttributes(attributes, count, scanner_));
-    if (isEmpty) endElement(element, urlId, isRoot, prefix);
+    if (isEmpty) {
+        endElement(element, urlId, isRoot, prefix);
+    } else {
+        keepBindings(urlId, prefix, attributes, count);
+    }
 }
 
 void StreamParser::endElement(const xercesc::XMLElementDecl& element, unsigned int, bool,
-                              const XMLCh*) {
+                              const XMLCh* prefix) {
     --depth_;
     handler_.endElement(element.getFullName());
-    ParseBounds::endElement();
+    ParseBounds::endElement(prefix);
 }
 
 // The DOM parser makes nodes of the document type and of the DTD's attribute defaults, and the

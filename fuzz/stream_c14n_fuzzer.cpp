@@ -1,7 +1,8 @@
 // Differential fuzz target: the same bytes through the DOM path (DOMUtil::parse, then
 // DOMCanonicalizer over DocumentSubset::nodeSet) and through StreamCanonicalizer, in every mode,
 // for the whole document and for a subset chosen from the input; the two must give identical
-// bytes or the same Exception (id and message).
+// bytes or the same Exception (id and message). Both paths resolve names with the same scanner,
+// so the names of the parsed document are also checked against its namespace declarations.
 //
 // Input: byte 0 picks the apex, byte 1 the excluded element, byte 2 the options (bit 0 subset,
 // bit 1 apex by ID, bit 2 exclusion by ID, bit 3 leave out signatures, bit 4 parameters, bit 5
@@ -103,6 +104,67 @@ std::vector<Candidate> candidates(DOMDocument* document, std::size_t most) {
     return found;
 }
 
+bool same(const XMLCh* a, const XMLCh* b) {
+    if (!a) a = u"";
+    if (!b) b = u"";
+    return std::u16string(a) == b;
+}
+
+// The namespace of `prefix` (null or empty for the default namespace) in the scope of `n`, from
+// the declarations of its ancestors in the DOM: an oracle apart from the scanner's resolution.
+const XMLCh* declared(DOMNode* n, const XMLCh* prefix) {
+    const bool unprefixed = !prefix || !*prefix;
+    for (; n && n->getNodeType() != DOMNode::DOCUMENT_NODE; n = n->getParentNode()) {
+        if (n->getNodeType() != DOMNode::ELEMENT_NODE) continue;
+        xercesc::DOMNamedNodeMap* attributes = n->getAttributes();
+        for (XMLSize_t i = 0; i < attributes->getLength(); ++i) {
+            DOMNode* a = attributes->item(i);
+            const XMLCh* name = a->getNodeName();
+            if (unprefixed ? same(name, u"xmlns")
+                           : std::u16string(name) == u"xmlns:" + std::u16string(prefix)) {
+                return a->getNodeValue();
+            }
+        }
+    }
+    return nullptr;
+}
+
+// Every element and attribute name of the parsed document in the namespace its ancestors'
+// declarations give it.
+void checkScopes(DOMDocument* document) {
+    const std::u16string xml = u"xml", xmlns = u"xmlns";
+    for (DOMNode* n = document->getDocumentElement(); n;) {
+        if (n->getNodeType() == DOMNode::ELEMENT_NODE) {
+            if (!same(n->getNamespaceURI(), declared(n, n->getPrefix()))) {
+                std::fprintf(stderr, "element out of its declared namespace\n");
+                std::abort();
+            }
+            xercesc::DOMNamedNodeMap* attributes = n->getAttributes();
+            for (XMLSize_t i = 0; i < attributes->getLength(); ++i) {
+                DOMNode* a = attributes->item(i);
+                const XMLCh* p = a->getPrefix();
+                if (!p || !*p || p == xml || p == xmlns) continue;
+                if (!same(a->getNamespaceURI(), declared(n, p))) {
+                    std::fprintf(stderr, "attribute out of its declared namespace\n");
+                    std::abort();
+                }
+            }
+        }
+        DOMNode* next = n->getNodeType() == DOMNode::ELEMENT_NODE ||
+                                n->getNodeType() == DOMNode::ENTITY_REFERENCE_NODE
+                            ? n->getFirstChild()
+                            : nullptr;
+        while (!next && n) {
+            next = n->getNextSibling();
+            if (!next) {
+                n = n->getParentNode();
+                if (!n || n->getNodeType() == DOMNode::DOCUMENT_NODE) n = nullptr;
+            }
+        }
+        n = next;
+    }
+}
+
 [[noreturn]] void mismatch(const char* what, int mode, const std::string& dom,
                            const std::string& stream) {
     std::fprintf(stderr,
@@ -133,6 +195,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const Exception& e) {
         parseFailure = failure(e);
     }
+    if (document) checkScopes(document.get());
 
     DocumentSubset subset;
     if (options & 32) {

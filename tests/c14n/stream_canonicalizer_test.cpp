@@ -213,6 +213,24 @@ TEST(StreamCanonicalizer, DocumentsAsTheDomPath) {
     EXPECT_EQ("<b></b>", agree(relative, "/1/2", nullptr, 2));
 }
 
+// Deep down, the parsers hand the scanner the bindings names resolved to, to shorten its later
+// lookups: an element that rebinds its own prefix or the default namespace must not hand that
+// binding on to its siblings. Exclusive mode writes the namespace each name resolved to.
+TEST(StreamCanonicalizer, DeepScopesAsTheDomPath) {
+    const std::string xml = "<r xmlns='urn:d' xmlns:p='urn:out' xmlns:q='urn:q'>" +
+                            repeat("<w>", 40) +
+                            "<p:a xmlns:p='urn:in'><p:b q:x='1'/></p:a><p:c q:y='2'>"
+                            "<e xmlns='urn:e'><f/></e><g/></p:c><p:h/>" +
+                            repeat("</w>", 40) + "</r>";
+    EXPECT_EQ(
+        "<r xmlns=\"urn:d\">" + repeat("<w>", 40) +
+            "<p:a xmlns:p=\"urn:in\"><p:b xmlns:q=\"urn:q\" q:x=\"1\"></p:b></p:a>"
+            "<p:c xmlns:p=\"urn:out\" xmlns:q=\"urn:q\" q:y=\"2\"><e xmlns=\"urn:e\"><f></f></e>"
+            "<g></g></p:c><p:h xmlns:p=\"urn:out\"></p:h>" +
+            repeat("</w>", 40) + "</r>",
+        agree(xml, "", nullptr, 2));
+}
+
 // The axes of a streaming run copy what they bind from reused buffers and forget names that no
 // open element binds, so that neither grows with the document.
 TEST(StreamCanonicalizerAxes, MemoryFollowsTheDepth) {
