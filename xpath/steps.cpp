@@ -277,15 +277,16 @@ DOMNode* LinearAxis::next() {
 
 void LinearAxis::print(std::ostream& out) const { out << kLinearNames[kind_]; }
 
-struct TreeAxis::Walk : public Allocated {
-    Walk() : walker(nullptr) {}
-    internal::Walker<internal::NoData, true> walker;
-};
-
 TreeAxis::TreeAxis(Kind kind)
-    : Axis(ELEMENT), kind_(kind), current_(nullptr), subtree_(nullptr), walk_(new Walk) {}
+    : Axis(ELEMENT),
+      kind_(kind),
+      current_(nullptr),
+      currentType_(0),
+      subtree_(nullptr),
+      tested_(nullptr),
+      testKind_(0) {}
 
-TreeAxis::~TreeAxis() { delete walk_; }
+TreeAxis::~TreeAxis() {}
 
 namespace {
 
@@ -298,6 +299,36 @@ DOMNode* after(DOMNode* n) {
     return nullptr;
 }
 
+// The links of elements and texts, nearly every node a walk passes, are read from the
+// implementation objects the parser made rather than through a virtual call each; the few
+// other nodes are asked.
+DOMNode* firstChildOf(DOMNode* n, int type) {
+    switch (type) {
+        case DOMNode::ELEMENT_NODE:
+            return static_cast<xercesc::DOMElementImpl*>(n)->fParent.fFirstChild;
+        case DOMNode::DOCUMENT_NODE:
+        case DOMNode::ENTITY_REFERENCE_NODE:
+            return n->getFirstChild();
+        default:
+            return nullptr;
+    }
+}
+
+DOMNode* nextSiblingOf(DOMNode* n, int type) {
+    switch (type) {
+        case DOMNode::ELEMENT_NODE:
+            return static_cast<xercesc::DOMElementImpl*>(n)->fChild.nextSibling;
+        case DOMNode::TEXT_NODE:
+            return static_cast<xercesc::DOMTextImpl*>(n)->fChild.nextSibling;
+        default:
+            return n->getNextSibling();
+    }
+}
+
+// How find() matches a test: every node, texts and CDATA sections, every element, elements by
+// name, or through the test itself.
+enum TestKind { UNCLASSIFIED, ANY_NODE, ANY_TEXT, ANY_ELEMENT, NAMED_ELEMENT, OTHER_TEST };
+
 }  // namespace
 
 void TreeAxis::begin(DOMNode* contextNode) {
@@ -306,27 +337,101 @@ void TreeAxis::begin(DOMNode* contextNode) {
         current_ = nullptr;
         return;
     }
-    walk_->walker.reset(subtree_);
-    current_ = kind_ == DESCENDANT ? walk() : subtree_;
+    const int type = subtree_->getNodeType();
+    if (kind_ == DESCENDANT) {
+        current_ = walk(subtree_, type);
+    } else {
+        current_ = subtree_;
+        currentType_ = type;
+    }
 }
 
-// The walker stands on the node last produced, which is being entered.
-DOMNode* TreeAxis::walk() {
-    internal::Walker<internal::NoData, true>& w = walk_->walker;
-    if (isContainer(w.node())) w.descend();
-    while (w.next()) {
-        if (w.entering() && isVisible(w.node())) return w.node();
+// Pre-order from n, the node last produced or the root of the subtree, which is entered if it
+// is an element or a document. Entity references inside are passed through: the next visible
+// node, or null past the end of the walk.
+DOMNode* TreeAxis::walk(DOMNode* n, int type) {
+    DOMNode* child = type == DOMNode::ENTITY_REFERENCE_NODE ? nullptr : firstChildOf(n, type);
+    for (;;) {
+        if (child) {
+            n = child;
+        } else {
+            // Up to the first node with a next sibling, short of leaving the subtree.
+            for (;;) {
+                if (n == subtree_) {
+                    if (kind_ != FOLLOWING) return nullptr;
+                    subtree_ = after(subtree_);
+                    if (subtree_) currentType_ = subtree_->getNodeType();
+                    return subtree_;
+                }
+                if (DOMNode* next = nextSiblingOf(n, type)) {
+                    n = next;
+                    break;
+                }
+                n = internal::domParent(n);
+                if (!n) return nullptr;
+                type = n->getNodeType();
+            }
+        }
+        type = n->getNodeType();
+        switch (type) {
+            case DOMNode::ELEMENT_NODE:
+            case DOMNode::TEXT_NODE:
+            case DOMNode::CDATA_SECTION_NODE:
+            case DOMNode::PROCESSING_INSTRUCTION_NODE:
+            case DOMNode::COMMENT_NODE:
+                currentType_ = type;
+                return n;
+            case DOMNode::ENTITY_REFERENCE_NODE:
+                child = n->getFirstChild();
+                break;
+            default:
+                child = nullptr;  // a document type or another node the view leaves out
+                break;
+        }
     }
-    if (kind_ != FOLLOWING) return nullptr;
-    subtree_ = after(subtree_);
-    if (subtree_) w.reset(subtree_);
-    return subtree_;
 }
 
 DOMNode* TreeAxis::next() {
     DOMNode* n = current_;
-    current_ = walk();
+    current_ = walk(n, currentType_);
     return n;
+}
+
+DOMNode* TreeAxis::find(Step::Test* test, const XPath::Budget* budget) {
+    if (test != tested_) {
+        tested_ = test;
+        testKind_ = OTHER_TEST;
+        if (const NodeTypeTest* type = dynamic_cast<const NodeTypeTest*>(test)) {
+            if (type->anyNode()) testKind_ = ANY_NODE;
+            if (type->kind() == NodeTypeTest::TEXT) testKind_ = ANY_TEXT;
+        } else if (const NameTest* name = dynamic_cast<const NameTest*>(test)) {
+            testKind_ = name->wildcard_ && !name->prefix_ ? ANY_ELEMENT : NAMED_ELEMENT;
+        }
+    }
+    while (DOMNode* n = current_) {
+        const int type = currentType_;
+        current_ = walk(n, type);
+        if (budget) budget->visit();
+        switch (testKind_) {
+            case ANY_NODE:
+                return n;
+            case ANY_TEXT:
+                if (type == DOMNode::TEXT_NODE || type == DOMNode::CDATA_SECTION_NODE) return n;
+                break;
+            case ANY_ELEMENT:
+                if (type == DOMNode::ELEMENT_NODE) return n;
+                break;
+            case NAMED_ELEMENT:
+                if (type == DOMNode::ELEMENT_NODE && static_cast<NameTest*>(test)->matchesName(n)) {
+                    return n;
+                }
+                break;
+            default:
+                if (test->matches(n)) return n;
+                break;
+        }
+    }
+    return nullptr;
 }
 
 void TreeAxis::print(std::ostream& out) const { out << kTreeNames[kind_]; }
@@ -551,6 +656,8 @@ void NameTest::prepare(Step::Axis::PrincipalType principalType, const XPath::Bin
 bool NameTest::sameName(const XMLCh* name) {
     if (name == nameHit_) return true;
     if (name == nameMiss_) return false;
+    // Names met in turn mostly differ in their first unit.
+    if (name[0] != localName_[0]) return false;
     if (!StringUtil::eq(name, localName_)) {
         nameMiss_ = name;
         return false;
@@ -587,12 +694,15 @@ bool NameTest::matches(DOMNode* node) {
         case Step::Axis::ATTRIBUTE:
             break;
     }
-    if (wildcard_ && !prefix_) return true;
-    if (!sameNamespace(node->getNamespaceURI())) return false;
-    if (wildcard_) return true;
+    return matchesName(node);
+}
+
+// The local name first: it tells most nodes apart.
+bool NameTest::matchesName(DOMNode* node) {
+    if (wildcard_) return !prefix_ || sameNamespace(node->getNamespaceURI());
     // Nodes made without namespace support have no local name: their name stands for it.
     const XMLCh* local = node->getLocalName();
-    return sameName(local ? local : node->getNodeName());
+    return sameName(local ? local : node->getNodeName()) && sameNamespace(node->getNamespaceURI());
 }
 
 void NameTest::print(std::ostream& out) const {
@@ -706,6 +816,8 @@ Step::Step(XPath* context, Axis* axis, Test* test, const std::vector<XPath*>& pr
       singlePending_(false),
       source_(nullptr),
       own_(nullptr),
+      tree_(nullptr),
+      axisTree_(dynamic_cast<TreeAxis*>(axis)),
       shape_(0),
       start_(nullptr) {
     struct Adopted {
@@ -848,8 +960,10 @@ const XPath::Budget* Step::start(DOMNode* node, unsigned int position, const Bin
     Step* inner = inner_;
     int axisClass = axisClass_;
     active_ = axis_;
+    tree_ = axisTree_;
     if (shortcut_ && !budget && !rebound && context_ == skipped_) {
         active_ = shortcut_;
+        tree_ = static_cast<TreeAxis*>(shortcut_);
         context = skipped_->context_;
         primitive = shortcutPrimitive_;
         inner = shortcutInner_;
@@ -1034,6 +1148,7 @@ bool StepIterator::advance() {
 DOMNode* StepIterator::candidate() {
     std::vector<DOMNode*>& buffer = step_->buffer_;
     if (cursor_ < buffer.size()) return buffer[cursor_++];
+    if (step_->tree_) return step_->tree_->find(step_->test_, budget_);
     Step::Axis* axis = step_->active_;
     Step::Test* test = step_->test_;
     while (axis->hasNext()) {
@@ -1093,6 +1208,9 @@ double StepIterator::last(std::size_t level) {
         cursor_ = 0;
         Step::Axis* axis = step_->active_;
         Step::Test* test = step_->test_;
+        if (TreeAxis* tree = step_->tree_) {
+            while (DOMNode* n = tree->find(test, budget_)) buffer.push_back(n);
+        }
         while (axis->hasNext()) {
             DOMNode* n = axis->next();
             if (budget_) budget_->visit();

@@ -490,6 +490,7 @@ private:
 
 class OrderedIterator;
 class Step;
+class TreeAxis;
 namespace internal {
 class NodeStream;
 }
@@ -627,6 +628,8 @@ private:
     bool singlePending_;    // ... not begun yet
     StepIterator* source_;  // the context step's own iterator, or null
     StepIterator* own_;     // this step's iterator when it serves as the context of another
+    TreeAxis* tree_;        // active_ as a TreeAxis, else null
+    TreeAxis* axisTree_;    // axis_ as a TreeAxis, else null
     unsigned int shape_;    // what is known of the nodes of the current evaluation
     DOMNode* start_;        // the one node the current evaluation's path started from, or null
 };
@@ -704,14 +707,21 @@ public:
     void print(std::ostream& out) const override;
 
 private:
-    struct Walk;
-    DOMNode* walk();
+    friend class StepIterator;
+    /// The next candidate that passes `test`, each candidate counted on `budget` when there is
+    /// one; null at the end. One call walks over the candidates that fail, matching the common
+    /// tests in place, instead of a hasNext(), next() and matches() per candidate.
+    DOMNode* find(Step::Test* test, const XPath::Budget* budget);
+    /// The candidate after n, of type `type`; sets currentType_.
+    DOMNode* walk(DOMNode* n, int type);
 
     Kind kind_;
     DOMNode* current_;
-    DOMNode* subtree_;  // the subtree being walked: the context node's, or for following the
-                        // current one of those after the context node
-    Walk* walk_;
+    int currentType_;     // the node type of current_
+    DOMNode* subtree_;    // the subtree being walked: the context node's, or for following the
+                          // current one of those after the context node
+    Step::Test* tested_;  // the test last given to find(), and how it is matched
+    int testKind_;
 };
 
 /// preceding: the nodes before the context node in reverse document order, ancestors excluded.
@@ -797,6 +807,7 @@ public:
     static NodeTypeTest* create(const XMLCh* name, XMLCh* literal);
     /// Whether this is node(), which every node passes.
     bool anyNode() const { return kind_ == NODE; }
+    Kind kind() const { return kind_; }
     bool matches(DOMNode* node) override;
     void print(std::ostream& out) const override;
 
@@ -820,6 +831,9 @@ public:
     void print(std::ostream& out) const override;
 
 private:
+    friend class TreeAxis;
+    /// matches() for an element or an attribute, whose type has been checked.
+    bool matchesName(DOMNode* node);
     bool sameName(const XMLCh* name);
     bool sameNamespace(const XMLCh* uri);
 
