@@ -818,6 +818,7 @@ Step::Step(XPath* context, Axis* axis, Test* test, const std::vector<XPath*>& pr
       own_(nullptr),
       tree_(nullptr),
       axisTree_(dynamic_cast<TreeAxis*>(axis)),
+      attributeOnly_(false),
       shape_(0),
       start_(nullptr) {
     struct Adopted {
@@ -851,6 +852,10 @@ Step::Step(XPath* context, Axis* axis, Test* test, const std::vector<XPath*>& pr
         primitive_ = dynamic_cast<Primitive*>(context_);
         inner_ = dynamic_cast<Step*>(context_);
     }
+    const AttributeAxis* attributes = dynamic_cast<const AttributeAxis*>(axis_);
+    attributeOnly_ = attributes && attributes->principalType() == Axis::ATTRIBUTE &&
+                     dynamic_cast<NameTest*>(test_) && predicates_.empty() && primitive_ &&
+                     primitive_->relative_ && primitive_->type(noBindings()) == NODE_SET;
     if (shortcut_) {
         shortcutClass_ = axisClass(shortcut_);
         shortcutPrimitive_ = dynamic_cast<Primitive*>(skipped_->context_);
@@ -995,6 +1000,24 @@ const XPath::Budget* Step::start(DOMNode* node, unsigned int position, const Bin
     for (StepIterator::State* s : states_) s->bind(bindings);
     buffer_.clear();
     return budget;
+}
+
+int Step::someAttributeEquals(DOMNode* node, const BindingMap& bindings, const XMLCh* text,
+                              bool equal) {
+    if (!attributeOnly_ || budgetOf(bindings)) return -1;
+    test_->prepare(Axis::ATTRIBUTE, bindings);
+    if (node->getNodeType() != DOMNode::ELEMENT_NODE) return 0;
+    xercesc::DOMNamedNodeMap* map = node->getAttributes();
+    const XMLSize_t length = map ? map->getLength() : 0;
+    for (XMLSize_t i = 0; i < length; ++i) {
+        DOMNode* a = map->item(i);
+        // The name first: it rules out nearly every attribute.
+        if (!test_->matches(a) || internal::attributeKind(a) != internal::ORDINARY_ATTRIBUTE) {
+            continue;
+        }
+        if (StringUtil::eq(internal::attributeValue(a), text) == equal) return 1;
+    }
+    return 0;
 }
 
 StepIterator* Step::restart(DOMNode* node, unsigned int position, const BindingMap& bindings) {

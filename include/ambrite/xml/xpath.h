@@ -589,12 +589,18 @@ public:
 private:
     friend class StepIterator;
     friend class XPathFilter;
+    friend class Operator;
     friend class internal::NodeStream;
 
     /// Sets an evaluation up as nodeSet() does, short of the iterator; gives the budget in force.
     const Budget* start(DOMNode* node, unsigned int position, const BindingMap& bindings);
     /// Starts an evaluation read through this step's own iterator, as the context of another.
     StepIterator* restart(DOMNode* node, unsigned int position, const BindingMap& bindings);
+    /// For "@name = 'text'" (or "!=" when not `equal`): 1 when some attribute of `node` the step
+    /// selects has (or has not) the value `text`, else 0, found without starting the step; -1
+    /// when the step is not attribute::name from the context node or a Budget counts visits.
+    int someAttributeEquals(DOMNode* node, const BindingMap& bindings, const XMLCh* text,
+                            bool equal);
 
     XPath* context_;
     Axis* axis_;
@@ -630,6 +636,7 @@ private:
     StepIterator* own_;     // this step's iterator when it serves as the context of another
     TreeAxis* tree_;        // active_ as a TreeAxis, else null
     TreeAxis* axisTree_;    // axis_ as a TreeAxis, else null
+    bool attributeOnly_;    // attribute::name from the context node, without predicates
     unsigned int shape_;    // what is known of the nodes of the current evaluation
     DOMNode* start_;        // the one node the current evaluation's path started from, or null
 };
