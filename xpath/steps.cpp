@@ -152,6 +152,66 @@ void XPath::Budget::exceeded() const {
 // ---------------------------------------------------------------------------------------------
 // Axes
 
+namespace {
+
+// How the tree and child walks match a test: every node, texts and CDATA sections, every
+// element, elements by name, or through the test itself.
+enum TestKind { ANY_NODE, ANY_TEXT, ANY_ELEMENT, NAMED_ELEMENT, OTHER_TEST };
+
+int testKind(Step::Test* test) {
+    if (const NodeTypeTest* type = dynamic_cast<const NodeTypeTest*>(test)) {
+        if (type->anyNode()) return ANY_NODE;
+        if (type->kind() == NodeTypeTest::TEXT) return ANY_TEXT;
+    } else if (const NameTest* name = dynamic_cast<const NameTest*>(test)) {
+        return name->anyElement() ? ANY_ELEMENT : NAMED_ELEMENT;
+    }
+    return OTHER_TEST;
+}
+
+// Whether n, of node type `type`, passes `test` of that kind on an axis of elements.
+inline bool passes(Step::Test* test, int kind, DOMNode* n, int type) {
+    switch (kind) {
+        case ANY_NODE:
+            return true;
+        case ANY_TEXT:
+            return type == DOMNode::TEXT_NODE || type == DOMNode::CDATA_SECTION_NODE;
+        case ANY_ELEMENT:
+            return type == DOMNode::ELEMENT_NODE;
+        case NAMED_ELEMENT:
+            return type == DOMNode::ELEMENT_NODE && static_cast<NameTest*>(test)->matchesName(n);
+        default:
+            return test->matches(n);
+    }
+}
+
+// The links of elements and texts, nearly every node a walk passes, are read from the
+// implementation objects the parser made rather than through a virtual call each; the few
+// other nodes are asked.
+DOMNode* firstChildOf(DOMNode* n, int type) {
+    switch (type) {
+        case DOMNode::ELEMENT_NODE:
+            return static_cast<xercesc::DOMElementImpl*>(n)->fParent.fFirstChild;
+        case DOMNode::DOCUMENT_NODE:
+        case DOMNode::ENTITY_REFERENCE_NODE:
+            return n->getFirstChild();
+        default:
+            return nullptr;
+    }
+}
+
+DOMNode* nextSiblingOf(DOMNode* n, int type) {
+    switch (type) {
+        case DOMNode::ELEMENT_NODE:
+            return static_cast<xercesc::DOMElementImpl*>(n)->fChild.nextSibling;
+        case DOMNode::TEXT_NODE:
+            return static_cast<xercesc::DOMTextImpl*>(n)->fChild.nextSibling;
+        default:
+            return n->getNextSibling();
+    }
+}
+
+}  // namespace
+
 Step::Axis::~Axis() { delete source_; }
 
 Step::Axis* Step::Axis::create(const XMLCh* name) {
@@ -275,16 +335,20 @@ DOMNode* LinearAxis::next() {
     return n;
 }
 
+DOMNode* LinearAxis::findChild(Step::Test* test, int testKind, const XPath::Budget* budget) {
+    while (DOMNode* n = current_) {
+        const int type = n->getNodeType();
+        current_ = childFrom(nextSiblingOf(n, type));
+        if (budget) budget->visit();
+        if (passes(test, testKind, n, type)) return n;
+    }
+    return nullptr;
+}
+
 void LinearAxis::print(std::ostream& out) const { out << kLinearNames[kind_]; }
 
 TreeAxis::TreeAxis(Kind kind)
-    : Axis(ELEMENT),
-      kind_(kind),
-      current_(nullptr),
-      currentType_(0),
-      subtree_(nullptr),
-      tested_(nullptr),
-      testKind_(0) {}
+    : Axis(ELEMENT), kind_(kind), current_(nullptr), currentType_(0), subtree_(nullptr) {}
 
 TreeAxis::~TreeAxis() {}
 
@@ -298,36 +362,6 @@ DOMNode* after(DOMNode* n) {
     }
     return nullptr;
 }
-
-// The links of elements and texts, nearly every node a walk passes, are read from the
-// implementation objects the parser made rather than through a virtual call each; the few
-// other nodes are asked.
-DOMNode* firstChildOf(DOMNode* n, int type) {
-    switch (type) {
-        case DOMNode::ELEMENT_NODE:
-            return static_cast<xercesc::DOMElementImpl*>(n)->fParent.fFirstChild;
-        case DOMNode::DOCUMENT_NODE:
-        case DOMNode::ENTITY_REFERENCE_NODE:
-            return n->getFirstChild();
-        default:
-            return nullptr;
-    }
-}
-
-DOMNode* nextSiblingOf(DOMNode* n, int type) {
-    switch (type) {
-        case DOMNode::ELEMENT_NODE:
-            return static_cast<xercesc::DOMElementImpl*>(n)->fChild.nextSibling;
-        case DOMNode::TEXT_NODE:
-            return static_cast<xercesc::DOMTextImpl*>(n)->fChild.nextSibling;
-        default:
-            return n->getNextSibling();
-    }
-}
-
-// How find() matches a test: every node, texts and CDATA sections, every element, elements by
-// name, or through the test itself.
-enum TestKind { UNCLASSIFIED, ANY_NODE, ANY_TEXT, ANY_ELEMENT, NAMED_ELEMENT, OTHER_TEST };
 
 }  // namespace
 
@@ -397,39 +431,12 @@ DOMNode* TreeAxis::next() {
     return n;
 }
 
-DOMNode* TreeAxis::find(Step::Test* test, const XPath::Budget* budget) {
-    if (test != tested_) {
-        tested_ = test;
-        testKind_ = OTHER_TEST;
-        if (const NodeTypeTest* type = dynamic_cast<const NodeTypeTest*>(test)) {
-            if (type->anyNode()) testKind_ = ANY_NODE;
-            if (type->kind() == NodeTypeTest::TEXT) testKind_ = ANY_TEXT;
-        } else if (const NameTest* name = dynamic_cast<const NameTest*>(test)) {
-            testKind_ = name->wildcard_ && !name->prefix_ ? ANY_ELEMENT : NAMED_ELEMENT;
-        }
-    }
+DOMNode* TreeAxis::find(Step::Test* test, int testKind, const XPath::Budget* budget) {
     while (DOMNode* n = current_) {
         const int type = currentType_;
         current_ = walk(n, type);
         if (budget) budget->visit();
-        switch (testKind_) {
-            case ANY_NODE:
-                return n;
-            case ANY_TEXT:
-                if (type == DOMNode::TEXT_NODE || type == DOMNode::CDATA_SECTION_NODE) return n;
-                break;
-            case ANY_ELEMENT:
-                if (type == DOMNode::ELEMENT_NODE) return n;
-                break;
-            case NAMED_ELEMENT:
-                if (type == DOMNode::ELEMENT_NODE && static_cast<NameTest*>(test)->matchesName(n)) {
-                    return n;
-                }
-                break;
-            default:
-                if (test->matches(n)) return n;
-                break;
-        }
+        if (passes(test, testKind, n, type)) return n;
     }
     return nullptr;
 }
@@ -818,6 +825,9 @@ Step::Step(XPath* context, Axis* axis, Test* test, const std::vector<XPath*>& pr
       own_(nullptr),
       tree_(nullptr),
       axisTree_(dynamic_cast<TreeAxis*>(axis)),
+      children_(nullptr),
+      axisChildren_(nullptr),
+      testKind_(testKind(test)),
       attributeOnly_(false),
       shape_(0),
       start_(nullptr) {
@@ -852,6 +862,8 @@ Step::Step(XPath* context, Axis* axis, Test* test, const std::vector<XPath*>& pr
         primitive_ = dynamic_cast<Primitive*>(context_);
         inner_ = dynamic_cast<Step*>(context_);
     }
+    LinearAxis* linear = dynamic_cast<LinearAxis*>(axis_);
+    if (linear && linear->kind() == LinearAxis::CHILD) axisChildren_ = linear;
     const AttributeAxis* attributes = dynamic_cast<const AttributeAxis*>(axis_);
     attributeOnly_ = attributes && attributes->principalType() == Axis::ATTRIBUTE &&
                      dynamic_cast<NameTest*>(test_) && predicates_.empty() && primitive_ &&
@@ -966,9 +978,11 @@ const XPath::Budget* Step::start(DOMNode* node, unsigned int position, const Bin
     int axisClass = axisClass_;
     active_ = axis_;
     tree_ = axisTree_;
+    children_ = axisChildren_;
     if (shortcut_ && !budget && !rebound && context_ == skipped_) {
         active_ = shortcut_;
         tree_ = static_cast<TreeAxis*>(shortcut_);
+        children_ = nullptr;
         context = skipped_->context_;
         primitive = shortcutPrimitive_;
         inner = shortcutInner_;
@@ -1148,16 +1162,23 @@ DOMNode* StepIterator::next() {
 bool StepIterator::advance() {
     started_ = true;
     Step& step = *step_;
-    if (step.singlePending_) {
-        step.singlePending_ = false;
-        step.active_->begin(step.single_);
-    } else if (step.source_) {
-        if (!step.source_->hasNext()) return false;
-        step.active_->begin(step.source_->next());
-    } else if (!step.active_->advance()) {
-        return false;
+    for (;;) {
+        if (step.singlePending_) {
+            step.singlePending_ = false;
+            step.active_->begin(step.single_);
+        } else if (step.source_) {
+            if (!step.source_->hasNext()) return false;
+            step.active_->begin(step.source_->next());
+        } else if (!step.active_->advance()) {
+            return false;
+        }
+        if (budget_) budget_->visit();
+        // A context node without children or descendants to walk is passed over at once.
+        if (step.tree_ ? step.tree_->current_ != nullptr
+                       : !step.children_ || step.children_->current_ != nullptr) {
+            break;
+        }
     }
-    if (budget_) budget_->visit();
     for (State* s : step_->states_) s->position_ = 1;
     lastLevel_ = 0;
     lastValue_ = step_->active_->knownSize();
@@ -1171,7 +1192,10 @@ bool StepIterator::advance() {
 DOMNode* StepIterator::candidate() {
     std::vector<DOMNode*>& buffer = step_->buffer_;
     if (cursor_ < buffer.size()) return buffer[cursor_++];
-    if (step_->tree_) return step_->tree_->find(step_->test_, budget_);
+    if (step_->tree_) return step_->tree_->find(step_->test_, step_->testKind_, budget_);
+    if (step_->children_) {
+        return step_->children_->findChild(step_->test_, step_->testKind_, budget_);
+    }
     Step::Axis* axis = step_->active_;
     Step::Test* test = step_->test_;
     while (axis->hasNext()) {
@@ -1232,7 +1256,12 @@ double StepIterator::last(std::size_t level) {
         Step::Axis* axis = step_->active_;
         Step::Test* test = step_->test_;
         if (TreeAxis* tree = step_->tree_) {
-            while (DOMNode* n = tree->find(test, budget_)) buffer.push_back(n);
+            while (DOMNode* n = tree->find(test, step_->testKind_, budget_)) buffer.push_back(n);
+        }
+        if (LinearAxis* children = step_->children_) {
+            while (DOMNode* n = children->findChild(test, step_->testKind_, budget_)) {
+                buffer.push_back(n);
+            }
         }
         while (axis->hasNext()) {
             DOMNode* n = axis->next();

@@ -42,12 +42,13 @@ TEST(Step, AxesAgreeWithTheTreeModel) {
                     << doc << " " << axis << " from " << label(n);
             }
         }
-        // The tests that tree walks match in place agree with the same tests as predicates, in
-        // the document and in a copy of its content outside it.
+        // The tests that tree and child walks match in place agree with the same tests as
+        // predicates, in the document and in a copy of its content outside it.
         env.bind("n", new XPath::Namespace(u"v"));
         for (DOMNode* top : {static_cast<DOMNode*>(env.doc.get()), env.root()->cloneNode(true)}) {
             for (DOMNode* n : env.nodes("descendant-or-self::node() | .//@*", top)) {
-                for (std::string axis : {"descendant::", "descendant-or-self::", "following::"}) {
+                for (std::string axis :
+                     {"child::", "descendant::", "descendant-or-self::", "following::"}) {
                     for (std::string test : {"*", "text()", "b", "n:*", "n:c", "comment()"}) {
                         ASSERT_EQ(env.nodes(axis + test, n),
                                   env.nodes(axis + "node()[self::" + test + "]", n))

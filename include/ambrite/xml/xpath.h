@@ -491,6 +491,7 @@ private:
 class OrderedIterator;
 class Step;
 class TreeAxis;
+class LinearAxis;
 namespace internal {
 class NodeStream;
 }
@@ -636,9 +637,12 @@ private:
     StepIterator* own_;     // this step's iterator when it serves as the context of another
     TreeAxis* tree_;        // active_ as a TreeAxis, else null
     TreeAxis* axisTree_;    // axis_ as a TreeAxis, else null
-    bool attributeOnly_;    // attribute::name from the context node, without predicates
-    unsigned int shape_;    // what is known of the nodes of the current evaluation
-    DOMNode* start_;        // the one node the current evaluation's path started from, or null
+    LinearAxis* children_;  // active_ as a child axis, else null
+    LinearAxis* axisChildren_;
+    int testKind_;        // how the tree and child walks match test_
+    bool attributeOnly_;  // attribute::name from the context node, without predicates
+    unsigned int shape_;  // what is known of the nodes of the current evaluation
+    DOMNode* start_;      // the one node the current evaluation's path started from, or null
 };
 
 /// Walks one axis from each node of a context node set in turn.
@@ -692,7 +696,10 @@ public:
     void print(std::ostream& out) const override;
 
 private:
+    friend class StepIterator;
     DOMNode* childFrom(DOMNode* n);
+    /// As TreeAxis::find(), for the child axis.
+    DOMNode* findChild(Step::Test* test, int testKind, const XPath::Budget* budget);
 
     Kind kind_;
     DOMNode* current_;
@@ -717,18 +724,17 @@ private:
     friend class StepIterator;
     /// The next candidate that passes `test`, each candidate counted on `budget` when there is
     /// one; null at the end. One call walks over the candidates that fail, matching the common
-    /// tests in place, instead of a hasNext(), next() and matches() per candidate.
-    DOMNode* find(Step::Test* test, const XPath::Budget* budget);
+    /// tests in place (`testKind` says how), instead of a hasNext(), next() and matches() per
+    /// candidate.
+    DOMNode* find(Step::Test* test, int testKind, const XPath::Budget* budget);
     /// The candidate after n, of type `type`; sets currentType_.
     DOMNode* walk(DOMNode* n, int type);
 
     Kind kind_;
     DOMNode* current_;
-    int currentType_;     // the node type of current_
-    DOMNode* subtree_;    // the subtree being walked: the context node's, or for following the
-                          // current one of those after the context node
-    Step::Test* tested_;  // the test last given to find(), and how it is matched
-    int testKind_;
+    int currentType_;   // the node type of current_
+    DOMNode* subtree_;  // the subtree being walked: the context node's, or for following the
+                        // current one of those after the context node
 };
 
 /// preceding: the nodes before the context node in reverse document order, ancestors excluded.
@@ -837,10 +843,12 @@ public:
     bool matches(DOMNode* node) override;
     void print(std::ostream& out) const override;
 
-private:
-    friend class TreeAxis;
-    /// matches() for an element or an attribute, whose type has been checked.
+    /// Whether this is "*", which every element passes.
+    bool anyElement() const { return wildcard_ && !prefix_; }
+    /// matches() for a node the principal type of the axis allows, which is not checked.
     bool matchesName(DOMNode* node);
+
+private:
     bool sameName(const XMLCh* name);
     bool sameNamespace(const XMLCh* uri);
 
