@@ -829,6 +829,7 @@ Step::Step(XPath* context, Axis* axis, Test* test, const std::vector<XPath*>& pr
       axisChildren_(nullptr),
       testKind_(testKind(test)),
       attributeOnly_(false),
+      narrowing_(0),
       shape_(0),
       start_(nullptr) {
     struct Adopted {
@@ -868,6 +869,10 @@ Step::Step(XPath* context, Axis* axis, Test* test, const std::vector<XPath*>& pr
     attributeOnly_ = attributes && attributes->principalType() == Axis::ATTRIBUTE &&
                      dynamic_cast<NameTest*>(test_) && predicates_.empty() && primitive_ &&
                      primitive_->relative_ && primitive_->type(noBindings()) == NODE_SET;
+    if (predicates_.empty() && inner_) {
+        if (axisClass_ == AFTER) narrowing_ = AFTER;
+        if (dynamic_cast<PrecedingAxis*>(axis_)) narrowing_ = REVERSE;
+    }
     if (shortcut_) {
         shortcutClass_ = axisClass(shortcut_);
         shortcutPrimitive_ = dynamic_cast<Primitive*>(skipped_->context_);
@@ -1005,6 +1010,7 @@ const XPath::Budget* Step::start(DOMNode* node, unsigned int position, const Bin
         source_ = nodes;
         source = nodes->shape_;
         start_ = nodes->start_;
+        if (narrowing_ && !budget && !(source & SINGLE)) source = narrow(source);
     } else {
         active_->setSource(context->nodeSet(node, position, bindings));
     }
@@ -1032,6 +1038,42 @@ int Step::someAttributeEquals(DOMNode* node, const BindingMap& bindings, const X
         if (StringUtil::eq(internal::attributeValue(a), text) == equal) return 1;
     }
     return 0;
+}
+
+// The preceding nodes of the last context node in document order hold those of every other: a
+// node before an earlier one that is not its ancestor ends before it, so is no ancestor of the
+// last one either. The following nodes of the context node whose subtree ends first hold those
+// of every other: the first in document order, or the first of its descendants among them,
+// and so on down. Attributes, whose axes are taken from their element, and nodes that document
+// order cannot place are read as they are.
+unsigned int Step::narrow(unsigned int source) {
+    contexts_.clear();
+    internal::readAll(source_, contexts_);
+    source_ = nullptr;
+    bool plain = true;
+    for (DOMNode* n : contexts_) {
+        plain = plain && n->getNodeType() != DOMNode::ATTRIBUTE_NODE && internal::placed(n);
+    }
+    if (!plain) {
+        active_->setSource(new BasicIterator(contexts_));
+        return source;
+    }
+    ordered_ = contexts_;
+    internal::documentOrder(ordered_);
+    if (ordered_.empty()) return source;
+    DOMNode* chosen = ordered_.back();
+    if (narrowing_ == AFTER) {
+        chosen = ordered_[0];
+        for (std::size_t i = 1; i < ordered_.size(); ++i) {
+            DOMNode* p = internal::parent(ordered_[i]);
+            while (p && p != chosen) p = internal::parent(p);
+            if (!p) break;
+            chosen = ordered_[i];
+        }
+    }
+    single_ = chosen;
+    singlePending_ = true;
+    return DISTINCT | ORDERED | DISJOINT | SINGLE | PLACED;
 }
 
 StepIterator* Step::restart(DOMNode* node, unsigned int position, const BindingMap& bindings) {

@@ -165,3 +165,15 @@ TEST(Step, EvaluatesEveryAxisAndFunctionThroughAllocationFailures) {
         {"concat(lang('en'), (//text())[last()], -1 * 2 div 4 mod 3, 1 < 2 and 2 >= 1 or 0 != 0)", "true4-0.5true"}});
     // clang-format on
 }
+
+// following and preceding from many context nodes are read from the one whose nodes hold all
+// the others': nested contexts, and attributes, whose axes start from their element.
+TEST(Step, FollowingAndPrecedingFromManyContextsAreTheirUnion) {
+    Env env("<r><e x='1'><c/>t<d/></e><f/></r>");
+    // clang-format off
+    check(env, {{"count((//@x | //c)/self::node()/following::node())", "3"},
+        {"count((//c | //e)/self::node()/following::node())", "3"},
+        {"count((//d | //@x)/self::node()/preceding::node())", "2"},
+        {"count((//f | //c)/self::node()/preceding::node())", "4"}});
+    // clang-format on
+}

@@ -641,6 +641,14 @@ private:
     LinearAxis* axisChildren_;
     int testKind_;        // how the tree and child walks match test_
     bool attributeOnly_;  // attribute::name from the context node, without predicates
+    // following and preceding steps without predicates from the nodes of a context step: the
+    // nodes from all contexts are those from one of them (see narrow()), unless a Budget counts
+    // the visits of each.
+    int narrowing_;  // the axis class when the step can be narrowed so, else 0
+    std::vector<DOMNode*> contexts_, ordered_;
+    /// Reads the context nodes from source_ and leaves the one whose axis holds all the others'
+    /// as the single context; gives the shape of the context nodes.
+    unsigned int narrow(unsigned int source);
     unsigned int shape_;  // what is known of the nodes of the current evaluation
     DOMNode* start_;      // the one node the current evaluation's path started from, or null
 };
