@@ -36,6 +36,38 @@ namespace internal {
 
 namespace {
 
+// Xerces-C finds a node's previous sibling and a parent's last child through a dynamic_cast
+// each. For elements and texts the links are read directly: the previous link of a first child
+// points to the last child, and a flag marks the first child.
+DOMNode* previousOf(DOMNode* n) {
+    switch (n->getNodeType()) {
+        case DOMNode::ELEMENT_NODE: {
+            const xercesc::DOMElementImpl* e = static_cast<xercesc::DOMElementImpl*>(n);
+            return e->fNode.isFirstChild() ? nullptr : e->fChild.previousSibling;
+        }
+        case DOMNode::TEXT_NODE: {
+            const xercesc::DOMTextImpl* t = static_cast<xercesc::DOMTextImpl*>(n);
+            return t->fNode.isFirstChild() ? nullptr : t->fChild.previousSibling;
+        }
+        default:
+            return n->getPreviousSibling();
+    }
+}
+
+DOMNode* lastOf(DOMNode* n) {
+    if (n->getNodeType() != DOMNode::ELEMENT_NODE) return n->getLastChild();
+    DOMNode* first = static_cast<xercesc::DOMElementImpl*>(n)->fParent.fFirstChild;
+    if (!first) return nullptr;
+    switch (first->getNodeType()) {
+        case DOMNode::ELEMENT_NODE:
+            return static_cast<xercesc::DOMElementImpl*>(first)->fChild.previousSibling;
+        case DOMNode::TEXT_NODE:
+            return static_cast<xercesc::DOMTextImpl*>(first)->fChild.previousSibling;
+        default:
+            return n->getLastChild();
+    }
+}
+
 // The first node of the view at or after s among its siblings: entity references are entered,
 // invisible nodes skipped, and after the last child of an entity reference the run goes on after
 // the reference.
@@ -69,7 +101,7 @@ DOMNode* backward(DOMNode* s) {
             return s;
         }
         DOMNode* previous;
-        while (!(previous = s->getPreviousSibling())) {
+        while (!(previous = previousOf(s))) {
             s = s->getParentNode();
             if (!s || !isEntityReference(s)) return nullptr;
         }
@@ -87,7 +119,7 @@ DOMNode* firstChild(DOMNode* n) {
 
 DOMNode* lastChild(DOMNode* n) {
     if (!isContainer(n)) return nullptr;
-    DOMNode* child = n->getLastChild();
+    DOMNode* child = lastOf(n);
     return child ? backward(child) : nullptr;
 }
 
@@ -104,7 +136,7 @@ DOMNode* nextSibling(DOMNode* n) {
 DOMNode* previousSibling(DOMNode* n) {
     if (n->getNodeType() == DOMNode::ATTRIBUTE_NODE) return nullptr;
     DOMNode* previous;
-    while (!(previous = n->getPreviousSibling())) {
+    while (!(previous = previousOf(n))) {
         n = n->getParentNode();
         if (!n || !isEntityReference(n)) return nullptr;
     }
