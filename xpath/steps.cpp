@@ -1076,15 +1076,17 @@ int Step::someAttributeEquals(DOMNode* node, const BindingMap& bindings, const X
 // node before an earlier one that is not its ancestor ends before it, so is no ancestor of the
 // last one either. The following nodes of the context node whose subtree ends first hold those
 // of every other: the first in document order, or the first of its descendants among them,
-// and so on down. Attributes, whose axes are taken from their element, and nodes that document
-// order cannot place are read as they are.
+// and so on down. Attributes, whose axes are taken from their element, nodes of several
+// documents and nodes that document order cannot place are read as they are.
 unsigned int Step::narrow(unsigned int source) {
     contexts_.clear();
     internal::readAll(source_, contexts_);
     source_ = nullptr;
+    DOMNode* document = contexts_.empty() ? nullptr : DOMUtil::getOwnerDocument(contexts_[0]);
     bool plain = true;
     for (DOMNode* n : contexts_) {
-        plain = plain && n->getNodeType() != DOMNode::ATTRIBUTE_NODE && internal::placed(n);
+        plain = plain && n->getNodeType() != DOMNode::ATTRIBUTE_NODE &&
+                DOMUtil::getOwnerDocument(n) == document && internal::placed(n);
     }
     if (!plain) {
         active_->setSource(new BasicIterator(contexts_));

@@ -167,13 +167,16 @@ TEST(Step, EvaluatesEveryAxisAndFunctionThroughAllocationFailures) {
 }
 
 // following and preceding from many context nodes are read from the one whose nodes hold all
-// the others': nested contexts, and attributes, whose axes start from their element.
+// the others': nested contexts, attributes, whose axes start from their element, and two
+// documents.
 TEST(Step, FollowingAndPrecedingFromManyContextsAreTheirUnion) {
-    Env env("<r><e x='1'><c/>t<d/></e><f/></r>");
+    Env env("<r><e x='1'><c/>t<d/></e><f/></r>"), other("<r><e x='1'><c/>t<d/></e><f/></r>");
+    env.bind("$both", new XPath::Variable(Nodes{env.el("c"), other.el("c")}));
     // clang-format off
     check(env, {{"count((//@x | //c)/self::node()/following::node())", "3"},
         {"count((//c | //e)/self::node()/following::node())", "3"},
         {"count((//d | //@x)/self::node()/preceding::node())", "2"},
-        {"count((//f | //c)/self::node()/preceding::node())", "4"}});
+        {"count((//f | //c)/self::node()/preceding::node())", "4"},
+        {"count($both/self::node()/following::node())", "6"}});
     // clang-format on
 }
