@@ -1249,9 +1249,11 @@ bool StepIterator::advance() {
             return false;
         }
         if (budget_) budget_->visit();
-        // A context node without children or descendants to walk is passed over at once.
-        if (step.tree_ ? step.tree_->current_ != nullptr
-                       : !step.children_ || step.children_->current_ != nullptr) {
+        // A context node without candidates (no children, descendants or attributes) is passed
+        // over at once.
+        if (step.tree_       ? step.tree_->current_ != nullptr
+            : step.children_ ? step.children_->current_ != nullptr
+                             : step.active_->hasNext()) {
             break;
         }
     }
