@@ -637,6 +637,11 @@ bool Operator::compare(DOMNode* node, unsigned int position, const BindingMap& b
         // A node set against a literal: each string-value is compared in place.
         const bool leftSet = lt == NODE_SET;
         const XMLCh* text = leftSet ? rl->string_ : ll->string_;
+        if (Step* step = scratch.steps[leftSet ? 0 : 1]) {
+            const int found =
+                step->someAttributeEquals(node, bindings, text ? text : u"", kind_ == EQUAL);
+            if (found >= 0) return found == 1;
+        }
         return someNodeEquals(leftSet ? left_ : right_, scratch.steps[leftSet ? 0 : 1], node,
                               position, bindings, text ? text : u"", kind_ == EQUAL, l.text);
     }

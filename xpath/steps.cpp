@@ -36,6 +36,38 @@ namespace internal {
 
 namespace {
 
+// Xerces-C finds a node's previous sibling and a parent's last child through a dynamic_cast
+// each. For elements and texts the links are read directly: the previous link of a first child
+// points to the last child, and a flag marks the first child.
+DOMNode* previousOf(DOMNode* n) {
+    switch (n->getNodeType()) {
+        case DOMNode::ELEMENT_NODE: {
+            const xercesc::DOMElementImpl* e = static_cast<xercesc::DOMElementImpl*>(n);
+            return e->fNode.isFirstChild() ? nullptr : e->fChild.previousSibling;
+        }
+        case DOMNode::TEXT_NODE: {
+            const xercesc::DOMTextImpl* t = static_cast<xercesc::DOMTextImpl*>(n);
+            return t->fNode.isFirstChild() ? nullptr : t->fChild.previousSibling;
+        }
+        default:
+            return n->getPreviousSibling();
+    }
+}
+
+DOMNode* lastOf(DOMNode* n) {
+    if (n->getNodeType() != DOMNode::ELEMENT_NODE) return n->getLastChild();
+    DOMNode* first = static_cast<xercesc::DOMElementImpl*>(n)->fParent.fFirstChild;
+    if (!first) return nullptr;
+    switch (first->getNodeType()) {
+        case DOMNode::ELEMENT_NODE:
+            return static_cast<xercesc::DOMElementImpl*>(first)->fChild.previousSibling;
+        case DOMNode::TEXT_NODE:
+            return static_cast<xercesc::DOMTextImpl*>(first)->fChild.previousSibling;
+        default:
+            return n->getLastChild();
+    }
+}
+
 // The first node of the view at or after s among its siblings: entity references are entered,
 // invisible nodes skipped, and after the last child of an entity reference the run goes on after
 // the reference.
@@ -69,7 +101,7 @@ DOMNode* backward(DOMNode* s) {
             return s;
         }
         DOMNode* previous;
-        while (!(previous = s->getPreviousSibling())) {
+        while (!(previous = previousOf(s))) {
             s = s->getParentNode();
             if (!s || !isEntityReference(s)) return nullptr;
         }
@@ -87,7 +119,7 @@ DOMNode* firstChild(DOMNode* n) {
 
 DOMNode* lastChild(DOMNode* n) {
     if (!isContainer(n)) return nullptr;
-    DOMNode* child = n->getLastChild();
+    DOMNode* child = lastOf(n);
     return child ? backward(child) : nullptr;
 }
 
@@ -104,7 +136,7 @@ DOMNode* nextSibling(DOMNode* n) {
 DOMNode* previousSibling(DOMNode* n) {
     if (n->getNodeType() == DOMNode::ATTRIBUTE_NODE) return nullptr;
     DOMNode* previous;
-    while (!(previous = n->getPreviousSibling())) {
+    while (!(previous = previousOf(n))) {
         n = n->getParentNode();
         if (!n || !isEntityReference(n)) return nullptr;
     }
@@ -151,6 +183,66 @@ void XPath::Budget::exceeded() const {
 
 // ---------------------------------------------------------------------------------------------
 // Axes
+
+namespace {
+
+// How the tree and child walks match a test: every node, texts and CDATA sections, every
+// element, elements by name, or through the test itself.
+enum TestKind { ANY_NODE, ANY_TEXT, ANY_ELEMENT, NAMED_ELEMENT, OTHER_TEST };
+
+int testKind(Step::Test* test) {
+    if (const NodeTypeTest* type = dynamic_cast<const NodeTypeTest*>(test)) {
+        if (type->anyNode()) return ANY_NODE;
+        if (type->kind() == NodeTypeTest::TEXT) return ANY_TEXT;
+    } else if (const NameTest* name = dynamic_cast<const NameTest*>(test)) {
+        return name->anyElement() ? ANY_ELEMENT : NAMED_ELEMENT;
+    }
+    return OTHER_TEST;
+}
+
+// Whether n, of node type `type`, passes `test` of that kind on an axis of elements.
+inline bool passes(Step::Test* test, int kind, DOMNode* n, int type) {
+    switch (kind) {
+        case ANY_NODE:
+            return true;
+        case ANY_TEXT:
+            return type == DOMNode::TEXT_NODE || type == DOMNode::CDATA_SECTION_NODE;
+        case ANY_ELEMENT:
+            return type == DOMNode::ELEMENT_NODE;
+        case NAMED_ELEMENT:
+            return type == DOMNode::ELEMENT_NODE && static_cast<NameTest*>(test)->matchesName(n);
+        default:
+            return test->matches(n);
+    }
+}
+
+// The links of elements and texts, nearly every node a walk passes, are read from the
+// implementation objects the parser made rather than through a virtual call each; the few
+// other nodes are asked.
+DOMNode* firstChildOf(DOMNode* n, int type) {
+    switch (type) {
+        case DOMNode::ELEMENT_NODE:
+            return static_cast<xercesc::DOMElementImpl*>(n)->fParent.fFirstChild;
+        case DOMNode::DOCUMENT_NODE:
+        case DOMNode::ENTITY_REFERENCE_NODE:
+            return n->getFirstChild();
+        default:
+            return nullptr;
+    }
+}
+
+DOMNode* nextSiblingOf(DOMNode* n, int type) {
+    switch (type) {
+        case DOMNode::ELEMENT_NODE:
+            return static_cast<xercesc::DOMElementImpl*>(n)->fChild.nextSibling;
+        case DOMNode::TEXT_NODE:
+            return static_cast<xercesc::DOMTextImpl*>(n)->fChild.nextSibling;
+        default:
+            return n->getNextSibling();
+    }
+}
+
+}  // namespace
 
 Step::Axis::~Axis() { delete source_; }
 
@@ -275,17 +367,22 @@ DOMNode* LinearAxis::next() {
     return n;
 }
 
+DOMNode* LinearAxis::findChild(Step::Test* test, int testKind, const XPath::Budget* budget) {
+    while (DOMNode* n = current_) {
+        const int type = n->getNodeType();
+        current_ = childFrom(nextSiblingOf(n, type));
+        if (budget) budget->visit();
+        if (passes(test, testKind, n, type)) return n;
+    }
+    return nullptr;
+}
+
 void LinearAxis::print(std::ostream& out) const { out << kLinearNames[kind_]; }
 
-struct TreeAxis::Walk : public Allocated {
-    Walk() : walker(nullptr) {}
-    internal::Walker<internal::NoData, true> walker;
-};
-
 TreeAxis::TreeAxis(Kind kind)
-    : Axis(ELEMENT), kind_(kind), current_(nullptr), subtree_(nullptr), walk_(new Walk) {}
+    : Axis(ELEMENT), kind_(kind), current_(nullptr), currentType_(0), subtree_(nullptr) {}
 
-TreeAxis::~TreeAxis() { delete walk_; }
+TreeAxis::~TreeAxis() {}
 
 namespace {
 
@@ -306,27 +403,74 @@ void TreeAxis::begin(DOMNode* contextNode) {
         current_ = nullptr;
         return;
     }
-    walk_->walker.reset(subtree_);
-    current_ = kind_ == DESCENDANT ? walk() : subtree_;
+    const int type = subtree_->getNodeType();
+    if (kind_ == DESCENDANT) {
+        current_ = walk(subtree_, type);
+    } else {
+        current_ = subtree_;
+        currentType_ = type;
+    }
 }
 
-// The walker stands on the node last produced, which is being entered.
-DOMNode* TreeAxis::walk() {
-    internal::Walker<internal::NoData, true>& w = walk_->walker;
-    if (isContainer(w.node())) w.descend();
-    while (w.next()) {
-        if (w.entering() && isVisible(w.node())) return w.node();
+// Pre-order from n, the node last produced or the root of the subtree, which is entered if it
+// is an element or a document. Entity references inside are passed through: the next visible
+// node, or null past the end of the walk.
+DOMNode* TreeAxis::walk(DOMNode* n, int type) {
+    DOMNode* child = type == DOMNode::ENTITY_REFERENCE_NODE ? nullptr : firstChildOf(n, type);
+    for (;;) {
+        if (child) {
+            n = child;
+        } else {
+            // Up to the first node with a next sibling, short of leaving the subtree.
+            for (;;) {
+                if (n == subtree_) {
+                    if (kind_ != FOLLOWING) return nullptr;
+                    subtree_ = after(subtree_);
+                    if (subtree_) currentType_ = subtree_->getNodeType();
+                    return subtree_;
+                }
+                if (DOMNode* next = nextSiblingOf(n, type)) {
+                    n = next;
+                    break;
+                }
+                n = internal::domParent(n);
+                if (!n) return nullptr;
+                type = n->getNodeType();
+            }
+        }
+        type = n->getNodeType();
+        switch (type) {
+            case DOMNode::ELEMENT_NODE:
+            case DOMNode::TEXT_NODE:
+            case DOMNode::CDATA_SECTION_NODE:
+            case DOMNode::PROCESSING_INSTRUCTION_NODE:
+            case DOMNode::COMMENT_NODE:
+                currentType_ = type;
+                return n;
+            case DOMNode::ENTITY_REFERENCE_NODE:
+                child = n->getFirstChild();
+                break;
+            default:
+                child = nullptr;  // a document type or another node the view leaves out
+                break;
+        }
     }
-    if (kind_ != FOLLOWING) return nullptr;
-    subtree_ = after(subtree_);
-    if (subtree_) w.reset(subtree_);
-    return subtree_;
 }
 
 DOMNode* TreeAxis::next() {
     DOMNode* n = current_;
-    current_ = walk();
+    current_ = walk(n, currentType_);
     return n;
+}
+
+DOMNode* TreeAxis::find(Step::Test* test, int testKind, const XPath::Budget* budget) {
+    while (DOMNode* n = current_) {
+        const int type = currentType_;
+        current_ = walk(n, type);
+        if (budget) budget->visit();
+        if (passes(test, testKind, n, type)) return n;
+    }
+    return nullptr;
 }
 
 void TreeAxis::print(std::ostream& out) const { out << kTreeNames[kind_]; }
@@ -551,6 +695,8 @@ void NameTest::prepare(Step::Axis::PrincipalType principalType, const XPath::Bin
 bool NameTest::sameName(const XMLCh* name) {
     if (name == nameHit_) return true;
     if (name == nameMiss_) return false;
+    // Names met in turn mostly differ in their first unit.
+    if (name[0] != localName_[0]) return false;
     if (!StringUtil::eq(name, localName_)) {
         nameMiss_ = name;
         return false;
@@ -587,12 +733,15 @@ bool NameTest::matches(DOMNode* node) {
         case Step::Axis::ATTRIBUTE:
             break;
     }
-    if (wildcard_ && !prefix_) return true;
-    if (!sameNamespace(node->getNamespaceURI())) return false;
-    if (wildcard_) return true;
+    return matchesName(node);
+}
+
+// The local name first: it tells most nodes apart.
+bool NameTest::matchesName(DOMNode* node) {
+    if (wildcard_) return !prefix_ || sameNamespace(node->getNamespaceURI());
     // Nodes made without namespace support have no local name: their name stands for it.
     const XMLCh* local = node->getLocalName();
-    return sameName(local ? local : node->getNodeName());
+    return sameName(local ? local : node->getNodeName()) && sameNamespace(node->getNamespaceURI());
 }
 
 void NameTest::print(std::ostream& out) const {
@@ -706,6 +855,13 @@ Step::Step(XPath* context, Axis* axis, Test* test, const std::vector<XPath*>& pr
       singlePending_(false),
       source_(nullptr),
       own_(nullptr),
+      tree_(nullptr),
+      axisTree_(dynamic_cast<TreeAxis*>(axis)),
+      children_(nullptr),
+      axisChildren_(nullptr),
+      testKind_(testKind(test)),
+      attributeOnly_(false),
+      narrowing_(0),
       shape_(0),
       start_(nullptr) {
     struct Adopted {
@@ -738,6 +894,16 @@ Step::Step(XPath* context, Axis* axis, Test* test, const std::vector<XPath*>& pr
     if (axisClass_ != FILTER) {
         primitive_ = dynamic_cast<Primitive*>(context_);
         inner_ = dynamic_cast<Step*>(context_);
+    }
+    LinearAxis* linear = dynamic_cast<LinearAxis*>(axis_);
+    if (linear && linear->kind() == LinearAxis::CHILD) axisChildren_ = linear;
+    const AttributeAxis* attributes = dynamic_cast<const AttributeAxis*>(axis_);
+    attributeOnly_ = attributes && attributes->principalType() == Axis::ATTRIBUTE &&
+                     dynamic_cast<NameTest*>(test_) && predicates_.empty() && primitive_ &&
+                     primitive_->relative_ && primitive_->type(noBindings()) == NODE_SET;
+    if (predicates_.empty() && inner_) {
+        if (axisClass_ == AFTER) narrowing_ = AFTER;
+        if (dynamic_cast<PrecedingAxis*>(axis_)) narrowing_ = REVERSE;
     }
     if (shortcut_) {
         shortcutClass_ = axisClass(shortcut_);
@@ -848,8 +1014,12 @@ const XPath::Budget* Step::start(DOMNode* node, unsigned int position, const Bin
     Step* inner = inner_;
     int axisClass = axisClass_;
     active_ = axis_;
+    tree_ = axisTree_;
+    children_ = axisChildren_;
     if (shortcut_ && !budget && !rebound && context_ == skipped_) {
         active_ = shortcut_;
+        tree_ = static_cast<TreeAxis*>(shortcut_);
+        children_ = nullptr;
         context = skipped_->context_;
         primitive = shortcutPrimitive_;
         inner = shortcutInner_;
@@ -872,6 +1042,7 @@ const XPath::Budget* Step::start(DOMNode* node, unsigned int position, const Bin
         source_ = nodes;
         source = nodes->shape_;
         start_ = nodes->start_;
+        if (narrowing_ && !budget && !(source & SINGLE)) source = narrow(source);
     } else {
         active_->setSource(context->nodeSet(node, position, bindings));
     }
@@ -881,6 +1052,62 @@ const XPath::Budget* Step::start(DOMNode* node, unsigned int position, const Bin
     for (StepIterator::State* s : states_) s->bind(bindings);
     buffer_.clear();
     return budget;
+}
+
+int Step::someAttributeEquals(DOMNode* node, const BindingMap& bindings, const XMLCh* text,
+                              bool equal) {
+    if (!attributeOnly_ || budgetOf(bindings)) return -1;
+    test_->prepare(Axis::ATTRIBUTE, bindings);
+    if (node->getNodeType() != DOMNode::ELEMENT_NODE) return 0;
+    xercesc::DOMNamedNodeMap* map = node->getAttributes();
+    const XMLSize_t length = map ? map->getLength() : 0;
+    for (XMLSize_t i = 0; i < length; ++i) {
+        DOMNode* a = map->item(i);
+        // The name first: it rules out nearly every attribute.
+        if (!test_->matches(a) || internal::attributeKind(a) != internal::ORDINARY_ATTRIBUTE) {
+            continue;
+        }
+        if (StringUtil::eq(internal::attributeValue(a), text) == equal) return 1;
+    }
+    return 0;
+}
+
+// The preceding nodes of the last context node in document order hold those of every other: a
+// node before an earlier one that is not its ancestor ends before it, so is no ancestor of the
+// last one either. The following nodes of the context node whose subtree ends first hold those
+// of every other: the first in document order, or the first of its descendants among them,
+// and so on down. Attributes, whose axes are taken from their element, nodes of several
+// documents and nodes that document order cannot place are read as they are.
+unsigned int Step::narrow(unsigned int source) {
+    contexts_.clear();
+    internal::readAll(source_, contexts_);
+    source_ = nullptr;
+    DOMNode* document = contexts_.empty() ? nullptr : DOMUtil::getOwnerDocument(contexts_[0]);
+    bool plain = true;
+    for (DOMNode* n : contexts_) {
+        plain = plain && n->getNodeType() != DOMNode::ATTRIBUTE_NODE &&
+                DOMUtil::getOwnerDocument(n) == document && internal::placed(n);
+    }
+    if (!plain) {
+        active_->setSource(new BasicIterator(contexts_));
+        return source;
+    }
+    ordered_ = contexts_;
+    internal::documentOrder(ordered_);
+    if (ordered_.empty()) return source;
+    DOMNode* chosen = ordered_.back();
+    if (narrowing_ == AFTER) {
+        chosen = ordered_[0];
+        for (std::size_t i = 1; i < ordered_.size(); ++i) {
+            DOMNode* p = internal::parent(ordered_[i]);
+            while (p && p != chosen) p = internal::parent(p);
+            if (!p) break;
+            chosen = ordered_[i];
+        }
+    }
+    single_ = chosen;
+    singlePending_ = true;
+    return DISTINCT | ORDERED | DISJOINT | SINGLE | PLACED;
 }
 
 StepIterator* Step::restart(DOMNode* node, unsigned int position, const BindingMap& bindings) {
@@ -1011,16 +1238,25 @@ DOMNode* StepIterator::next() {
 bool StepIterator::advance() {
     started_ = true;
     Step& step = *step_;
-    if (step.singlePending_) {
-        step.singlePending_ = false;
-        step.active_->begin(step.single_);
-    } else if (step.source_) {
-        if (!step.source_->hasNext()) return false;
-        step.active_->begin(step.source_->next());
-    } else if (!step.active_->advance()) {
-        return false;
+    for (;;) {
+        if (step.singlePending_) {
+            step.singlePending_ = false;
+            step.active_->begin(step.single_);
+        } else if (step.source_) {
+            if (!step.source_->hasNext()) return false;
+            step.active_->begin(step.source_->next());
+        } else if (!step.active_->advance()) {
+            return false;
+        }
+        if (budget_) budget_->visit();
+        // A context node without candidates (no children, descendants or attributes) is passed
+        // over at once.
+        if (step.tree_       ? step.tree_->current_ != nullptr
+            : step.children_ ? step.children_->current_ != nullptr
+                             : step.active_->hasNext()) {
+            break;
+        }
     }
-    if (budget_) budget_->visit();
     for (State* s : step_->states_) s->position_ = 1;
     lastLevel_ = 0;
     lastValue_ = step_->active_->knownSize();
@@ -1034,6 +1270,10 @@ bool StepIterator::advance() {
 DOMNode* StepIterator::candidate() {
     std::vector<DOMNode*>& buffer = step_->buffer_;
     if (cursor_ < buffer.size()) return buffer[cursor_++];
+    if (step_->tree_) return step_->tree_->find(step_->test_, step_->testKind_, budget_);
+    if (step_->children_) {
+        return step_->children_->findChild(step_->test_, step_->testKind_, budget_);
+    }
     Step::Axis* axis = step_->active_;
     Step::Test* test = step_->test_;
     while (axis->hasNext()) {
@@ -1093,6 +1333,14 @@ double StepIterator::last(std::size_t level) {
         cursor_ = 0;
         Step::Axis* axis = step_->active_;
         Step::Test* test = step_->test_;
+        if (TreeAxis* tree = step_->tree_) {
+            while (DOMNode* n = tree->find(test, step_->testKind_, budget_)) buffer.push_back(n);
+        }
+        if (LinearAxis* children = step_->children_) {
+            while (DOMNode* n = children->findChild(test, step_->testKind_, budget_)) {
+                buffer.push_back(n);
+            }
+        }
         while (axis->hasNext()) {
             DOMNode* n = axis->next();
             if (budget_) budget_->visit();

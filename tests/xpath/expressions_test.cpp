@@ -49,6 +49,19 @@ TEST(Operator, ComparesLargeNodeSetsLikePairs) {
     // clang-format on
 }
 
+// An attribute step from the context node compared with a literal is answered from the
+// element's attributes without starting the step: namespace declarations are no attributes.
+TEST(Operator, ComparesAttributesWithALiteral) {
+    Env env("<r xmlns='d' xmlns:p='u' p:a='1' a='2' b=''>t</r>");
+    env.bind("p", new XPath::Namespace(u"u"));
+    // clang-format off
+    check(env, {{"@* = 'u'", "false"}, {"@* = 'd'", "false"}, {"@xmlns = 'd'", "false"},
+        {"@a = '1'", "false"}, {"@a = '2'", "true"}, {"@p:a = '1'", "true"}, {"@p:* = '2'", "false"},
+        {"'2' != @a", "false"}, {"@* != '2'", "true"}, {"@b = ''", "true"}, {"@c = ''", "false"},
+        {"count(text()[@* != 'x'])", "0"}, {"@q:a = '1'", "14: Unbound namespace prefix: q"}});
+    // clang-format on
+}
+
 TEST(Operator, ComputesArithmeticAndUnions) {
     Env env(kDocument);
     // clang-format off

@@ -42,6 +42,21 @@ TEST(Step, AxesAgreeWithTheTreeModel) {
                     << doc << " " << axis << " from " << label(n);
             }
         }
+        // The tests that tree and child walks match in place agree with the same tests as
+        // predicates, in the document and in a copy of its content outside it.
+        env.bind("n", new XPath::Namespace(u"v"));
+        for (DOMNode* top : {static_cast<DOMNode*>(env.doc.get()), env.root()->cloneNode(true)}) {
+            for (DOMNode* n : env.nodes("descendant-or-self::node() | .//@*", top)) {
+                for (std::string axis :
+                     {"child::", "descendant::", "descendant-or-self::", "following::"}) {
+                    for (std::string test : {"*", "text()", "b", "n:*", "n:c", "comment()"}) {
+                        ASSERT_EQ(env.nodes(axis + test, n),
+                                  env.nodes(axis + "node()[self::" + test + "]", n))
+                            << doc << " " << axis << test << " from " << label(n);
+                    }
+                }
+            }
+        }
     }
 }
 
@@ -148,5 +163,20 @@ TEST(Step, EvaluatesEveryAxisAndFunctionThroughAllocationFailures) {
         {"concat(substring('abc', 2), normalize-space(//p:b), translate('ab', 'a', 'A'))", "bc3 4Ab"},
         {"concat(starts-with('ab', 'a'), contains('ab', 'c'), boolean(1), not(1), true(), false())", "truefalsetruefalsetruefalse"},
         {"concat(lang('en'), (//text())[last()], -1 * 2 div 4 mod 3, 1 < 2 and 2 >= 1 or 0 != 0)", "true4-0.5true"}});
+    // clang-format on
+}
+
+// following and preceding from many context nodes are read from the one whose nodes hold all
+// the others': nested contexts, attributes, whose axes start from their element, and two
+// documents.
+TEST(Step, FollowingAndPrecedingFromManyContextsAreTheirUnion) {
+    Env env("<r><e x='1'><c/>t<d/></e><f/></r>"), other("<r><e x='1'><c/>t<d/></e><f/></r>");
+    env.bind("$both", new XPath::Variable(Nodes{env.el("c"), other.el("c")}));
+    // clang-format off
+    check(env, {{"count((//@x | //c)/self::node()/following::node())", "3"},
+        {"count((//c | //e)/self::node()/following::node())", "3"},
+        {"count((//d | //@x)/self::node()/preceding::node())", "2"},
+        {"count((//f | //c)/self::node()/preceding::node())", "4"},
+        {"count($both/self::node()/following::node())", "6"}});
     // clang-format on
 }

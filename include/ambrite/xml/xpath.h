@@ -490,6 +490,8 @@ private:
 
 class OrderedIterator;
 class Step;
+class TreeAxis;
+class LinearAxis;
 namespace internal {
 class NodeStream;
 }
@@ -588,12 +590,18 @@ public:
 private:
     friend class StepIterator;
     friend class XPathFilter;
+    friend class Operator;
     friend class internal::NodeStream;
 
     /// Sets an evaluation up as nodeSet() does, short of the iterator; gives the budget in force.
     const Budget* start(DOMNode* node, unsigned int position, const BindingMap& bindings);
     /// Starts an evaluation read through this step's own iterator, as the context of another.
     StepIterator* restart(DOMNode* node, unsigned int position, const BindingMap& bindings);
+    /// For "@name = 'text'" (or "!=" when not `equal`): 1 when some attribute of `node` the step
+    /// selects has (or has not) the value `text`, else 0, found without starting the step; -1
+    /// when the step is not attribute::name from the context node or a Budget counts visits.
+    int someAttributeEquals(DOMNode* node, const BindingMap& bindings, const XMLCh* text,
+                            bool equal);
 
     XPath* context_;
     Axis* axis_;
@@ -627,8 +635,22 @@ private:
     bool singlePending_;    // ... not begun yet
     StepIterator* source_;  // the context step's own iterator, or null
     StepIterator* own_;     // this step's iterator when it serves as the context of another
-    unsigned int shape_;    // what is known of the nodes of the current evaluation
-    DOMNode* start_;        // the one node the current evaluation's path started from, or null
+    TreeAxis* tree_;        // active_ as a TreeAxis, else null
+    TreeAxis* axisTree_;    // axis_ as a TreeAxis, else null
+    LinearAxis* children_;  // active_ as a child axis, else null
+    LinearAxis* axisChildren_;
+    int testKind_;        // how the tree and child walks match test_
+    bool attributeOnly_;  // attribute::name from the context node, without predicates
+    // following and preceding steps without predicates from the nodes of a context step: the
+    // nodes from all contexts are those from one of them (see narrow()), unless a Budget counts
+    // the visits of each.
+    int narrowing_;  // the axis class when the step can be narrowed so, else 0
+    std::vector<DOMNode*> contexts_, ordered_;
+    /// Reads the context nodes from source_ and leaves the one whose axis holds all the others'
+    /// as the single context; gives the shape of the context nodes.
+    unsigned int narrow(unsigned int source);
+    unsigned int shape_;  // what is known of the nodes of the current evaluation
+    DOMNode* start_;      // the one node the current evaluation's path started from, or null
 };
 
 /// Walks one axis from each node of a context node set in turn.
@@ -682,7 +704,10 @@ public:
     void print(std::ostream& out) const override;
 
 private:
+    friend class StepIterator;
     DOMNode* childFrom(DOMNode* n);
+    /// As TreeAxis::find(), for the child axis.
+    DOMNode* findChild(Step::Test* test, int testKind, const XPath::Budget* budget);
 
     Kind kind_;
     DOMNode* current_;
@@ -704,14 +729,20 @@ public:
     void print(std::ostream& out) const override;
 
 private:
-    struct Walk;
-    DOMNode* walk();
+    friend class StepIterator;
+    /// The next candidate that passes `test`, each candidate counted on `budget` when there is
+    /// one; null at the end. One call walks over the candidates that fail, matching the common
+    /// tests in place (`testKind` says how), instead of a hasNext(), next() and matches() per
+    /// candidate.
+    DOMNode* find(Step::Test* test, int testKind, const XPath::Budget* budget);
+    /// The candidate after n, of type `type`; sets currentType_.
+    DOMNode* walk(DOMNode* n, int type);
 
     Kind kind_;
     DOMNode* current_;
+    int currentType_;   // the node type of current_
     DOMNode* subtree_;  // the subtree being walked: the context node's, or for following the
                         // current one of those after the context node
-    Walk* walk_;
 };
 
 /// preceding: the nodes before the context node in reverse document order, ancestors excluded.
@@ -797,6 +828,7 @@ public:
     static NodeTypeTest* create(const XMLCh* name, XMLCh* literal);
     /// Whether this is node(), which every node passes.
     bool anyNode() const { return kind_ == NODE; }
+    Kind kind() const { return kind_; }
     bool matches(DOMNode* node) override;
     void print(std::ostream& out) const override;
 
@@ -818,6 +850,11 @@ public:
                  const XPath::BindingMap& bindings) override;
     bool matches(DOMNode* node) override;
     void print(std::ostream& out) const override;
+
+    /// Whether this is "*", which every element passes.
+    bool anyElement() const { return wildcard_ && !prefix_; }
+    /// matches() for a node the principal type of the axis allows, which is not checked.
+    bool matchesName(DOMNode* node);
 
 private:
     bool sameName(const XMLCh* name);
