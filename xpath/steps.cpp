@@ -36,6 +36,32 @@ namespace internal {
 
 namespace {
 
+// The links of elements and texts, nearly every node a walk passes, are read from the
+// implementation objects the parser made rather than through a virtual call each; the few
+// other nodes are asked.
+DOMNode* firstChildOf(DOMNode* n, int type) {
+    switch (type) {
+        case DOMNode::ELEMENT_NODE:
+            return static_cast<xercesc::DOMElementImpl*>(n)->fParent.fFirstChild;
+        case DOMNode::DOCUMENT_NODE:
+        case DOMNode::ENTITY_REFERENCE_NODE:
+            return n->getFirstChild();
+        default:
+            return nullptr;
+    }
+}
+
+DOMNode* nextSiblingOf(DOMNode* n, int type) {
+    switch (type) {
+        case DOMNode::ELEMENT_NODE:
+            return static_cast<xercesc::DOMElementImpl*>(n)->fChild.nextSibling;
+        case DOMNode::TEXT_NODE:
+            return static_cast<xercesc::DOMTextImpl*>(n)->fChild.nextSibling;
+        default:
+            return n->getNextSibling();
+    }
+}
+
 // Xerces-C finds a node's previous sibling and a parent's last child through a dynamic_cast
 // each. For elements and texts the links are read directly: the previous link of a first child
 // points to the last child, and a flag marks the first child.
@@ -216,32 +242,6 @@ inline bool passes(Step::Test* test, int kind, DOMNode* n, int type) {
     }
 }
 
-// The links of elements and texts, nearly every node a walk passes, are read from the
-// implementation objects the parser made rather than through a virtual call each; the few
-// other nodes are asked.
-DOMNode* firstChildOf(DOMNode* n, int type) {
-    switch (type) {
-        case DOMNode::ELEMENT_NODE:
-            return static_cast<xercesc::DOMElementImpl*>(n)->fParent.fFirstChild;
-        case DOMNode::DOCUMENT_NODE:
-        case DOMNode::ENTITY_REFERENCE_NODE:
-            return n->getFirstChild();
-        default:
-            return nullptr;
-    }
-}
-
-DOMNode* nextSiblingOf(DOMNode* n, int type) {
-    switch (type) {
-        case DOMNode::ELEMENT_NODE:
-            return static_cast<xercesc::DOMElementImpl*>(n)->fChild.nextSibling;
-        case DOMNode::TEXT_NODE:
-            return static_cast<xercesc::DOMTextImpl*>(n)->fChild.nextSibling;
-        default:
-            return n->getNextSibling();
-    }
-}
-
 }  // namespace
 
 Step::Axis::~Axis() { delete source_; }
@@ -370,7 +370,7 @@ DOMNode* LinearAxis::next() {
 DOMNode* LinearAxis::findChild(Step::Test* test, int testKind, const XPath::Budget* budget) {
     while (DOMNode* n = current_) {
         const int type = n->getNodeType();
-        current_ = childFrom(nextSiblingOf(n, type));
+        current_ = childFrom(internal::nextSiblingOf(n, type));
         if (budget) budget->visit();
         if (passes(test, testKind, n, type)) return n;
     }
@@ -416,7 +416,8 @@ void TreeAxis::begin(DOMNode* contextNode) {
 // is an element or a document. Entity references inside are passed through: the next visible
 // node, or null past the end of the walk.
 DOMNode* TreeAxis::walk(DOMNode* n, int type) {
-    DOMNode* child = type == DOMNode::ENTITY_REFERENCE_NODE ? nullptr : firstChildOf(n, type);
+    DOMNode* child =
+        type == DOMNode::ENTITY_REFERENCE_NODE ? nullptr : internal::firstChildOf(n, type);
     for (;;) {
         if (child) {
             n = child;
@@ -429,7 +430,7 @@ DOMNode* TreeAxis::walk(DOMNode* n, int type) {
                     if (subtree_) currentType_ = subtree_->getNodeType();
                     return subtree_;
                 }
-                if (DOMNode* next = nextSiblingOf(n, type)) {
+                if (DOMNode* next = internal::nextSiblingOf(n, type)) {
                     n = next;
                     break;
                 }
