@@ -738,7 +738,7 @@ void VariableReference::print(std::ostream& out) const { out << Format("%S", nam
 // FunctionCall
 
 FunctionCall::FunctionCall(const XMLCh* name, const std::vector<XPath*>& arguments)
-    : XPath(NODE_SET), name_(nullptr), core_(BaseFunction::lookup(name)) {
+    : XPath(NODE_SET), name_(nullptr), core_(BaseFunction::lookup(name)), kept_(nullptr) {
     struct Adopted {
         const std::vector<XPath*>* arguments;
         ~Adopted() {
@@ -759,6 +759,7 @@ FunctionCall::~FunctionCall() {
 
 // Bindings come first, so that a caller can replace any core function.
 const XPath::Function* FunctionCall::resolve(const BindingMap& bindings) const {
+    if (kept_) return kept_;
     if (!bindings.empty()) {
         BindingMap::iterator it = bindings.find(name_);
         if (it != bindings.end()) return static_cast<const Function*>(it->value);

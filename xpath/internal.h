@@ -62,6 +62,9 @@ DOMNode* parent(DOMNode* n);
 /// DOMUtil::getParentNode gives it but cheaper.
 DOMNode* domParent(DOMNode* n);
 
+/// The Budget bound in `bindings`, or null.
+const XPath::Budget* budgetOf(const XPath::BindingMap& bindings);
+
 /// How an attribute stands in document order.
 enum AttributeKind { NAMESPACE_DECLARATION, ORDINARY_ATTRIBUTE, EMPTY_DEFAULT_DECLARATION };
 AttributeKind attributeKind(DOMNode* attribute);

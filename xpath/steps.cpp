@@ -927,6 +927,38 @@ bool positionFree(const XPath* p) {
 
 }  // namespace
 
+bool Step::seeOnlyTheirNode(const std::vector<XPath*>& predicates,
+                            std::vector<const XMLCh*>& calls) {
+    calls.clear();
+    std::vector<const XPath*> pending;
+    for (const XPath* p : predicates) {
+        const FunctionCall* f = dynamic_cast<const FunctionCall*>(p);
+        if (!positionFree(p) && !(f && f->core_ && f->core_->type() != NUMBER)) return false;
+        pending.push_back(p);
+    }
+    while (!pending.empty()) {
+        const XPath* e = pending.back();
+        pending.pop_back();
+        if (const Operator* o = dynamic_cast<const Operator*>(e)) {
+            if (o->left_) pending.push_back(o->left_);
+            pending.push_back(o->right_);
+        } else if (const FunctionCall* f = dynamic_cast<const FunctionCall*>(e)) {
+            if (StringUtil::eq(f->name_, u"&position") || StringUtil::eq(f->name_, kLastKey)) {
+                return false;
+            }
+            calls.push_back(f->name_);
+            for (const XPath* a : f->arguments_) pending.push_back(a);
+        } else if (const Step* s = dynamic_cast<const Step*>(e)) {
+            pending.push_back(s->context_);
+            for (const XPath* p : s->predicates_) pending.push_back(p);
+        } else if (!dynamic_cast<const Primitive*>(e) &&
+                   !dynamic_cast<const VariableReference*>(e)) {
+            return false;  // an expression of unknown make
+        }
+    }
+    return true;
+}
+
 void Step::collapse() {
     Step* inner = dynamic_cast<Step*>(context_);
     if (!inner || !inner->predicates_.empty()) return;
@@ -941,35 +973,10 @@ void Step::collapse() {
     } else if (own->kind() != LinearAxis::CHILD) {
         return;
     }
-    // The functions called anywhere in the predicates: position() and last() rule the walk out,
-    // the others must not be rebound when it is taken.
-    std::vector<const XPath*> pending;
-    for (const XPath* p : predicates_) {
-        const FunctionCall* f = dynamic_cast<const FunctionCall*>(p);
-        if (!positionFree(p) && !(f && f->core_ && f->core_->type() != NUMBER)) return;
-        pending.push_back(p);
-    }
+    // position() and last() rule the walk out; the functions the predicates call must not be
+    // rebound when it is taken.
     std::vector<const XMLCh*> calls;
-    while (!pending.empty()) {
-        const XPath* e = pending.back();
-        pending.pop_back();
-        if (const Operator* o = dynamic_cast<const Operator*>(e)) {
-            if (o->left_) pending.push_back(o->left_);
-            pending.push_back(o->right_);
-        } else if (const FunctionCall* f = dynamic_cast<const FunctionCall*>(e)) {
-            if (StringUtil::eq(f->name_, u"&position") || StringUtil::eq(f->name_, kLastKey)) {
-                return;
-            }
-            calls.push_back(f->name_);
-            for (const XPath* a : f->arguments_) pending.push_back(a);
-        } else if (const Step* s = dynamic_cast<const Step*>(e)) {
-            pending.push_back(s->context_);
-            for (const XPath* p : s->predicates_) pending.push_back(p);
-        } else if (!dynamic_cast<const Primitive*>(e) &&
-                   !dynamic_cast<const VariableReference*>(e)) {
-            return;  // an expression of unknown make
-        }
-    }
+    if (!seeOnlyTheirNode(predicates_, calls)) return;
     calls_.swap(calls);
     shortcut_ = new TreeAxis(own->kind() == LinearAxis::SELF ? TreeAxis::DESCENDANT_OR_SELF
                                                              : TreeAxis::DESCENDANT);
@@ -987,11 +994,9 @@ Step::~Step() {
     for (StepIterator::State* s : states_) delete s;
 }
 
-namespace {
-
 // The budget in force: "#budget" sorts before every prefix, variable and function key, so it is
 // the first entry when bound.
-const XPath::Budget* budgetOf(const XPath::BindingMap& bindings) {
+const XPath::Budget* internal::budgetOf(const XPath::BindingMap& bindings) {
     if (bindings.empty()) return nullptr;
     XPath::BindingMap::iterator first = bindings.begin();
     if (first->key && first->key[0] > kBudgetKey[0]) return nullptr;
@@ -1002,10 +1007,8 @@ const XPath::Budget* budgetOf(const XPath::BindingMap& bindings) {
     return it == bindings.end() ? nullptr : static_cast<const XPath::Budget*>(it->value);
 }
 
-}  // namespace
-
 const XPath::Budget* Step::start(DOMNode* node, unsigned int position, const BindingMap& bindings) {
-    const Budget* budget = budgetOf(bindings);
+    const Budget* budget = internal::budgetOf(bindings);
     bool rebound = false;
     if (!bindings.empty()) {
         for (const XMLCh* call : calls_) rebound = rebound || bindings.find(call) != bindings.end();
@@ -1057,7 +1060,7 @@ const XPath::Budget* Step::start(DOMNode* node, unsigned int position, const Bin
 
 int Step::someAttributeEquals(DOMNode* node, const BindingMap& bindings, const XMLCh* text,
                               bool equal) {
-    if (!attributeOnly_ || budgetOf(bindings)) return -1;
+    if (!attributeOnly_ || internal::budgetOf(bindings)) return -1;
     test_->prepare(Axis::ATTRIBUTE, bindings);
     if (node->getNodeType() != DOMNode::ELEMENT_NODE) return 0;
     xercesc::DOMNamedNodeMap* map = node->getAttributes();

@@ -61,7 +61,10 @@ TEST(XPathFilter, AgreesWithPlainEvaluationOnEveryNodeAndUnderAllocationFailures
         {"$two = count(ancestor::*)", 0}, {"count(here()/x | .) = 1", 1},
         {"len() = substring('xy', count(//x) - 2)", 1}, {"//nope:x", 1},
         {"-count(//x) + count(//y) = -2 and string(/) = string(.)", 2},
-        {"boolean(//x[. = 'b']) and self::x", 1}, {"nofunction() or self::x", 0}};
+        {"boolean(//x[. = 'b']) and self::x", 1}, {"nofunction() or self::x", 0},
+        {"ancestor-or-self::*[@id = 'i2'] and not(ancestor::ds:Signature)", 0},
+        {"ancestor::*[self::y or count(string(.))]", 0},
+        {"ancestor::*[position() = 2][@n] or ancestor-or-self::x[last()]", 0}};
     // clang-format on
     for (const auto& [expr, parts] : cases) {
         const std::string expected = env.run(expr);
@@ -76,6 +79,39 @@ TEST(XPathFilter, AgreesWithPlainEvaluationOnEveryNodeAndUnderAllocationFailures
             EXPECT_EQ(expected, env.run(expr, &swept)) << expr;
         });
     }
+}
+
+// Ancestor steps keep their answers along the chain of the latest node: in document order each
+// node costs the one visit of its own test, and any other order still gives the plain answers.
+TEST(XPathFilter, KeepsAncestorAnswersAlongOneChain) {
+    ManyEnv env;
+    XPath::Budget* budget = new XPath::Budget(1000000);
+    env.bind(utf8(XPath::Budget::key()), budget);
+    const char* const cases[] = {"not(ancestor-or-self::ds:Signature)",
+                                 "ancestor::*[@n > 2] or ancestor-or-self::*[self::y or x]",
+                                 "ancestor::*[self::y or count(string(.))]"};
+    const Nodes order = env.nodes("(//. | //@*)[true()]");  // the filter puts them in order
+    Nodes reversed(order.rbegin(), order.rend()), jumping;
+    for (std::size_t i = 0; i < order.size(); ++i) jumping.push_back(order[i * 7 % order.size()]);
+    const Nodes* const orders[] = {&order, &reversed, &jumping};
+    for (const char* expr : cases) {
+        for (const Nodes* nodes : orders) {
+            env.all = *nodes;
+            const std::string expected = env.run(expr);
+            XPathFilter filter(env.compile(expr), env.map);
+            budget->reset();
+            EXPECT_EQ(expected, env.run(expr, &filter)) << expr;
+            if (nodes == &order && expr == cases[0]) {
+                EXPECT_EQ(order.size(), budget->visits());
+            }
+        }
+    }
+    // The functions are looked up again at reset(), after the map changed.
+    XPathFilter rebound(env.compile("len() = 'x'"), env.map);
+    EXPECT_TRUE(rebound.matches(env.el("x")));
+    env.map.find(u"&len")->value = BaseFunction::lookup(u"namespace-uri");
+    rebound.reset();
+    EXPECT_FALSE(rebound.matches(env.el("x")));
 }
 
 TEST(XPathFilter, EvaluatesTheContextFreePartsOncePerDocument) {

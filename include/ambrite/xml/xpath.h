@@ -364,6 +364,9 @@ private:
     XMLCh* name_;  // "&" + name
     std::vector<XPath*> arguments_;
     const Function* core_;  // the core function of that name, or null
+    // Under an XPathFilter, whose map stays the same until it resets, the function resolved
+    // from it; null when resolved at every call.
+    const Function* kept_;
 };
 
 /// The signature function here(): as a function, a node set of the node it holds; as the
@@ -430,8 +433,11 @@ class NameTest;
 /// the context node nor the context position or size (absolute paths, literals, variables,
 /// here(), and the core functions and operators of these only) are evaluated once, at their
 /// first use, and kept for every later node of the same document; the result for each node is
-/// that of expression->boolean(node, 1, bindings), errors included. A filter is used by one
-/// thread at a time.
+/// that of expression->boolean(node, 1, bindings), errors included. Ancestor and
+/// ancestor-or-self steps from the context node whose predicates see only their candidate, read
+/// as booleans, keep their answer for the elements met, so that nodes matched in document order
+/// cost their own test rather than a climb to the root. A filter is used by one thread at a
+/// time.
 class AMXML_API XPathFilter : public Allocated {
 public:
     /// Adopts the expression (also when this throws); borrows the map, which must outlive the
@@ -451,13 +457,17 @@ public:
 
 private:
     class Cache;
+    class Chain;
     bool invariant(XPath* e);
     void hoist(XPath*& e);
     void keepNameTests(XPath* e);
+    void keepChains(XPath*& e);
 
     XPath* expression_;
     const XPath::BindingMap& bindings_;
     std::vector<Cache*> caches_;
+    std::vector<Chain*> chains_;
+    std::vector<FunctionCall*> calls_;  // of the parts evaluated per node
     std::vector<NameTest*> nameTests_;  // of the steps evaluated per node
     const DOMNode* document_;
 };
@@ -618,6 +628,11 @@ private:
     // positions, when one of the functions they call is rebound, or under a Budget, which
     // counts the visits of the steps as written.
     void collapse();
+    /// Whether `predicates` see only their candidate node: none is a number (compared with the
+    /// position) and none calls position() or last() at any depth. `calls` gets the keys of the
+    /// functions they call, which must not be rebound for this to hold.
+    static bool seeOnlyTheirNode(const std::vector<XPath*>& predicates,
+                                 std::vector<const XMLCh*>& calls);
     Axis* shortcut_;                   // the axis of that walk, or null
     Step* skipped_;                    // the descendant-or-self::node() step it replaces
     std::vector<const XMLCh*> calls_;  // keys of the functions the predicates call
