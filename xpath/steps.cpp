@@ -213,8 +213,9 @@ void XPath::Budget::exceeded() const {
 namespace {
 
 // How the tree and child walks match a test: every node, texts and CDATA sections, every
-// element, elements by name, or through the test itself.
-enum TestKind { ANY_NODE, ANY_TEXT, ANY_ELEMENT, NAMED_ELEMENT, OTHER_TEST };
+// element, elements by name, or through the test itself; or node() when only elements and
+// documents matter (see Step::containersOnly_).
+enum TestKind { ANY_NODE, ANY_TEXT, ANY_ELEMENT, NAMED_ELEMENT, OTHER_TEST, CONTAINER };
 
 int testKind(Step::Test* test) {
     if (const NodeTypeTest* type = dynamic_cast<const NodeTypeTest*>(test)) {
@@ -237,7 +238,10 @@ inline bool passes(Step::Test* test, int kind, DOMNode* n, int type) {
             return type == DOMNode::ELEMENT_NODE;
         case NAMED_ELEMENT:
             return type == DOMNode::ELEMENT_NODE && static_cast<NameTest*>(test)->matchesName(n);
-        default:
+        default:  // kept out of the switch, which then stays a few compares
+            if (kind == CONTAINER) {
+                return type == DOMNode::ELEMENT_NODE || type == DOMNode::DOCUMENT_NODE;
+            }
             return test->matches(n);
     }
 }
@@ -862,6 +866,7 @@ Step::Step(XPath* context, Axis* axis, Test* test, const std::vector<XPath*>& pr
       axisChildren_(nullptr),
       testKind_(testKind(test)),
       attributeOnly_(false),
+      containersOnly_(false),
       narrowing_(0),
       shape_(0),
       start_(nullptr) {
@@ -902,6 +907,11 @@ Step::Step(XPath* context, Axis* axis, Test* test, const std::vector<XPath*>& pr
     attributeOnly_ = attributes && attributes->principalType() == Axis::ATTRIBUTE &&
                      dynamic_cast<NameTest*>(test_) && predicates_.empty() && primitive_ &&
                      primitive_->relative_ && primitive_->type(noBindings()) == NODE_SET;
+    // Only elements and documents have children and attributes.
+    if (inner_ && inner_->predicates_.empty() && inner_->axisTree_ &&
+        inner_->testKind_ == ANY_NODE && (axisChildren_ || attributes)) {
+        inner_->containersOnly_ = true;
+    }
     if (predicates_.empty() && inner_) {
         if (axisClass_ == AFTER) narrowing_ = AFTER;
         if (dynamic_cast<PrecedingAxis*>(axis_)) narrowing_ = REVERSE;
@@ -1009,6 +1019,7 @@ const XPath::Budget* internal::budgetOf(const XPath::BindingMap& bindings) {
 
 const XPath::Budget* Step::start(DOMNode* node, unsigned int position, const BindingMap& bindings) {
     const Budget* budget = internal::budgetOf(bindings);
+    if (containersOnly_) testKind_ = budget ? ANY_NODE : CONTAINER;
     bool rebound = false;
     if (!bindings.empty()) {
         for (const XMLCh* call : calls_) rebound = rebound || bindings.find(call) != bindings.end();

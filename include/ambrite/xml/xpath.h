@@ -656,6 +656,10 @@ private:
     LinearAxis* axisChildren_;
     int testKind_;        // how the tree and child walks match test_
     bool attributeOnly_;  // attribute::name from the context node, without predicates
+    // node() walks whose nodes are only the context nodes of a child or attribute step hand on
+    // elements and documents alone, the only nodes with candidates there; not under a Budget,
+    // which counts every context node of that step as a visit.
+    bool containersOnly_;
     // following and preceding steps without predicates from the nodes of a context step: the
     // nodes from all contexts are those from one of them (see narrow()), unless a Budget counts
     // the visits of each.
