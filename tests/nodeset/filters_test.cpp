@@ -3,10 +3,11 @@
 using namespace nodeset_test;
 
 // Each filter, then its clone once the source is destroyed, against every node and attribute of
-// a document. Probes count the second operands asked: none where the first operand decides.
+// a document. Probes count the second operands asked: none where the first operand decides. A
+// probe that answers as the operation's identity leaves the result to the leaf filter before
+// it, so those rows also test the type and constant filters.
 TEST(Filters, AcceptExactlyTheirNodesAndSoDoTheirClones) {
     Small n;
-    const Nodes all{n.d, n.r, n.a, n.b, n.b1, n.t, n.a2, n.x, n.y, n.o, n.k, n.o1};
     NodeHashSet only = hashSet({n.a});
     int never = 0, asked = 0, lone = 0;
     const short attribute = DOMNode::ATTRIBUTE_NODE;
@@ -18,15 +19,12 @@ TEST(Filters, AcceptExactlyTheirNodesAndSoDoTheirClones) {
         {tree(n.x), {n.x}},  // an attribute root stands alone, without its owner element
         {new NodeTreeFilter(hashSet({n.x, n.b})), {n.x, n.b, n.b1, n.t}},
         {new NodeSetFilter(only), {n.a}},
-        {new NodeTypeFilter(attribute), {n.x, n.y}},
-        {new NodeTypeFilter(DOMNode::COMMENT_NODE), {n.k}},
-        {new ConstantFilter(false), {}},
         {notTree(n.a), {n.d, n.r, n.o, n.k, n.o1}},
         {new NotFilter(nullptr), {}},
         {both(tree(n.a), notTree(n.b)), {n.a, n.a2, n.x, n.y}},
         {new OrFilter(tree(n.b), new NodeTypeFilter(attribute)), {n.b, n.b1, n.t, n.x, n.y}},
         {both(new ConstantFilter(false), new Probe(true, &never)), {}},
-        {new OrFilter(new ConstantFilter(true), new Probe(false, &never)), all},
+        {new OrFilter(new ConstantFilter(true), new Probe(false, &never)), n.all},
         {both(new NodeTypeFilter(attribute), new Probe(true, &asked)), {n.x, n.y}},
         {new OrFilter(new NodeTypeFilter(attribute), new Probe(false, &asked)), {n.x, n.y}},
         // Without one operand, the other is destroyed at once and nothing is accepted.
@@ -40,7 +38,7 @@ TEST(Filters, AcceptExactlyTheirNodesAndSoDoTheirClones) {
         std::unique_ptr<NodeSet::Filter> source(k.filter), copy(source->clone());
         EXPECT_EQ(source->type(), copy->type());
         for (NodeSet::Filter* f : {source.get(), copy.get()}) {
-            for (DOMNode* node : all) {
+            for (DOMNode* node : n.all) {
                 EXPECT_EQ(k.accepted.count(node) == 1, f->accept(node))
                     << utf8(node->getNodeName());
             }

@@ -16,7 +16,7 @@ namespace nodeset_test {
 using namespace amxml_test;
 typedef std::set<DOMNode*> Nodes;
 
-/// Nested and sibling subtrees, attributes, text and a comment.
+/// Nested and sibling subtrees, attributes, text and a comment; `all` holds every node of it.
 struct Small {
     DocumentPtr doc = parse("<r><a><b><b1/>t</b><a2 x='1' y='2'/></a><o><!--k--><o1/></o></r>");
     DOMElement* a2 = element(doc, u"a2");
@@ -24,6 +24,7 @@ struct Small {
             *b = element(doc, u"b"), *b1 = element(doc, u"b1"), *t = b->getLastChild(),
             *x = a2->getAttributeNode(u"x"), *y = a2->getAttributeNode(u"y"),
             *o = element(doc, u"o"), *k = o->getFirstChild(), *o1 = element(doc, u"o1");
+    const Nodes all{d, r, a, b, b1, t, a2, x, y, o, k, o1};
 };
 
 inline Nodes members(NodeHashSet set) {

@@ -55,14 +55,9 @@ inline std::u16string widen(const std::string& s) {
 
 typedef std::unique_ptr<DOMDocument, DocumentRelease> DocumentPtr;
 
-/// Parses text with the library's parser (a source over a copy of the bytes).
-inline DocumentPtr parse(const std::string& xml) {
-    BlockSource source(new Block(xml.data(), static_cast<unsigned int>(xml.size()), Block::Copy));
-    return DocumentPtr(DOMUtil::parse(&source));
-}
-
-/// Parses text with the given limits.
-inline DocumentPtr parse(const std::string& xml, const DOMUtil::Limits& limits) {
+/// Parses text with the library's parser (a source over a copy of the bytes) and the given limits.
+inline DocumentPtr parse(const std::string& xml,
+                         const DOMUtil::Limits& limits = DOMUtil::Limits()) {
     BlockSource source(new Block(xml.data(), static_cast<unsigned int>(xml.size()), Block::Copy));
     return DocumentPtr(DOMUtil::parse(&source, limits));
 }
