@@ -432,6 +432,7 @@ DOMNode* TreeAxis::walk(DOMNode* n, int type) {
                 __builtin_prefetch(s);
                 __builtin_prefetch(reinterpret_cast<const char*>(s) + 64);
             }
+            __builtin_prefetch(reinterpret_cast<const char*>(child) + 64);
             n = child;
         } else {
             // Up to the first node with a next sibling, short of leaving the subtree.
@@ -443,6 +444,7 @@ DOMNode* TreeAxis::walk(DOMNode* n, int type) {
                     return subtree_;
                 }
                 if (DOMNode* next = internal::nextSiblingOf(n, type)) {
+                    __builtin_prefetch(reinterpret_cast<const char*>(next) + 64);
                     n = next;
                     break;
                 }
