@@ -374,7 +374,9 @@ DOMNode* LinearAxis::next() {
 DOMNode* LinearAxis::findChild(Step::Test* test, int testKind, const XPath::Budget* budget) {
     while (DOMNode* n = current_) {
         const int type = n->getNodeType();
-        current_ = childFrom(internal::nextSiblingOf(n, type));
+        DOMNode* next = internal::nextSiblingOf(n, type);
+        if (next) __builtin_prefetch(reinterpret_cast<const char*>(next) + 64);  // see walk()
+        current_ = childFrom(next);
         if (budget) budget->visit();
         if (passes(test, testKind, n, type)) return n;
     }
