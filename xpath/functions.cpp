@@ -83,11 +83,7 @@ struct Call {
 
 // Distinct nodes of a stream, counted without touching the heap for small sets.
 unsigned int countDistinct(XPath::Iterator* it) {
-    if (internal::distinctNodes(it)) {
-        unsigned int n = 0;
-        for (; it->hasNext(); it->next()) ++n;
-        return n;
-    }
+    if (internal::distinctNodes(it)) return static_cast<StepIterator*>(it)->count();
     DOMNode* small[32];
     std::vector<DOMNode*> large;
     std::size_t n = 0;

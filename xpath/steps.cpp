@@ -1293,6 +1293,29 @@ bool StepIterator::advance() {
     return true;
 }
 
+// Without predicates, every candidate of a tree or child walk is a node of the step: they are
+// counted as the walk finds them, without a look-ahead per node.
+unsigned int StepIterator::count() {
+    unsigned int n = 0;
+    if (looked_) {
+        if (!lookahead_) return 0;  // at the end
+        looked_ = false;
+        ++n;
+    }
+    if (!step_->states_.empty() || !(step_->tree_ || step_->children_)) {
+        for (; hasNext(); next()) ++n;
+        return n;
+    }
+    if (started_ || advance()) {
+        do {
+            while (candidate()) ++n;
+        } while (advance());
+    }
+    looked_ = true;  // exhausted
+    lookahead_ = nullptr;
+    return n;
+}
+
 // The next candidate of the current context node: read ahead for last(), or from the axis.
 DOMNode* StepIterator::candidate() {
     std::vector<DOMNode*>& buffer = step_->buffer_;

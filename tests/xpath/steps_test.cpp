@@ -50,9 +50,12 @@ TEST(Step, AxesAgreeWithTheTreeModel) {
                 for (std::string axis :
                      {"child::", "descendant::", "descendant-or-self::", "following::"}) {
                     for (std::string test : {"*", "text()", "b", "n:*", "n:c", "comment()"}) {
-                        ASSERT_EQ(env.nodes(axis + test, n),
-                                  env.nodes(axis + "node()[self::" + test + "]", n))
+                        const Nodes nodes = env.nodes(axis + test, n);
+                        ASSERT_EQ(nodes, env.nodes(axis + "node()[self::" + test + "]", n))
                             << doc << " " << axis << test << " from " << label(n);
+                        // count() reads the walk without the iterator's look-ahead.
+                        ASSERT_EQ(std::to_string(nodes.size()),
+                                  env.value("count(" + axis + test + ")", n));
                     }
                 }
             }
@@ -117,6 +120,22 @@ TEST(Step, LeavesDetachedNodesOutOfDocumentOrder) {
 }
 
 // The budget counts every context node an axis starts from and every candidate it yields.
+// count() goes on from where the iterator stands, looked-ahead node included, and ends it.
+TEST(Step, CountsTheNodesLeft) {
+    Env env("<r><a/>t<b><c/></b><!--x--></r>");
+    for (const char* expr : {"//node()", "//node()[1]", "node()/node()"}) {
+        const std::size_t all = env.nodes(expr).size();
+        for (std::size_t read = 0; read <= all; ++read) {
+            Tree e(env.compile(expr));
+            std::unique_ptr<XPath::Iterator> it(e->nodeSet(env.root(), 1, env.map));
+            for (std::size_t i = 0; i < read; ++i) it->next();
+            if (read % 2) it->hasNext();
+            EXPECT_EQ(all - read, static_cast<StepIterator*>(it.get())->count()) << expr << read;
+            EXPECT_FALSE(it->hasNext());
+        }
+    }
+}
+
 TEST(Step, StopsEvaluationsAtTheBudget) {
     std::string xml = "<r>";
     for (int i = 0; i < 20; ++i) xml += "<a><b/>t</a>";

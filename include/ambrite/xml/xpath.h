@@ -523,6 +523,8 @@ public:
     /// The next node, or null when exhausted.
     DOMNode* next() override;
 
+    /// Reads the remaining nodes and gives their number (duplicates included).
+    unsigned int count();
     /// Whether each node comes once, as the shape of the path guarantees (a child step of
     /// distinct nodes, any axis from one node, ...).
     bool distinct() const;
