@@ -141,119 +141,12 @@ private:
     std::vector<DOMNode*> nodes_;
 };
 
-// An ancestor or ancestor-or-self step from the context node whose predicates see only their
-// candidate, read as a boolean. Some node of the chain from n up to the root passes the test and
-// the predicates when n does or, failing that, when one of its parent's chain does: the answers
-// for the elements met are kept, so a node costs its own test instead of a climb. Nodes come
-// mostly in document order, where a node's parent is the latest element kept or one below it,
-// so the answers are kept as a stack along one chain, popped as the walk leaves it. Every other
-// use of the step is the step's own.
-class XPathFilter::Chain : public XPath {
-public:
-    /// `calls`: the functions the predicates call, which must stay unbound in the map.
-    Chain(Step* step, bool orSelf, std::vector<const XMLCh*>& calls)
-        : XPath(NODE_SET), step_(step), orSelf_(orSelf), on_(true) {
-        calls_.swap(calls);
-    }
-    ~Chain() override { delete step_; }
-    Chain(const Chain&) = delete;
-    Chain& operator=(const Chain&) = delete;
-
-    void reset(const BindingMap& bindings) {
-        kept_.clear();
-        on_ = true;
-        for (const XMLCh* call : calls_) on_ = on_ && bindings.find(call) == bindings.end();
-    }
-
-    bool boolean(DOMNode* node, unsigned int position, const BindingMap& bindings) override {
-        if (!on_) return step_->boolean(node, position, bindings);
-        const XPath::Budget* budget = internal::budgetOf(bindings);
-        DOMNode* parent = internal::parent(node);
-        if (orSelf_ && passes(node, bindings, budget)) {
-            if (internal::isContainer(node)) {
-                bool ignored;
-                if (!parent || !find(parent, ignored)) kept_.clear();
-                kept_.push_back(Answer{node, true});
-            }
-            return true;
-        }
-        const bool value = parent && above(parent, bindings, budget);
-        // The chain of an ancestor step's node is only known once one of its children asks.
-        if (orSelf_ && internal::isContainer(node)) kept_.push_back(Answer{node, value});
-        return value;
-    }
-    double number(DOMNode* node, unsigned int position, const BindingMap& bindings) override {
-        return step_->number(node, position, bindings);
-    }
-    XMLCh* string(DOMNode* node, unsigned int position, const BindingMap& bindings) override {
-        return step_->string(node, position, bindings);
-    }
-    Iterator* nodeSet(DOMNode* node, unsigned int position, const BindingMap& bindings) override {
-        return step_->nodeSet(node, position, bindings);
-    }
-    void print(std::ostream& out) const override { step_->print(out); }
-
-private:
-    struct Answer {
-        DOMNode* node;
-        bool value;
-    };
-
-    // Whether n itself passes, counted as the one visit it is.
-    bool passes(DOMNode* n, const BindingMap& bindings, const XPath::Budget* budget) {
-        if (budget) budget->visit();
-        step_->test_->prepare(step_->axis_->principalType(), bindings);
-        if (!step_->test_->matches(n)) return false;
-        for (XPath* p : step_->predicates_) {
-            if (!p->boolean(n, 1, bindings)) return false;
-        }
-        return true;
-    }
-
-    // The answer kept for n, dropping those kept above it (the walk has left their subtrees).
-    bool find(DOMNode* n, bool& value) {
-        for (std::size_t i = kept_.size(); i-- > 0;) {
-            if (kept_[i].node == n) {
-                value = kept_[i].value;
-                kept_.resize(i + 1);
-                return true;
-            }
-        }
-        return false;
-    }
-
-    // Whether n or one of its ancestors passes; n is an element or a document. The order of the
-    // tests is the climb's, so that a failing predicate fails as it would there.
-    bool above(DOMNode* n, const BindingMap& bindings, const XPath::Budget* budget) {
-        bool value;
-        if (find(n, value)) return value;
-        DOMNode* up = internal::parent(n);
-        bool upValue;
-        if (up && find(up, upValue)) {
-            value = passes(n, bindings, budget) || upValue;
-        } else {
-            // Away from the kept chain: the climb as written.
-            value = orSelf_ ? step_->boolean(n, 1, bindings)
-                            : passes(n, bindings, budget) || step_->boolean(n, 1, bindings);
-            kept_.clear();
-        }
-        kept_.push_back(Answer{n, value});
-        return value;
-    }
-
-    Step* step_;
-    bool orSelf_;
-    bool on_;  // no function the predicates call is rebound
-    std::vector<const XMLCh*> calls_;
-    std::vector<Answer> kept_;
-};
-
 XPathFilter::XPathFilter(XPath* expression, const XPath::BindingMap& bindings)
     : expression_(expression), bindings_(bindings), document_(nullptr) {
     std::unique_ptr<XPath> owned(expression);
     hoist(expression_);
     keepNameTests(expression_);
-    keepChains(expression_);
+    Step::keepChains(expression_, chains_, true);
     reset();
     owned.release();
 }
@@ -271,7 +164,7 @@ bool XPathFilter::matches(DOMNode* node) {
 
 void XPathFilter::reset() {
     for (Cache* c : caches_) c->reset();
-    for (Chain* c : chains_) c->reset(bindings_);
+    for (XPath* c : chains_) static_cast<Step::Chain*>(c)->reset(bindings_);
     for (FunctionCall* f : calls_) {
         XPath::BindingMap::iterator it = bindings_.find(f->name_);
         f->kept_ =
@@ -299,36 +192,6 @@ void XPathFilter::keepNameTests(XPath* e) {
         keepNameTests(s->context_);
         for (XPath* p : s->predicates_) keepNameTests(p);
     }
-}
-
-// Wraps the ancestor and ancestor-or-self steps from the context node that the expression reads
-// directly (not inside the predicates of other steps, whose context nodes are their candidates)
-// in chains, when their predicates see only their candidate; a chain reads the step as written
-// while a function its predicates call is rebound.
-void XPathFilter::keepChains(XPath*& e) {
-    if (Operator* o = dynamic_cast<Operator*>(e)) {
-        if (o->left_) keepChains(o->left_);
-        keepChains(o->right_);
-        return;
-    }
-    if (FunctionCall* f = dynamic_cast<FunctionCall*>(e)) {
-        for (XPath*& a : f->arguments_) keepChains(a);
-        return;
-    }
-    Step* s = dynamic_cast<Step*>(e);
-    if (!s) return;
-    const Primitive* context = dynamic_cast<const Primitive*>(s->context_);
-    const LinearAxis* axis = dynamic_cast<const LinearAxis*>(s->axis_);
-    if (!context || !context->relative_ || !axis ||
-        (axis->kind() != LinearAxis::ANCESTOR && axis->kind() != LinearAxis::ANCESTOR_OR_SELF)) {
-        return;
-    }
-    std::vector<const XMLCh*> calls;
-    if (!Step::seeOnlyTheirNode(s->predicates_, calls)) return;
-    chains_.reserve(chains_.size() + 1);
-    chains_.push_back(new Chain(s, axis->kind() == LinearAxis::ANCESTOR_OR_SELF, calls));
-    e = chains_.back();
-    chains_.back()->reset(bindings_);
 }
 
 // Whether `e` depends on neither the context node, position nor size. Constants, the root,

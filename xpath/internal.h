@@ -143,6 +143,123 @@ private:
 void documentOrder(std::vector<DOMNode*>& nodes);
 
 }  // namespace internal
+
+// An ancestor or ancestor-or-self step from the context node whose predicates see only their
+// candidate, read as a boolean. Some node of the chain from n up to the root passes the test and
+// the predicates when n does or, failing that, when one of its parent's chain does: the answers
+// for the elements met are kept, so a node costs its own test instead of a climb. Nodes come
+// mostly in document order, where a node's parent is the latest element kept or one below it,
+// so the answers are kept as a stack along one chain, popped as the walk leaves it. Every other
+// use of the step is the step's own.
+class Step::Chain : public XPath {
+public:
+    /// `calls`: the functions the predicates call, which must stay unbound in the map;
+    /// `underBudget`: whether the answers are kept also when a Budget counts visits (else the
+    /// step is read as written then, each of its visits counted).
+    Chain(Step* step, bool orSelf, std::vector<const XMLCh*>& calls, bool underBudget)
+        : XPath(NODE_SET), step_(step), orSelf_(orSelf), underBudget_(underBudget), on_(true) {
+        calls_.swap(calls);
+    }
+    ~Chain() override { delete step_; }
+    Chain(const Chain&) = delete;
+    Chain& operator=(const Chain&) = delete;
+
+    void reset(const BindingMap& bindings) {
+        kept_.clear();
+        prepared_ = false;
+        on_ = true;
+        for (const XMLCh* call : calls_) on_ = on_ && bindings.find(call) == bindings.end();
+    }
+
+    bool boolean(DOMNode* node, unsigned int position, const BindingMap& bindings) override {
+        const XPath::Budget* budget = internal::budgetOf(bindings);
+        if (!on_ || (budget && !underBudget_)) return step_->boolean(node, position, bindings);
+        DOMNode* parent = internal::parent(node);
+        if (orSelf_ && passes(node, bindings, budget)) {
+            if (internal::isContainer(node)) {
+                bool ignored;
+                if (!parent || !find(parent, ignored)) kept_.clear();
+                kept_.push_back(Answer{node, true});
+            }
+            return true;
+        }
+        const bool value = parent && above(parent, bindings, budget);
+        // The chain of an ancestor step's node is only known once one of its children asks.
+        if (orSelf_ && internal::isContainer(node)) kept_.push_back(Answer{node, value});
+        return value;
+    }
+    double number(DOMNode* node, unsigned int position, const BindingMap& bindings) override {
+        return step_->number(node, position, bindings);
+    }
+    XMLCh* string(DOMNode* node, unsigned int position, const BindingMap& bindings) override {
+        return step_->string(node, position, bindings);
+    }
+    Iterator* nodeSet(DOMNode* node, unsigned int position, const BindingMap& bindings) override {
+        return step_->nodeSet(node, position, bindings);
+    }
+    void print(std::ostream& out) const override { step_->print(out); }
+
+private:
+    struct Answer {
+        DOMNode* node;
+        bool value;
+    };
+
+    // Whether n itself passes, counted as the one visit it is.
+    bool passes(DOMNode* n, const BindingMap& bindings, const XPath::Budget* budget) {
+        if (budget) budget->visit();
+        if (!prepared_) {  // the map's prefixes stay until reset
+            step_->test_->prepare(step_->axis_->principalType(), bindings);
+            prepared_ = true;
+        }
+        if (!step_->test_->matches(n)) return false;
+        for (XPath* p : step_->predicates_) {
+            if (!p->boolean(n, 1, bindings)) return false;
+        }
+        return true;
+    }
+
+    // The answer kept for n, dropping those kept above it (the walk has left their subtrees).
+    bool find(DOMNode* n, bool& value) {
+        for (std::size_t i = kept_.size(); i-- > 0;) {
+            if (kept_[i].node == n) {
+                value = kept_[i].value;
+                kept_.resize(i + 1);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Whether n or one of its ancestors passes; n is an element or a document. The order of the
+    // tests is the climb's, so that a failing predicate fails as it would there.
+    bool above(DOMNode* n, const BindingMap& bindings, const XPath::Budget* budget) {
+        bool value;
+        if (find(n, value)) return value;
+        DOMNode* up = internal::parent(n);
+        bool upValue;
+        if (up && find(up, upValue)) {
+            value = passes(n, bindings, budget) || upValue;
+        } else {
+            // Away from the kept chain: the climb as written.
+            value = orSelf_ ? step_->boolean(n, 1, bindings)
+                            : passes(n, bindings, budget) || step_->boolean(n, 1, bindings);
+            kept_.clear();
+        }
+        kept_.push_back(Answer{n, value});
+        return value;
+    }
+
+    friend class Step;
+    Step* step_;
+    bool orSelf_;
+    bool underBudget_;
+    bool on_;
+    bool prepared_ = false;  // no function the predicates call is rebound
+    std::vector<const XMLCh*> calls_;
+    std::vector<Answer> kept_;
+};
+
 }  // namespace XML
 }  // namespace Ambrite
 

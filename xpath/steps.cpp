@@ -907,6 +907,7 @@ Step::Step(XPath* context, Axis* axis, Test* test, const std::vector<XPath*>& pr
                                  : std::numeric_limits<double>::quiet_NaN());
     }
     predicates_ = predicates;
+    adopted.predicates = &predicates_;  // which chains may replace (see the end)
     collapse();
     axisClass_ = axisClass(axis_);
     if (axisClass_ != FILTER) {
@@ -933,6 +934,9 @@ Step::Step(XPath* context, Axis* axis, Test* test, const std::vector<XPath*>& pr
         shortcutPrimitive_ = dynamic_cast<Primitive*>(skipped_->context_);
         shortcutInner_ = dynamic_cast<Step*>(skipped_->context_);
     }
+    // Last, once the predicates have been looked at as they were written. A Budget counts
+    // the visits of the steps as written.
+    for (XPath*& p : predicates_) keepChains(p, chains_, false);
     adopted.step = nullptr;
 }
 
@@ -955,7 +959,10 @@ bool Step::seeOnlyTheirNode(const std::vector<XPath*>& predicates,
     std::vector<const XPath*> pending;
     for (const XPath* p : predicates) {
         const FunctionCall* f = dynamic_cast<const FunctionCall*>(p);
-        if (!positionFree(p) && !(f && f->core_ && f->core_->type() != NUMBER)) return false;
+        if (!positionFree(p) && !(f && f->core_ && f->core_->type() != NUMBER) &&
+            !dynamic_cast<const Chain*>(p)) {
+            return false;
+        }
         pending.push_back(p);
     }
     while (!pending.empty()) {
@@ -973,12 +980,47 @@ bool Step::seeOnlyTheirNode(const std::vector<XPath*>& predicates,
         } else if (const Step* s = dynamic_cast<const Step*>(e)) {
             pending.push_back(s->context_);
             for (const XPath* p : s->predicates_) pending.push_back(p);
+        } else if (const Chain* c = dynamic_cast<const Chain*>(e)) {
+            pending.push_back(c->step_);
         } else if (!dynamic_cast<const Primitive*>(e) &&
                    !dynamic_cast<const VariableReference*>(e)) {
             return false;  // an expression of unknown make
         }
     }
     return true;
+}
+
+// Only the operands of "and" and "or", the argument of not() and boolean() and the whole are
+// read as booleans; elsewhere (comparisons, counts, ...) the step is read on the stack as it is.
+void Step::keepChains(XPath*& e, std::vector<XPath*>& chains, bool underBudget) {
+    if (Operator* o = dynamic_cast<Operator*>(e)) {
+        if (o->kind() == Operator::OR || o->kind() == Operator::AND) {
+            keepChains(o->left_, chains, underBudget);
+            keepChains(o->right_, chains, underBudget);
+        }
+        return;
+    }
+    if (FunctionCall* f = dynamic_cast<FunctionCall*>(e)) {
+        if (f->arguments_.size() == 1 &&
+            (StringUtil::eq(f->name_, u"&not") || StringUtil::eq(f->name_, u"&boolean"))) {
+            keepChains(f->arguments_[0], chains, underBudget);
+        }
+        return;
+    }
+    Step* s = dynamic_cast<Step*>(e);
+    if (!s) return;
+    const Primitive* context = dynamic_cast<const Primitive*>(s->context_);
+    const LinearAxis* axis = dynamic_cast<const LinearAxis*>(s->axis_);
+    if (!context || !context->relative_ || !axis ||
+        (axis->kind() != LinearAxis::ANCESTOR && axis->kind() != LinearAxis::ANCESTOR_OR_SELF)) {
+        return;
+    }
+    std::vector<const XMLCh*> calls;
+    if (!seeOnlyTheirNode(s->predicates_, calls)) return;
+    chains.reserve(chains.size() + 1);
+    chains.push_back(
+        new Chain(s, axis->kind() == LinearAxis::ANCESTOR_OR_SELF, calls, underBudget));
+    e = chains.back();
 }
 
 void Step::collapse() {
@@ -1077,6 +1119,7 @@ const XPath::Budget* Step::start(DOMNode* node, unsigned int position, const Bin
     if (axisClass == FILTER) start_ = nullptr;
     test_->prepare(active_->principalType(), bindings);
     for (StepIterator::State* s : states_) s->bind(bindings);
+    for (XPath* c : chains_) static_cast<Chain*>(c)->reset(bindings);
     buffer_.clear();
     return budget;
 }

@@ -457,16 +457,14 @@ public:
 
 private:
     class Cache;
-    class Chain;
     bool invariant(XPath* e);
     void hoist(XPath*& e);
     void keepNameTests(XPath* e);
-    void keepChains(XPath*& e);
 
     XPath* expression_;
     const XPath::BindingMap& bindings_;
     std::vector<Cache*> caches_;
-    std::vector<Chain*> chains_;
+    std::vector<XPath*> chains_;        // the ancestor steps read through a Step::Chain
     std::vector<FunctionCall*> calls_;  // of the parts evaluated per node
     std::vector<NameTest*> nameTests_;  // of the steps evaluated per node
     const DOMNode* document_;
@@ -635,6 +633,13 @@ private:
     /// functions they call, which must not be rebound for this to hold.
     static bool seeOnlyTheirNode(const std::vector<XPath*>& predicates,
                                  std::vector<const XMLCh*>& calls);
+    /// An ancestor step read as a boolean, its answers kept along one chain (xpath/internal.h).
+    class Chain;
+    /// Puts the ancestor and ancestor-or-self steps from the context node that `e` reads as
+    /// booleans, and whose predicates see only their candidate, into chains, added to `chains`;
+    /// `underBudget`: whether they keep their answers also when a Budget counts visits.
+    static void keepChains(XPath*& e, std::vector<XPath*>& chains, bool underBudget);
+    std::vector<XPath*> chains_;       // those of the predicates, reset at every evaluation
     Axis* shortcut_;                   // the axis of that walk, or null
     Step* skipped_;                    // the descendant-or-self::node() step it replaces
     std::vector<const XMLCh*> calls_;  // keys of the functions the predicates call
