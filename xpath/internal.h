@@ -164,11 +164,14 @@ public:
     Chain(const Chain&) = delete;
     Chain& operator=(const Chain&) = delete;
 
+    /// Forgets the answers, here and in the chains of the step's own predicates, which this
+    /// evaluates without starting the step.
     void reset(const BindingMap& bindings) {
         kept_.clear();
         prepared_ = false;
         on_ = true;
         for (const XMLCh* call : calls_) on_ = on_ && bindings.find(call) == bindings.end();
+        for (XPath* c : step_->chains_) static_cast<Chain*>(c)->reset(bindings);
     }
 
     bool boolean(DOMNode* node, unsigned int position, const BindingMap& bindings) override {

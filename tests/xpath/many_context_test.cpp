@@ -112,6 +112,13 @@ TEST(XPathFilter, KeepsAncestorAnswersAlongOneChain) {
     env.map.find(u"&len")->value = BaseFunction::lookup(u"namespace-uri");
     rebound.reset();
     EXPECT_FALSE(rebound.matches(env.el("x")));
+    // reset() also forgets the answers of the chains inside a chained step's predicates.
+    Env moving("<r><y><a><b/></a></y></r>");
+    XPathFilter nested(moving.compile("ancestor-or-self::*[ancestor::y]"), moving.map);
+    EXPECT_TRUE(nested.matches(moving.el("b")));
+    moving.root()->appendChild(moving.el("a"));
+    nested.reset();
+    EXPECT_FALSE(nested.matches(moving.el("b")));
 }
 
 TEST(XPathFilter, EvaluatesTheContextFreePartsOncePerDocument) {
