@@ -257,8 +257,8 @@ private:
     Step* step_;
     bool orSelf_;
     bool underBudget_;
-    bool on_;
-    bool prepared_ = false;  // no function the predicates call is rebound
+    bool on_;                // no function the predicates call is rebound
+    bool prepared_ = false;  // the test has been prepared since the last reset
     std::vector<const XMLCh*> calls_;
     std::vector<Answer> kept_;
 };
