@@ -758,14 +758,19 @@ FunctionCall::~FunctionCall() {
 }
 
 // Bindings come first, so that a caller can replace any core function.
-const XPath::Function* FunctionCall::resolve(const BindingMap& bindings) const {
-    if (kept_) return kept_;
+const XPath::Function* FunctionCall::bound(const BindingMap& bindings) const {
     if (!bindings.empty()) {
         BindingMap::iterator it = bindings.find(name_);
         if (it != bindings.end()) return static_cast<const Function*>(it->value);
     }
-    if (!core_) throw Exception(14, Format("Unbound function: %S", name_ + 1));
     return core_;
+}
+
+const XPath::Function* FunctionCall::resolve(const BindingMap& bindings) const {
+    if (kept_) return kept_;
+    const Function* f = bound(bindings);
+    if (!f) throw Exception(14, Format("Unbound function: %S", name_ + 1));
+    return f;
 }
 
 XPath::Type FunctionCall::type(const BindingMap& bindings) const {

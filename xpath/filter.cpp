@@ -165,11 +165,8 @@ bool XPathFilter::matches(DOMNode* node) {
 void XPathFilter::reset() {
     for (Cache* c : caches_) c->reset();
     for (XPath* c : chains_) static_cast<Step::Chain*>(c)->reset(bindings_);
-    for (FunctionCall* f : calls_) {
-        XPath::BindingMap::iterator it = bindings_.find(f->name_);
-        f->kept_ =
-            it != bindings_.end() ? static_cast<const XPath::Function*>(it->value) : f->core_;
-    }
+    // An unbound name keeps null: the call then throws when evaluated, as it would unfiltered.
+    for (FunctionCall* f : calls_) f->kept_ = f->bound(bindings_);
     for (NameTest* t : nameTests_) t->prepared_ = false;
 }
 
@@ -204,11 +201,10 @@ bool XPathFilter::invariant(XPath* e) {
         return (!o->left_ || invariant(o->left_)) && invariant(o->right_);
     }
     if (FunctionCall* f = dynamic_cast<FunctionCall*>(e)) {
-        const XPath::Function* resolved = nullptr;
         if (StringUtil::eq(f->name_, u"&last")) return false;
-        XPath::BindingMap::iterator it = bindings_.find(f->name_);
-        if (it != bindings_.end()) {
-            resolved = static_cast<const XPath::Function*>(it->value);
+        const XPath::Function* resolved = f->bound(bindings_);
+        if (!resolved) return false;
+        if (resolved != f->core_) {
             if (!dynamic_cast<const Here*>(resolved)) return false;
         } else {
             const BaseFunction* core = dynamic_cast<const BaseFunction*>(f->core_);

@@ -359,6 +359,8 @@ public:
 private:
     friend class XPathFilter;
     friend class Step;
+    /// The function `bindings` or the core gives the name, or null.
+    const Function* bound(const BindingMap& bindings) const;
     const Function* resolve(const BindingMap& bindings) const;
 
     XMLCh* name_;  // "&" + name
