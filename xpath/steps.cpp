@@ -881,7 +881,8 @@ Step::Step(XPath* context, Axis* axis, Test* test, const std::vector<XPath*>& pr
       containersOnly_(false),
       narrowing_(0),
       shape_(0),
-      start_(nullptr) {
+      start_(nullptr),
+      lastOnly_(false) {
     struct Adopted {
         Step* step;
         const std::vector<XPath*>* predicates;
@@ -928,6 +929,12 @@ Step::Step(XPath* context, Axis* axis, Test* test, const std::vector<XPath*>& pr
     if (predicates_.empty() && inner_) {
         if (axisClass_ == AFTER) narrowing_ = AFTER;
         if (dynamic_cast<PrecedingAxis*>(axis_)) narrowing_ = REVERSE;
+    }
+    if (axisClass_ == FILTER && predicates_.size() == 1) {
+        const FunctionCall* f = dynamic_cast<FunctionCall*>(predicates_[0]);
+        const Step* path = dynamic_cast<Step*>(context_);
+        lastOnly_ = f && f->arguments_.empty() && StringUtil::eq(f->name_, kLastKey) && path &&
+                    path->predicates_.empty();
     }
     if (shortcut_) {
         shortcutClass_ = axisClass(shortcut_);
@@ -1112,6 +1119,8 @@ const XPath::Budget* Step::start(DOMNode* node, unsigned int position, const Bin
         source = nodes->shape_;
         start_ = nodes->start_;
         if (narrowing_ && !budget && !(source & SINGLE)) source = narrow(source);
+    } else if (lastOnly_ && !budget) {
+        active_->setSource(lastOfPath(node, position, bindings));
     } else {
         active_->setSource(context->nodeSet(node, position, bindings));
     }
@@ -1122,6 +1131,39 @@ const XPath::Budget* Step::start(DOMNode* node, unsigned int position, const Bin
     for (XPath* c : chains_) static_cast<Chain*>(c)->reset(bindings);
     buffer_.clear();
     return budget;
+}
+
+namespace {
+
+// The last node of root's subtree (root itself too when `orSelf`) in document order that passes
+// the test, or null. The walk goes backwards from the subtree's last node: before a node come
+// its previous sibling's last descendant or, for a first child, its parent.
+DOMNode* lastInSubtree(DOMNode* root, bool orSelf, Step::Test* test, int kind) {
+    const auto deepestLast = [](DOMNode* n) {
+        while (DOMNode* c = internal::lastChild(n)) n = c;
+        return n;
+    };
+    for (DOMNode* n = deepestLast(root); n != root;) {
+        if (passes(test, kind, n, n->getNodeType())) return n;
+        DOMNode* previous = internal::previousSibling(n);
+        n = previous ? deepestLast(previous) : internal::parent(n);
+    }
+    return orSelf && passes(test, kind, root, root->getNodeType()) ? root : nullptr;
+}
+
+}  // namespace
+
+XPath::Iterator* Step::lastOfPath(DOMNode* node, unsigned int position,
+                                  const BindingMap& bindings) {
+    Step* path = static_cast<Step*>(context_);
+    const Budget* budget = path->start(node, position, bindings);
+    TreeAxis* tree = path->tree_;
+    if (!path->singlePending_ || !path->single_ || !tree || tree->kind() == TreeAxis::FOLLOWING) {
+        return new StepIterator(path, budget);
+    }
+    DOMNode* last = lastInSubtree(path->single_, tree->kind() == TreeAxis::DESCENDANT_OR_SELF,
+                                  path->test_, path->testKind_);
+    return last ? new BasicIterator(last) : new BasicIterator(std::vector<DOMNode*>());
 }
 
 int Step::someAttributeEquals(DOMNode* node, const BindingMap& bindings, const XMLCh* text,

@@ -56,6 +56,10 @@ TEST(Step, AxesAgreeWithTheTreeModel) {
                         // count() reads the walk without the iterator's look-ahead.
                         ASSERT_EQ(std::to_string(nodes.size()),
                                   env.value("count(" + axis + test + ")", n));
+                        // The last node of a subtree's walk is found walking it backwards.
+                        ASSERT_EQ(env.nodes("(" + axis + test + ")[position() = last()]", n),
+                                  env.nodes("(" + axis + test + ")[last()]", n))
+                            << doc << " " << axis << test << " from " << label(n);
                     }
                 }
                 // Ancestor steps read as booleans keep their answers from one candidate to

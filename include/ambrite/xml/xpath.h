@@ -679,6 +679,11 @@ private:
     unsigned int narrow(unsigned int source);
     unsigned int shape_;  // what is known of the nodes of the current evaluation
     DOMNode* start_;      // the one node the current evaluation's path started from, or null
+    // "(path)[last()]" where the path walks one subtree without predicates: its last node is
+    // found walking the subtree backwards from its end, unless a Budget counts the visits.
+    bool lastOnly_;
+    /// The nodes of context_ for this filter: that last node alone, or all of them.
+    Iterator* lastOfPath(DOMNode* node, unsigned int position, const BindingMap& bindings);
 };
 
 /// Walks one axis from each node of a context node set in turn.
