@@ -1044,10 +1044,23 @@ void Step::collapse() {
     } else if (own->kind() != LinearAxis::CHILD) {
         return;
     }
-    // position() and last() rule the walk out; the functions the predicates call must not be
-    // rebound when it is taken.
+    // A candidate of the walk stands at position N among the nodes of its parent's child step
+    // when N - 1 of its previous siblings pass the test, last when none of the next ones does;
+    // the siblings read back are at most N times the nodes, so N stays small.
+    int siblingPosition = 0;
+    if (own->kind() == LinearAxis::CHILD && !predicates_.empty()) {
+        const double n = constants_[0];
+        const FunctionCall* f = dynamic_cast<const FunctionCall*>(predicates_[0]);
+        if (n >= 1 && n <= 16 && n == std::floor(n)) siblingPosition = static_cast<int>(n);
+        if (f && f->arguments_.empty() && StringUtil::eq(f->name_, kLastKey)) siblingPosition = -1;
+    }
+    // Else position() and last() rule the walk out; the functions the predicates call must not
+    // be rebound when it is taken.
     std::vector<const XMLCh*> calls;
-    if (!seeOnlyTheirNode(predicates_, calls)) return;
+    const std::vector<XPath*> rest(predicates_.begin() + (siblingPosition ? 1 : 0),
+                                   predicates_.end());
+    if (!seeOnlyTheirNode(rest, calls)) return;
+    siblingPosition_ = siblingPosition;
     calls_.swap(calls);
     shortcut_ = new TreeAxis(own->kind() == LinearAxis::SELF ? TreeAxis::DESCENDANT_OR_SELF
                                                              : TreeAxis::DESCENDANT);
@@ -1101,6 +1114,7 @@ const XPath::Budget* Step::start(DOMNode* node, unsigned int position, const Bin
         inner = shortcutInner_;
         axisClass = shortcutClass_;
     }
+    bySiblings_ = siblingPosition_ && active_ == shortcut_;
     singlePending_ = false;
     source_ = nullptr;
     unsigned int source = 0;
@@ -1164,6 +1178,22 @@ XPath::Iterator* Step::lastOfPath(DOMNode* node, unsigned int position,
     DOMNode* last = lastInSubtree(path->single_, tree->kind() == TreeAxis::DESCENDANT_OR_SELF,
                                   path->test_, path->testKind_);
     return last ? new BasicIterator(last) : new BasicIterator(std::vector<DOMNode*>());
+}
+
+bool Step::atSiblingPosition(DOMNode* node) {
+    if (siblingPosition_ < 0) {
+        for (DOMNode* s = internal::nextSibling(node); s; s = internal::nextSibling(s)) {
+            if (passes(test_, testKind_, s, s->getNodeType())) return false;
+        }
+        return true;
+    }
+    int before = 0;
+    for (DOMNode* s = internal::previousSibling(node); s; s = internal::previousSibling(s)) {
+        if (passes(test_, testKind_, s, s->getNodeType()) && ++before == siblingPosition_) {
+            return false;
+        }
+    }
+    return before == siblingPosition_ - 1;
 }
 
 int Step::someAttributeEquals(DOMNode* node, const BindingMap& bindings, const XMLCh* text,
@@ -1421,6 +1451,7 @@ DOMNode* StepIterator::candidate() {
 
 // Predicate `level` with the next position of its level.
 bool StepIterator::passes(DOMNode* node, std::size_t level) {
+    if (level == 0 && step_->bySiblings_) return step_->atSiblingPosition(node);
     State& state = *step_->states_[level];
     const unsigned int p = state.position_++;
     const double constant = step_->constants_[level];

@@ -60,6 +60,18 @@ TEST(Step, AxesAgreeWithTheTreeModel) {
                         ASSERT_EQ(env.nodes("(" + axis + test + ")[position() = last()]", n),
                                   env.nodes("(" + axis + test + ")[last()]", n))
                             << doc << " " << axis << test << " from " << label(n);
+                        // The walk for "//x[N]" tells positions from the candidate's siblings
+                        // (and yields the nodes in document order, the steps in walk order).
+                        for (std::string at : {"1", "3", "last()"}) {
+                            if (axis != "descendant-or-self::") break;
+                            const std::string path = axis + "node()/" + test;
+                            Nodes written = env.nodes(path + "[position() = " + at + "]", n);
+                            std::sort(written.begin(), written.end());
+                            Nodes walked = env.nodes(path + "[" + at + "]", n);
+                            std::sort(walked.begin(), walked.end());
+                            ASSERT_EQ(written, walked)
+                                << doc << " " << path << at << " from " << label(n);
+                        }
                     }
                 }
                 // Ancestor steps read as booleans keep their answers from one candidate to

@@ -628,8 +628,15 @@ private:
     // context of the descendant-or-self::node() step before this one, which give the same nodes
     // without starting an axis at every node. Not taken when the predicates may depend on
     // positions, when one of the functions they call is rebound, or under a Budget, which
-    // counts the visits of the steps as written.
+    // counts the visits of the steps as written. A first predicate that is a small constant
+    // position or last() is told from the candidate's siblings (see bySiblings_).
     void collapse();
+    // The first predicate of a collapsed "//x[N]" or "//x[last()]": N, -1 for last(), else 0.
+    int siblingPosition_ = 0;
+    bool bySiblings_ = false;  // ... and the walk is taken in the current evaluation
+    /// Whether `node`, a candidate of the walk, stands at siblingPosition_ among its siblings
+    /// that pass the test.
+    bool atSiblingPosition(DOMNode* node);
     /// Whether `predicates` see only their candidate node: none is a number (compared with the
     /// position) and none calls position() or last() at any depth. `calls` gets the keys of the
     /// functions they call, which must not be rebound for this to hold.
