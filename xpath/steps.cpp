@@ -1153,10 +1153,6 @@ namespace {
 // the test, or null. The walk goes backwards from the subtree's last node: before a node come
 // its previous sibling's last descendant or, for a first child, its parent.
 DOMNode* lastInSubtree(DOMNode* root, bool orSelf, Step::Test* test, int kind) {
-    const auto deepestLast = [](DOMNode* n) {
-        while (DOMNode* c = internal::lastChild(n)) n = c;
-        return n;
-    };
     for (DOMNode* n = deepestLast(root); n != root;) {
         if (passes(test, kind, n, n->getNodeType())) return n;
         DOMNode* previous = internal::previousSibling(n);
