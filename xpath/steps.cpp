@@ -96,7 +96,7 @@ DOMNode* lastOf(DOMNode* n) {
 
 // The first node of the view at or after s among its siblings: entity references are entered,
 // invisible nodes skipped, and after the last child of an entity reference the run goes on after
-// the reference.
+// the reference. Runs climb out of references with domParent(), without a dynamic_cast.
 DOMNode* forward(DOMNode* s) {
     for (;;) {
         if (isEntityReference(s)) {
@@ -109,7 +109,7 @@ DOMNode* forward(DOMNode* s) {
         }
         DOMNode* next;
         while (!(next = s->getNextSibling())) {
-            s = s->getParentNode();
+            s = domParent(s);
             if (!s || !isEntityReference(s)) return nullptr;
         }
         s = next;
@@ -128,7 +128,7 @@ DOMNode* backward(DOMNode* s) {
         }
         DOMNode* previous;
         while (!(previous = previousOf(s))) {
-            s = s->getParentNode();
+            s = domParent(s);
             if (!s || !isEntityReference(s)) return nullptr;
         }
         s = previous;
@@ -153,7 +153,7 @@ DOMNode* nextSibling(DOMNode* n) {
     if (n->getNodeType() == DOMNode::ATTRIBUTE_NODE) return nullptr;
     DOMNode* next;
     while (!(next = n->getNextSibling())) {
-        n = n->getParentNode();
+        n = domParent(n);
         if (!n || !isEntityReference(n)) return nullptr;
     }
     return forward(next);
@@ -163,7 +163,7 @@ DOMNode* previousSibling(DOMNode* n) {
     if (n->getNodeType() == DOMNode::ATTRIBUTE_NODE) return nullptr;
     DOMNode* previous;
     while (!(previous = previousOf(n))) {
-        n = n->getParentNode();
+        n = domParent(n);
         if (!n || !isEntityReference(n)) return nullptr;
     }
     return backward(previous);
@@ -189,7 +189,7 @@ DOMNode* domParent(DOMNode* n) {
 
 DOMNode* parent(DOMNode* n) {
     DOMNode* p = domParent(n);
-    while (p && isEntityReference(p)) p = p->getParentNode();
+    while (p && isEntityReference(p)) p = domParent(p);
     return p;
 }
 
