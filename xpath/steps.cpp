@@ -1141,7 +1141,10 @@ const XPath::Budget* Step::start(DOMNode* node, unsigned int position, const Bin
     shape_ = shapeAfter(axisClass, source);
     if (axisClass == FILTER) start_ = nullptr;
     test_->prepare(active_->principalType(), bindings);
-    for (StepIterator::State* s : states_) s->bind(bindings);
+    for (StepIterator::State* s : states_) {
+        s->bind(bindings);
+        s->typed_ = false;
+    }
     for (XPath* c : chains_) static_cast<Chain*>(c)->reset(bindings);
     buffer_.clear();
     return budget;
@@ -1453,7 +1456,11 @@ bool StepIterator::passes(DOMNode* node, std::size_t level) {
     const double constant = step_->constants_[level];
     if (!std::isnan(constant)) return p == constant;
     XPath* predicate = step_->predicates_[level];
-    if (predicate->type(state.bindings_) == XPath::NUMBER) {
+    if (!state.typed_) {
+        state.type_ = predicate->type(state.bindings_);
+        state.typed_ = true;
+    }
+    if (state.type_ == XPath::NUMBER) {
         return predicate->number(node, p, state.bindings_) == p;
     }
     return predicate->boolean(node, p, state.bindings_);

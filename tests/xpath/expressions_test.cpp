@@ -114,6 +114,16 @@ TEST(FunctionCall, PrefersBindingsToCoreFunctions) {
     EXPECT_EQ(u"7", u16(String(copy.string()).get()));
     copy = XPath::Variable(u"8");
     EXPECT_EQ(u"8", u16(String(copy.string()).get()));
+    // A predicate is a position or a condition by its type under the map of each evaluation.
+    Tree e(env.compile("*[$p]"));
+    std::size_t selected[2];
+    for (int i = 0; i < 2; ++i) {
+        env.bind("$p", i ? new XPath::Variable(true) : new XPath::Variable(2.0));
+        std::unique_ptr<XPath::Iterator> it(e->nodeSet(env.root(), 1, env.map));
+        for (selected[i] = 0; it->hasNext(); it->next()) ++selected[i];
+    }
+    EXPECT_EQ(1u, selected[0]);
+    EXPECT_EQ(6u, selected[1]);
 }
 
 TEST(XPath, InitBindsHereAndTheNearestPrefixes) {

@@ -576,6 +576,10 @@ private:
     unsigned int position_;
     StepIterator* owner_;
     XPath::BindingMap bindings_;
+    // The predicate's type under bindings_, found at its first use in an evaluation: the map
+    // stays the same until the next, so a call is not looked up again per candidate for it.
+    XPath::Type type_ = XPath::NODE_SET;
+    bool typed_ = false;
 };
 
 /// A location step, or the predicates of a filter expression (a FilterAxis with node()).
