@@ -15,7 +15,8 @@
 //
 // One line per expression: tool doc id result med_ms min_ms max_ms reps, where result is
 // nodeset:COUNT, number:VALUE (%.17g), boolean:true|false, string:LENGTH:CRC32 (of the UTF-8
-// bytes) or error.
+// bytes) or error. Before them (without -c or -i), the floor of the walk-bound expressions: a
+// bare recursive walk of the same DOM through Xerces-C's links, tool "xerces", ID "dom-walk".
 #include <ambrite/xml/dom.h>
 #include <ambrite/xml/foundation.h>
 #include <ambrite/xml/streams.h>
@@ -174,6 +175,30 @@ void line(const char* doc, const std::string& id, const std::string& result,
     std::fflush(stdout);
 }
 
+// Nodes of the subtree at n, counted through Xerces-C's own first child and next sibling links.
+long walk(xercesc::DOMNode* n) {
+    long count = 1;
+    for (xercesc::DOMNode* c = n->getFirstChild(); c; c = c->getNextSibling()) count += walk(c);
+    return count;
+}
+
+// The floor of the walk-bound expressions: a bare walk of the same DOM, no XPath, timed as they
+// are, in the line format with tool "xerces" and ID "dom-walk".
+void walkFloor(const char* doc, DOMDocument* document, int reps) {
+    std::vector<double> ms;
+    long nodes = walk(document);  // untimed warm-up
+    for (int i = 0; i < reps; ++i) {
+        const double t = now_ms();
+        nodes = walk(document);
+        ms.push_back(now_ms() - t);
+    }
+    std::sort(ms.begin(), ms.end());
+    const std::size_t n = ms.size();
+    const double med = n % 2 ? ms[n / 2] : (ms[n / 2 - 1] + ms[n / 2]) / 2;
+    std::printf("%-8s %-14s %-20s nodes:%-18ld %10.3f %10.3f %10.3f %4d\n", "xerces", doc,
+                "dom-walk", nodes, med, ms[0], ms[n - 1], static_cast<int>(n));
+}
+
 int run(const char* exprs, const char* path, int reps, bool collect, const char* only) {
     std::size_t length;
     unsigned char* data = read_file(path, &length);
@@ -199,6 +224,7 @@ int run(const char* exprs, const char* path, int reps, bool collect, const char*
         return 2;
     }
     const char* doc = base_name(path);
+    if (!collect && !only) walkFloor(doc, b.doc, reps);
     char text[8192];
     while (std::fgets(text, sizeof text, f)) {
         text[std::strcspn(text, "\r\n")] = 0;
