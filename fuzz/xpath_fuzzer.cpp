@@ -2,7 +2,9 @@
 // namespaces, entity references, comments, processing instructions, CDATA and attributes, under
 // a visit budget. Only the library's Exception may come out. The node-set value of an expression
 // must agree with its boolean, number and string values, which are computed from it by other
-// paths of the engine.
+// paths of the engine. An expression evaluated within the budget is evaluated again without it,
+// where the engine takes its shortcuts (walks for "//x", positions from siblings, backward walks
+// for last(), kept ancestor answers), which a budget turns off: the values must be the same.
 //
 // Input: byte 0 picks the context node; the rest is the expression, one unit per byte.
 #include <ambrite/xml/dom.h>
@@ -69,6 +71,51 @@ void checkNodeSet(XPath& e, DOMNode* context, const std::u16string& text) {
         fail("number differs", text);
 }
 
+// The fixture's map without the budget.
+const XPath::BindingMap& unbounded() {
+    static const XPath::BindingMap map = [] {
+        XPath::BindingMap m = fixture().map;
+        m.erase(m.find(XPath::Budget::key()));
+        return m;
+    }();
+    return map;
+}
+
+std::vector<DOMNode*> ordered(XPath& e, DOMNode* context, const XPath::BindingMap& map) {
+    std::unique_ptr<XPath::Iterator> it(e.nodeSet(context, 1, map));
+    std::unique_ptr<XPath::Iterator> ordered(XPathUtil::documentOrder(it.get()));
+    std::vector<DOMNode*> nodes;
+    while (ordered->hasNext()) nodes.push_back(ordered->next());
+    return nodes;
+}
+
+// The value of `e` under the budget (which it stayed within) and without it.
+void checkShortcuts(XPath& e, DOMNode* context, const std::u16string& text) {
+    const XPath::BindingMap& bounded = fixture().map;
+    bool equal = false;
+    try {
+        switch (e.type(bounded)) {
+            case XPath::BOOLEAN:
+                equal = e.boolean(context, 1, bounded) == e.boolean(context, 1, unbounded());
+                break;
+            case XPath::NUMBER:
+                equal = same(e.number(context, 1, bounded), e.number(context, 1, unbounded()));
+                break;
+            case XPath::STRING: {
+                String a(e.string(context, 1, bounded)), b(e.string(context, 1, unbounded()));
+                equal = StringUtil::eq(a.get(), b.get());
+                break;
+            }
+            case XPath::NODE_SET:
+                equal = ordered(e, context, bounded) == ordered(e, context, unbounded());
+                break;
+        }
+    } catch (const Exception&) {
+        fail("throws without the budget", text);
+    }
+    if (!equal) fail("differs without the budget", text);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -106,6 +153,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
         }
     } catch (const Exception&) {
+        return 0;
     }
+    f.budget.reset();
+    checkShortcuts(*e, context, text);
     return 0;
 }
