@@ -282,7 +282,8 @@ double Primitive::number(DOMNode* node, unsigned int position, const BindingMap&
     if (type(bindings) == NUMBER) return number_;
     if (type(bindings) == NODE_SET) {
         DOMNode* n = relative_ ? node : DOMUtil::getOwnerDocument(node);
-        return XPathUtil::number(n && internal::placed(n) ? n : nullptr);
+        if (!nested_) placedKnown_ = nullptr;
+        return XPathUtil::number(n && internal::placed(n, placedKnown_) ? n : nullptr);
     }
     return XPath::number(node, position, bindings);
 }
@@ -292,7 +293,8 @@ XMLCh* Primitive::string(DOMNode* node, unsigned int position, const BindingMap&
     if (type(bindings) == NODE_SET) {
         // The one node, if document order places it, without an iterator.
         DOMNode* n = relative_ ? node : DOMUtil::getOwnerDocument(node);
-        return XPathUtil::string(n && internal::placed(n) ? n : nullptr);
+        if (!nested_) placedKnown_ = nullptr;
+        return XPathUtil::string(n && internal::placed(n, placedKnown_) ? n : nullptr);
     }
     return XPath::string(node, position, bindings);
 }

@@ -89,6 +89,10 @@ void readAll(XPath::Iterator* it, std::vector<DOMNode*>& out);
 
 /// Whether document order places n (see OrderedIterator): the walk from its document meets it.
 bool placed(DOMNode* n);
+/// The same, where `known` is null or a node found placed since the document last changed: the
+/// climb from n stops there, so that contexts met one after another in a deep document are not
+/// each climbed to the root. Leaves n's nearest element or document (or n) in `known`.
+bool placed(DOMNode* n, DOMNode*& known);
 /// Whether `it` is a StepIterator known to yield each node once.
 bool distinctNodes(XPath::Iterator* it);
 /// The first node of `it` in document order, or null; reads `it` to its end.
@@ -165,13 +169,14 @@ public:
     Chain& operator=(const Chain&) = delete;
 
     /// Forgets the answers, here and in the chains of the step's own predicates, which this
-    /// evaluates without starting the step.
+    /// evaluates without starting the step, and the nodes their steps found placed.
     void reset(const BindingMap& bindings) {
         kept_.clear();
         prepared_ = false;
         on_ = true;
         for (const XMLCh* call : calls_) on_ = on_ && bindings.find(call) == bindings.end();
         for (XPath* c : step_->chains_) static_cast<Chain*>(c)->reset(bindings);
+        for (DOMNode** known : step_->placements_) *known = nullptr;
     }
 
     bool boolean(DOMNode* node, unsigned int position, const BindingMap& bindings) override {

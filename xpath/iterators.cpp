@@ -102,8 +102,9 @@ namespace {
 const std::uint32_t NONE = UINT32_MAX;
 
 // Whether the walk in document order from `document` meets n: n is visible, and its ancestors
-// up to the document are elements or entity references.
-bool reachable(DOMNode* n, DOMNode* document) {
+// up to the document, or up to `known` (a node the walk meets, or null), are elements or entity
+// references.
+bool reachable(DOMNode* n, DOMNode* document, DOMNode* known = nullptr) {
     if (n == document) return true;
     if (!isVisible(n) || n->getNodeType() == DOMNode::DOCUMENT_NODE) return false;
     if (n->getNodeType() == DOMNode::ATTRIBUTE_NODE &&
@@ -111,7 +112,7 @@ bool reachable(DOMNode* n, DOMNode* document) {
         return false;
     }
     for (DOMNode* p = domParent(n); p; p = domParent(p)) {
-        if (p == document) return true;
+        if (p == document || p == known) return true;
         if (p->getNodeType() != DOMNode::ELEMENT_NODE && !isEntityReference(p)) return false;
     }
     return false;
@@ -288,6 +289,13 @@ void Orderer::orderChildren(std::uint32_t parent) {
 bool placed(DOMNode* n) {
     DOMNode* document = DOMUtil::getOwnerDocument(n);
     return document && reachable(n, document);
+}
+
+bool placed(DOMNode* n, DOMNode*& known) {
+    DOMNode* document = DOMUtil::getOwnerDocument(n);
+    if (!document || !reachable(n, document, known)) return false;
+    known = isContainer(n) ? n : domParent(n);
+    return true;
 }
 
 bool distinctNodes(XPath::Iterator* it) {

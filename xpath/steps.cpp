@@ -944,6 +944,7 @@ Step::Step(XPath* context, Axis* axis, Test* test, const std::vector<XPath*>& pr
     // Last, once the predicates have been looked at as they were written. A Budget counts
     // the visits of the steps as written.
     for (XPath*& p : predicates_) keepChains(p, chains_, false);
+    for (XPath* p : predicates_) collectPlacements(p);
     adopted.step = nullptr;
 }
 
@@ -1028,6 +1029,27 @@ void Step::keepChains(XPath*& e, std::vector<XPath*>& chains, bool underBudget) 
     chains.push_back(
         new Chain(s, axis->kind() == LinearAxis::ANCESTOR_OR_SELF, calls, underBudget));
     e = chains.back();
+}
+
+// The steps and primitives that `e` evaluates with this step's candidates as their context, at
+// any depth short of their own predicates: their placed nodes are kept from one candidate to
+// the next and forgotten when this step starts, while the document stays the same.
+void Step::collectPlacements(XPath* e) {
+    if (Operator* o = dynamic_cast<Operator*>(e)) {
+        if (o->left_) collectPlacements(o->left_);
+        collectPlacements(o->right_);
+    } else if (FunctionCall* f = dynamic_cast<FunctionCall*>(e)) {
+        for (XPath* a : f->arguments_) collectPlacements(a);
+    } else if (Chain* c = dynamic_cast<Chain*>(e)) {
+        collectPlacements(c->step_);
+    } else if (Step* s = dynamic_cast<Step*>(e)) {
+        s->nested_ = true;
+        placements_.push_back(&s->placedKnown_);
+        collectPlacements(s->context_);
+    } else if (Primitive* p = dynamic_cast<Primitive*>(e)) {
+        p->nested_ = true;
+        placements_.push_back(&p->placedKnown_);
+    }
 }
 
 void Step::collapse() {
@@ -1146,6 +1168,8 @@ const XPath::Budget* Step::start(DOMNode* node, unsigned int position, const Bin
         s->typed_ = false;
     }
     for (XPath* c : chains_) static_cast<Chain*>(c)->reset(bindings);
+    if (!nested_) placedKnown_ = nullptr;
+    for (DOMNode** known : placements_) *known = nullptr;
     buffer_.clear();
     return budget;
 }
@@ -1362,7 +1386,7 @@ bool StepIterator::distinct() const { return (shape_ & DISTINCT) != 0; }
 
 bool StepIterator::ordered() const {
     if (!(shape_ & ORDERED)) return false;
-    return (shape_ & PLACED) || (start_ && internal::placed(start_));
+    return (shape_ & PLACED) || (start_ && internal::placed(start_, step_->placedKnown_));
 }
 
 bool StepIterator::hasNext() {

@@ -145,6 +145,17 @@ TEST(Step, LeavesDetachedNodesOutOfDocumentOrder) {
     x->appendChild(env.doc->createElement(u"y"))->appendChild(env.doc->createTextNode(u"t"));
     check(env, {{"string(y)", ""}, {"name(y/..)", ""}, {"count(y/text())", "1"}, {"/r", ""}}, x);
     check(env, {{"string(y)", "t"}, {"name(y/..)", "x"}}, env.root()->appendChild(x));
+    // The nodes a step's predicates found placed are forgotten when it starts again.
+    Env moving("<r><d><x><y>t</y></x></d></r>");
+    Tree e(moving.compile("*[string(self::node()) = 't']"));
+    DOMNode *d = moving.el("d"), *inner = moving.el("x");
+    for (DOMNode* context : {d, inner}) {
+        std::unique_ptr<XPath::Iterator> it(e->nodeSet(context, 1, moving.map));
+        Nodes nodes;
+        while (it->hasNext()) nodes.push_back(it->next());
+        EXPECT_EQ(context == d ? Nodes{inner} : Nodes(), nodes);
+        if (context == d) moving.root()->removeChild(d);
+    }
 }
 
 // The budget counts every context node an axis starts from and every candidate it yields.

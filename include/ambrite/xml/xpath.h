@@ -265,6 +265,10 @@ private:
     double number_;
     XMLCh* string_;
     bool relative_;
+    // A node found placed in document order during the current evaluation of the step whose
+    // predicates hold this (nested), which forgets it when it starts; null when there is none.
+    DOMNode* placedKnown_ = nullptr;
+    bool nested_ = false;
 };
 
 /// Arithmetic, logic, comparison and union.
@@ -690,6 +694,12 @@ private:
     unsigned int narrow(unsigned int source);
     unsigned int shape_;  // what is known of the nodes of the current evaluation
     DOMNode* start_;      // the one node the current evaluation's path started from, or null
+    // A node found placed in document order during the current evaluation (see Primitive); the
+    // nested steps and primitives of the predicates, whose ones this forgets when it starts.
+    DOMNode* placedKnown_ = nullptr;
+    bool nested_ = false;
+    std::vector<DOMNode**> placements_;
+    void collectPlacements(XPath* e);
     // "(path)[last()]" where the path walks one subtree without predicates: its last node is
     // found walking the subtree backwards from its end, unless a Budget counts the visits.
     bool lastOnly_;
